@@ -1,0 +1,27 @@
+// Joining the game: the name rule, the version check and the world download
+// a joining player receives (the "ClientJoin" handler is in clientcalls.h).
+#pragma once
+
+#include <cstdint>
+
+// The version token clients hash; a client is admitted only with
+// SuperFastHash("wkPZD", 5).
+inline constexpr const char* kClientVersionToken = "wkPZD";
+
+// The weather (0..5) and the static initial wanted-level flag, written only by
+// their natives, 0 at process start and kept across a restart. Both travel in
+// "InitialConnection".
+extern uint8_t gServerWeather;
+extern uint8_t gStaticInitialWantedLevel;
+
+// 3 to 14 bytes, no '-', and no control byte (below 32, or 127): a name ends
+// up on the operator's console and in the log.
+bool IsValidNickname(const char* name);
+
+// Sends "NewSpawn" about `spawnedId` to `targetId` alone; nothing when either
+// id is above 99 or its slot is not in use.
+void SendPlayerSpawnTo(uint8_t spawnedId, uint8_t targetId);
+
+// Sends the whole shared world to a player who has just joined, from
+// "InitialConnection" to "DownloadComplete".
+void SendWorldDownload(uint8_t playerId);

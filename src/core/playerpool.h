@@ -1,0 +1,89 @@
+// The 100 player slots: in-use flags, one record per slot, names and each
+// player's local-marker flags. A player's id is its slot and equals the
+// system index of its connection.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kMaxPlayers = 100;
+inline constexpr int kPlayerNameSize = 25;  // 24 characters and the terminator
+inline constexpr int kLocalMarkersPerPlayer = 25;
+inline constexpr int kOnFootBlockSize = 54;
+
+enum DisconnectReason : uint8_t {
+  kReasonTimedOut = 0,
+  kReasonQuit = 1,
+  kReasonBanned = 2,
+  kReasonKicked = 3,
+  kReasonRestart = 4,  // closed silently
+};
+// "Timed Out", "Quit", "Banned", "Kicked"; null for the restart.
+const char* DisconnectReasonText(uint8_t reason);
+
+#pragma pack(push, 1)
+struct PlayerRecord {
+  uint8_t present;
+  float x, y, z;
+  uint8_t interior;
+  float angle;
+  float health;
+  float armour;
+  uint32_t cash;
+  uint8_t wantedLevel;
+  uint32_t vehicle;
+  uint8_t seat;
+  uint8_t spawned;
+  int32_t skin;
+  int8_t team;
+  int32_t score;
+  uint8_t connected;
+  int16_t area;
+  int8_t phoneStatus;
+  uint8_t weapon;
+  uint8_t onFootBlock[kOnFootBlockSize];
+  int16_t classInfo[2];
+  uint8_t muted;
+
+  void Reset();
+  void ResetOnConnect();
+  void ResetOnDisconnect();
+};
+#pragma pack(pop)
+static_assert(sizeof(PlayerRecord) == 110, "PlayerRecord is packed");
+
+class PlayerPool {
+ public:
+  PlayerPool();
+
+  uint32_t inUse[kMaxPlayers];
+  PlayerRecord records[kMaxPlayers];  // inline: a record is never absent
+  char names[kMaxPlayers][kPlayerNameSize];
+  uint8_t localMarkers[kMaxPlayers][kLocalMarkersPerPlayer];
+
+  // True for ids 0..99 whose slot is in use: the one test of the player guard.
+  bool IsInUse(int playerId) const {
+    return playerId >= 0 && playerId < kMaxPlayers && inUse[playerId] != 0;
+  }
+  // The record of an in-use player, or null.
+  PlayerRecord* Get(int playerId) { return IsInUse(playerId) ? &records[playerId] : nullptr; }
+  const char* Name(int playerId) const {
+    return playerId >= 0 && playerId < kMaxPlayers ? names[playerId] : "";
+  }
+  // The lowest free local-marker slot of an in-use player, or -1.
+  int FindFreeLocalMarkerSlot(int playerId) const;
+};
+
+// The current pool of the network game (null before start-up).
+PlayerPool* GetPlayerPool();
+
+// Occupies the slot for a player of that name and tells the others
+// ("PlayerConnect"). False (and no effect) when the id is above 99 or the slot
+// is taken.
+bool ConnectPlayer(const char* name, PlayerPool* pool, uint8_t playerId);
+// Frees the slot. Reasons 0..3 log "[LEAVE]" and tell the others
+// ("PlayerDisconnect"); reason 4 closes the connection silently.
+void DisconnectPlayer(uint8_t reason, uint8_t playerId);
+void DisconnectAllPlayers();
+// A present player's name equal to `name`, case-insensitively over at most 24
+// characters.
+bool IsNicknameInUse(const char* name);

@@ -1,0 +1,33 @@
+#include "core/rpc.h"
+
+namespace {
+net::Peer* registeredPeer = nullptr;
+}
+
+net::Peer* GetRegisteredPeer() { return registeredPeer; }
+void SetRegisteredPeer(net::Peer* peer) { registeredPeer = peer; }
+
+net::SystemAddress GetPlayerAddress(uint8_t playerId) {
+  if (!registeredPeer) return net::UNASSIGNED_SYSTEM_ADDRESS;
+  return registeredPeer->GetSystemAddressFromIndex(playerId);
+}
+
+bool Rpc::To(const net::SystemAddress& target, bool broadcast) {
+  if (!registeredPeer) return false;
+  return registeredPeer->RPC(name_, &stream_, net::HIGH_PRIORITY, net::RELIABLE, 0, target,
+                             broadcast);
+}
+
+bool Rpc::ToPlayer(uint8_t playerId) {
+  const net::SystemAddress address = GetPlayerAddress(playerId);
+  if (address == net::UNASSIGNED_SYSTEM_ADDRESS) return false;
+  return To(address, false);
+}
+
+bool Rpc::ToAll() { return To(net::UNASSIGNED_SYSTEM_ADDRESS, true); }
+
+bool Rpc::ToAllBut(uint8_t playerId) {
+  const net::SystemAddress address = GetPlayerAddress(playerId);
+  // With no connection for that player, "all but" is everyone.
+  return To(address, true);
+}

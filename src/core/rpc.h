@@ -1,0 +1,58 @@
+// Building and sending the server's remote procedure calls:
+//   Rpc("SetPlayerPos").c8(id).f32(x).f32(y).f32(z).ToPlayer(id);
+// Every call goes through the registered game peer at high priority, reliable,
+// channel 0. With no registered peer (before the network starts) nothing is sent.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "net/bitstream.h"
+#include "net/peer.h"
+
+class Rpc {
+ public:
+  explicit Rpc(const char* name) : name_(name) {}
+
+  Rpc& u8(uint8_t v) { stream_.Write(v); return *this; }
+  Rpc& u16(uint16_t v) { stream_.Write(v); return *this; }
+  Rpc& u32(uint32_t v) { stream_.Write(v); return *this; }
+  Rpc& i8(int8_t v) { stream_.Write(v); return *this; }
+  Rpc& i16(int16_t v) { stream_.Write(v); return *this; }
+  Rpc& i32(int32_t v) { stream_.Write(v); return *this; }
+  Rpc& f32(float v) { stream_.Write(v); return *this; }
+  Rpc& c8(uint8_t v) { stream_.WriteCompressed(v); return *this; }
+  Rpc& c16(uint16_t v) { stream_.WriteCompressed(v); return *this; }
+  Rpc& c32(uint32_t v) { stream_.WriteCompressed(v); return *this; }
+  Rpc& vec3(float x, float y, float z) { stream_.WriteVector(x, y, z); return *this; }
+  Rpc& bit(bool v) { stream_.WriteBit(v); return *this; }
+  Rpc& chars(const char* text, size_t length) {
+    if (length) stream_.WriteBytes(text, static_cast<uint32_t>(length));
+    return *this;
+  }
+  Rpc& bytes(const void* data, size_t length) {
+    if (length) stream_.WriteBytes(data, static_cast<uint32_t>(length));
+    return *this;
+  }
+  net::BitStream& Stream() { return stream_; }
+
+  // To one player (nothing when that player has no connection).
+  bool ToPlayer(uint8_t playerId);
+  // To every connected system.
+  bool ToAll();
+  // To every connected system but the player's.
+  bool ToAllBut(uint8_t playerId);
+  // To an explicit target, as the peer's RPC takes it.
+  bool To(const net::SystemAddress& target, bool broadcast);
+
+ private:
+  const char* name_;
+  net::BitStream stream_;
+};
+
+// The game peer the client calls are registered on; null before the network
+// starts.
+net::Peer* GetRegisteredPeer();
+void SetRegisteredPeer(net::Peer* peer);
+// The address of a player's connection, or UNASSIGNED_SYSTEM_ADDRESS.
+net::SystemAddress GetPlayerAddress(uint8_t playerId);

@@ -1,0 +1,32 @@
+// The server settings: defaults in code, changed by the game mode's top level.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct ServerSettings {
+  uint16_t port = 0;
+  uint16_t maxPlayers = 0;
+  uint8_t announce = 0;
+  char serverName[100] = {0};
+  char modeName[100] = {0};
+  std::optional<std::string> password;  // none when unset
+  char bindAddress[20] = {0};
+};
+
+extern ServerSettings gServerSettings;
+
+inline constexpr const char* kServerVersion = "QLM (Release RC1 P1)";
+inline constexpr const char* kConsoleTitle = "QLM Release RC1 P1";
+inline constexpr const char* kDefaultServerName = "QLM (Release RC1) Server P1";
+inline constexpr const char* kDefaultModeName = "QLM Default Mode";
+
+// Zero-fills the settings and gives them their defaults.
+void SetDefaultServerSettings();
+// In place: '@', '#', '$', ',' and every byte outside 32..122 become '_';
+// with `alsoBlank` a blank becomes '_' too.
+void SanitizeString(char* text, bool alsoBlank);
+void SanitizeString(std::string& text, bool alsoBlank);
+// Copies `text` into a fixed field, cut to fit and NUL-terminated.
+void CopyToField(char* field, size_t fieldSize, const char* text);

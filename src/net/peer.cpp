@@ -1,0 +1,384 @@
+#include "net/peer.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/peer_impl.h"
+
+namespace net {
+
+namespace {
+
+bool InitializeEnet() {
+  static std::once_flag once;
+  static bool ready = false;
+  std::call_once(once, [] { ready = enet_initialize() == 0; });
+  return ready;
+}
+
+// Splits an RPC message; false when it is malformed.
+bool ParseRpc(const uint8_t* d, uint32_t n, std::string& name, const uint8_t*& payload,
+              uint32_t& bits) {
+  if (n < 2) return false;
+  const uint32_t nameLength = d[1];
+  if (nameLength == 0 || n - 2 < nameLength + 4) return false;
+  const uint8_t* b = d + 2 + nameLength;
+  bits = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+         (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  const uint64_t bytes = (static_cast<uint64_t>(bits) + 7) / 8;
+  if (bytes > n - 2 - nameLength - 4) return false;
+  name.assign(reinterpret_cast<const char*>(d + 2), nameLength);
+  payload = b + 4;
+  return true;
+}
+
+}  // namespace
+
+// Sends a packet built by `fill` to the targets; one ENet packet serves them all.
+template <typename Fill>
+bool Peer::Impl::SendPacket(size_t length, PacketReliability reliability,
+                            const SystemAddress& target, bool broadcast, Fill fill) {
+  if (length == 0 || length > kMaxMessageBytes) return false;
+  if (!broadcast && target == UNASSIGNED_SYSTEM_ADDRESS) return false;
+  const bool reliable = reliability == RELIABLE || reliability == RELIABLE_ORDERED ||
+                        reliability == RELIABLE_SEQUENCED;
+  std::lock_guard<std::mutex> lock(hostMutex);
+  if (!host) return false;
+  int single = -1;
+  if (!broadcast) {
+    single = FindAccepted(target);
+    if (single < 0) return false;
+  }
+  ENetPacket* packet =
+      enet_packet_create(nullptr, length, reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+  if (!packet) return false;
+  fill(packet->data);
+  const uint8_t channel = reliable ? kReliableChannel : kUnreliableChannel;
+  bool sent = true;
+  if (single >= 0) {
+    sent = enet_peer_send(&host->peers[single], channel, packet) == 0;
+  } else {
+    for (size_t i = 0; i < slots.size(); ++i) {
+      if (slots[i].state == SlotState::kAccepted && slots[i].address != target) {
+        enet_peer_send(&host->peers[i], channel, packet);
+      }
+    }
+  }
+  if (packet->referenceCount == 0) enet_packet_destroy(packet);
+  RequestFlush();
+  return sent;
+}
+
+void Peer::Impl::RequestFlush() {
+  if (flushPending.exchange(true, std::memory_order_acq_rel)) return;  // a wake is on its way
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t w = write(wakeFd, &one, sizeof one);
+}
+
+void Peer::Impl::FlushIfPending() {
+  if (!flushPending.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> lock(hostMutex);
+  flushPending.store(false, std::memory_order_release);
+  if (host) enet_host_flush(host);
+}
+
+// ---- Peer ----------------------------------------------------------------------
+
+Peer::Peer() : impl_(std::make_unique<Impl>(this)) {}
+
+Peer::~Peer() { Shutdown(); }
+
+bool Peer::Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port,
+                   const char* bindAddress) {
+  std::lock_guard<std::mutex> life(impl_->lifeMutex);
+  if (impl_->active) return false;
+  if (!InitializeEnet()) return false;
+  ENetAddress address;
+  address.host = ENET_HOST_ANY;
+  address.port = port;
+  if (bindAddress && *bindAddress && enet_address_set_host_ip(&address, bindAddress) != 0) {
+    return false;
+  }
+  // One slot beyond the limit, so that a full server can still say so.
+  const size_t peerCount = static_cast<size_t>(maxConnections) + 1;
+  if (peerCount > ENET_PROTOCOL_MAXIMUM_PEER_ID) return false;
+  ENetHost* host = enet_host_create(&address, peerCount, Impl::kChannelCount, 0, 0);
+  if (!host) return false;
+  host->maximumPacketSize = Impl::kMaxMessageBytes;
+  host->maximumWaitingData = Impl::kMaxWaitingBytes;
+  host->intercept = &Impl::Intercept;
+  ENetAddress bound;
+  if (enet_socket_get_address(host->socket, &bound) != 0) bound.port = port;
+  const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd < 0) {
+    enet_host_destroy(host);
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(impl_->hostMutex);
+    impl_->host = host;
+    impl_->slots.assign(peerCount, Impl::Slot{});
+    impl_->connectionLimit =
+        impl_->explicitLimit >= 0 ? static_cast<uint16_t>(impl_->explicitLimit) : maxConnections;
+    impl_->stopping = false;
+  }
+  impl_->wakeFd = wakeFd;
+  impl_->sleepMs = std::clamp(threadSleepMs, 1, 100);
+  impl_->boundPort = bound.port;
+  impl_->active = true;
+  impl_->thread = std::thread([this] { impl_->Run(); });
+  return true;
+}
+
+void Peer::Shutdown() {
+  std::lock_guard<std::mutex> life(impl_->lifeMutex);
+  if (!impl_->active) return;
+  {
+    std::lock_guard<std::mutex> lock(impl_->hostMutex);
+    impl_->stopping = true;
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t w = write(impl_->wakeFd, &one, sizeof one);
+  impl_->thread.join();
+  {
+    std::lock_guard<std::mutex> lock(impl_->hostMutex);
+    enet_host_destroy(impl_->host);
+    impl_->host = nullptr;
+    impl_->slots.clear();
+  }
+  close(impl_->wakeFd);
+  impl_->wakeFd = -1;
+  impl_->boundPort = 0;
+  impl_->active = false;
+  std::lock_guard<std::mutex> lock(impl_->queueMutex);
+  impl_->queue.clear();
+  impl_->queued.store(0, std::memory_order_release);
+}
+
+bool Peer::IsActive() const { return impl_->active; }
+
+uint16_t Peer::GetBoundPort() const { return impl_->boundPort; }
+
+void Peer::SetMaximumIncomingConnections(uint16_t count) {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  impl_->explicitLimit = count;
+  impl_->connectionLimit = count;
+}
+
+void Peer::SetIncomingPassword(const char* data, int length) {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  if (data && length > 0) {
+    impl_->incomingPassword.assign(data, static_cast<size_t>(length));
+  } else {
+    impl_->incomingPassword.clear();
+  }
+}
+
+void Peer::SetTimeoutTime(uint32_t ms, const SystemAddress&) {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  impl_->timeoutMs = ms;
+  if (!impl_->host) return;
+  for (size_t i = 0; i < impl_->slots.size(); ++i) {
+    if (impl_->slots[i].state != Impl::SlotState::kFree)
+      impl_->ConfigureTimeout(&impl_->host->peers[i]);
+  }
+}
+
+bool Peer::Connect(const char* host, uint16_t port, const char* password, int passwordLength) {
+  if (!host || !*host || !impl_->active) return false;
+  ENetAddress address;
+  if (enet_address_set_host(&address, host) != 0) return false;
+  address.port = port;
+  const SystemAddress target = Impl::FromEnet(address);
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  if (!impl_->host || impl_->stopping) return false;
+  const int existing = impl_->FindLive(target);
+  if (existing >= 0) {
+    const bool accepted = impl_->slots[existing].state == Impl::SlotState::kAccepted;
+    impl_->PushNotice(ID_ALREADY_CONNECTED, target, accepted ? existing : -1);
+    return true;
+  }
+  ENetPeer* p = enet_host_connect(impl_->host, &address, Impl::kChannelCount, 0);
+  if (!p) return false;
+  impl_->ConfigureTimeout(p);
+  const uint32_t now = enet_time_get();
+  Impl::Slot& s = impl_->slots[impl_->SlotOf(p)];
+  s = Impl::Slot{};
+  s.state = Impl::SlotState::kConnecting;
+  s.address = target;
+  s.since = now;
+  s.lastHeard = now;
+  if (password && passwordLength > 0)
+    s.password.assign(password, static_cast<size_t>(passwordLength));
+  enet_host_flush(impl_->host);
+  return true;
+}
+
+void Peer::CloseConnection(const SystemAddress& target, bool notify, uint8_t) {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  if (!impl_->host || target == UNASSIGNED_SYSTEM_ADDRESS) return;
+  const int index = impl_->FindLive(target);
+  if (index < 0) return;
+  if (notify && impl_->slots[index].state == Impl::SlotState::kAccepted) {
+    impl_->PushNotice(ID_DISCONNECTION_NOTIFICATION, target, index);
+  }
+  impl_->CloseLater(index, enet_time_get());
+  enet_host_flush(impl_->host);
+}
+
+Packet* Peer::Receive() {
+  for (;;) {
+    Impl::Message m;
+    if (impl_->queued.load(std::memory_order_acquire) == 0) {
+      impl_->FlushIfPending();
+      return nullptr;
+    }
+    {
+      std::lock_guard<std::mutex> lock(impl_->queueMutex);
+      if (impl_->queue.empty()) return nullptr;
+      m = std::move(impl_->queue.front());
+      impl_->queue.pop_front();
+      impl_->queued.store(impl_->queue.size(), std::memory_order_release);
+    }
+    if (m.data[0] == ID_RPC) {
+      std::string name;
+      const uint8_t* payload = nullptr;
+      uint32_t bits = 0;
+      if (!ParseRpc(m.data.get(), m.length, name, payload, bits)) continue;
+      RpcHandler handler;
+      {
+        std::lock_guard<std::mutex> lock(impl_->rpcMutex);
+        auto it = impl_->rpcs.find(name);
+        if (it == impl_->rpcs.end()) continue;
+        handler = it->second;  // a copy: the handler may unregister itself
+      }
+      RPCParameters params;
+      params.input = payload;
+      params.numberOfBitsOfData = bits;
+      params.sender = m.address;
+      params.recipient = this;
+      handler(&params);
+      continue;
+    }
+    Packet* packet = new Packet;
+    packet->systemAddress = m.address;
+    packet->systemIndex = m.index;
+    packet->length = m.length;
+    packet->bitSize = m.length * 8;
+    packet->data = m.data.release();
+    return packet;
+  }
+}
+
+void Peer::DeallocatePacket(Packet* packet) {
+  if (!packet) return;
+  delete[] packet->data;
+  delete packet;
+}
+
+bool Peer::Send(const BitStream* stream, PacketPriority priority, PacketReliability reliability,
+                uint8_t orderingChannel, const SystemAddress& target, bool broadcast) {
+  if (!stream) return false;
+  return Send(stream->GetData(), stream->GetNumberOfBitsUsed(), priority, reliability,
+              orderingChannel, target, broadcast);
+}
+
+bool Peer::Send(const uint8_t* data, uint32_t bitCount, PacketPriority,
+                PacketReliability reliability, uint8_t, const SystemAddress& target,
+                bool broadcast) {
+  if (!data || bitCount == 0) return false;
+  const size_t length = (static_cast<size_t>(bitCount) + 7) / 8;
+  return impl_->SendPacket(length, reliability, target, broadcast,
+                           [&](uint8_t* out) { std::memcpy(out, data, length); });
+}
+
+bool Peer::RPC(const char* name, const BitStream* payload, PacketPriority priority,
+               PacketReliability reliability, uint8_t orderingChannel, const SystemAddress& target,
+               bool broadcast) {
+  return RPC(name, payload ? payload->GetData() : nullptr,
+             payload ? payload->GetNumberOfBitsUsed() : 0, priority, reliability, orderingChannel,
+             target, broadcast);
+}
+
+bool Peer::RPC(const char* name, const uint8_t* data, uint32_t bitCount, PacketPriority,
+               PacketReliability reliability, uint8_t, const SystemAddress& target,
+               bool broadcast) {
+  const size_t nameLength = name ? std::strlen(name) : 0;
+  if (nameLength == 0 || nameLength > 255) return false;
+  if (bitCount > 0 && !data) return false;
+  const size_t payloadBytes = (static_cast<size_t>(bitCount) + 7) / 8;
+  const size_t length = 2 + nameLength + 4 + payloadBytes;
+  return impl_->SendPacket(length, reliability, target, broadcast, [&](uint8_t* out) {
+    out[0] = ID_RPC;
+    out[1] = static_cast<uint8_t>(nameLength);
+    std::memcpy(out + 2, name, nameLength);
+    uint8_t* b = out + 2 + nameLength;
+    b[0] = static_cast<uint8_t>(bitCount);
+    b[1] = static_cast<uint8_t>(bitCount >> 8);
+    b[2] = static_cast<uint8_t>(bitCount >> 16);
+    b[3] = static_cast<uint8_t>(bitCount >> 24);
+    if (payloadBytes > 0) {
+      std::memcpy(b + 4, data, payloadBytes);
+      // Bits past the payload's end go out as zeros.
+      if (bitCount % 8) b[4 + payloadBytes - 1] &= static_cast<uint8_t>(0xFF << (8 - bitCount % 8));
+    }
+  });
+}
+
+void Peer::RegisterAsRemoteProcedureCall(const char* name, RpcHandler handler) {
+  if (!name || !*name || !handler) return;
+  std::lock_guard<std::mutex> lock(impl_->rpcMutex);
+  impl_->rpcs[name] = std::move(handler);
+}
+
+void Peer::UnregisterAsRemoteProcedureCall(const char* name) {
+  if (!name) return;
+  std::lock_guard<std::mutex> lock(impl_->rpcMutex);
+  impl_->rpcs.erase(name);
+}
+
+int Peer::GetIndexFromSystemAddress(const SystemAddress& address) const {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  if (!impl_->host) return -1;
+  return impl_->FindAccepted(address);
+}
+
+SystemAddress Peer::GetSystemAddressFromIndex(int index) const {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  if (!impl_->host || index < 0 || static_cast<size_t>(index) >= impl_->slots.size() ||
+      impl_->slots[index].state != Impl::SlotState::kAccepted) {
+    return UNASSIGNED_SYSTEM_ADDRESS;
+  }
+  return impl_->slots[index].address;
+}
+
+int Peer::GetLastPing(const SystemAddress& address) const {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  if (!impl_->host) return -1;
+  const int index = impl_->FindAccepted(address);
+  if (index < 0) return -1;
+  return static_cast<int>(impl_->host->peers[index].roundTripTime);
+}
+
+void Peer::AddToBanList(const char* ip, uint32_t milliseconds) {
+  impl_->bans.Add(ip, milliseconds);
+}
+
+void Peer::RemoveFromBanList(const char* ip) { impl_->bans.Remove(ip); }
+
+bool Peer::IsBanned(const char* ip) const { return impl_->bans.IsBanned(ip); }
+
+void Peer::ClearBanList() { impl_->bans.Clear(); }
+
+void Peer::SetOfflinePingResponse(const char* data, uint32_t length) {
+  if (!data) length = 0;
+  length = std::min(length, Impl::kMaxPingResponse);
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  impl_->pong.resize(5 + length);
+  if (length > 0) std::memcpy(impl_->pong.data() + 5, data, length);
+}
+
+}  // namespace net

@@ -1,0 +1,139 @@
+// The UDP peer: connections over ENet, raw messages, RPCs by name, the ban
+// list, the offline-ping response and the time-out. One class serves both
+// sides: the server accepts connections, clients (the master-list announcer,
+// tests, benchmarks) connect out.
+//
+// The peer runs its own network thread (sends, resends, acknowledgements and
+// pings go on while the caller sleeps). Receive() runs on the caller's thread:
+// it hands over the next message in arrival order and runs registered RPC
+// handlers right there.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/bitstream.h"
+#include "net/types.h"
+
+namespace net {
+
+using RpcHandler = std::function<void(RPCParameters*)>;
+
+class Peer {
+ public:
+  Peer();
+  ~Peer();  // shuts down
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  // Starts the host and its network thread. `maxConnections` is how many
+  // connections may be open at once (the connection limit); `threadSleepMs`
+  // how long the network thread waits for traffic between its rounds; port 0
+  // picks a free port; an empty or null `bindAddress` means any address.
+  bool Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port, const char* bindAddress);
+  // Closes every connection (with notification) and stops the thread.
+  void Shutdown();
+  bool IsActive() const;
+  uint16_t GetBoundPort() const;
+
+  // Incoming connections whose index is at or above this limit are refused
+  // with ID_NO_FREE_INCOMING_CONNECTIONS. Defaults to the Startup count.
+  void SetMaximumIncomingConnections(uint16_t count);
+  void SetIncomingPassword(const char* data, int length);
+  // Silence after which a connection is reported lost (ID_CONNECTION_LOST).
+  // The target is accepted for interface compatibility; the time applies to all.
+  void SetTimeoutTime(uint32_t ms, const SystemAddress& target);
+
+  // Connects out. The result arrives through Receive(): 14 (accepted), 15, 18,
+  // 22 or 23. False when the host cannot be resolved or the peer is not started.
+  bool Connect(const char* host, uint16_t port, const char* password, int passwordLength);
+  // Ends a connection. Everything queued to it before the call still reaches
+  // it. With `notify` false the application gets no notice of this close.
+  void CloseConnection(const SystemAddress& target, bool notify, uint8_t orderingChannel = 0);
+
+  // The next message, or nullptr when none waits. RPCs are dispatched to their
+  // handlers here and are not returned.
+  Packet* Receive();
+  void DeallocatePacket(Packet* packet);
+
+  // Raw messages; the first byte is the message id. The receiver sees the
+  // bytes (bit count rounded up to whole bytes).
+  bool Send(const BitStream* stream, PacketPriority priority, PacketReliability reliability,
+            uint8_t orderingChannel, const SystemAddress& target, bool broadcast);
+  bool Send(const uint8_t* data, uint32_t bitCount, PacketPriority priority,
+            PacketReliability reliability, uint8_t orderingChannel, const SystemAddress& target,
+            bool broadcast);
+
+  // RPCs by name; the receiver's handler gets the exact bit count.
+  // Targets: (address, false) that system; (UNASSIGNED, true) everyone;
+  // (address, true) all but that system; (UNASSIGNED, false) nobody.
+  bool RPC(const char* name, const BitStream* payload, PacketPriority priority,
+           PacketReliability reliability, uint8_t orderingChannel, const SystemAddress& target,
+           bool broadcast);
+  bool RPC(const char* name, const uint8_t* data, uint32_t bitCount, PacketPriority priority,
+           PacketReliability reliability, uint8_t orderingChannel, const SystemAddress& target,
+           bool broadcast);
+  void RegisterAsRemoteProcedureCall(const char* name, RpcHandler handler);
+  void UnregisterAsRemoteProcedureCall(const char* name);
+
+  // -1 when the address has no open connection.
+  int GetIndexFromSystemAddress(const SystemAddress& address) const;
+  // UNASSIGNED_SYSTEM_ADDRESS when the index has no open connection.
+  SystemAddress GetSystemAddressFromIndex(int index) const;
+  // Round trip in milliseconds, -1 when not connected.
+  int GetLastPing(const SystemAddress& address) const;
+
+  // Ban list: dotted IPv4 texts where a part may be "*". Time 0 = forever.
+  void AddToBanList(const char* ip, uint32_t milliseconds = 0);
+  void RemoveFromBanList(const char* ip);  // exact text
+  bool IsBanned(const char* ip) const;
+  void ClearBanList();
+
+  // The bytes sent after ID_PONG and the time in answer to a query datagram.
+  void SetOfflinePingResponse(const char* data, uint32_t length);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Master-list row updates (message 71), sent through a Peer.
+enum RowUpdateMode : uint8_t {
+  RUM_UPDATE_OR_ADD_ROW = 0,
+  RUM_UPDATE_EXISTING_ROW = 1,
+  RUM_ADD_NEW_ROW = 2,
+};
+
+struct RowCell {
+  enum Type : uint8_t { NUMERIC = 0, STRING = 1 };
+  std::string columnName;
+  Type type = NUMERIC;
+  double number = 0;
+  std::string text;
+};
+
+class LightweightDatabaseClient {
+ public:
+  void Attach(Peer* peer) { peer_ = peer; }
+  // Sends the row update at high priority, reliable ordered, channel 0.
+  bool UpdateRow(const char* tableName, const char* updatePassword, RowUpdateMode mode,
+                 bool hasRowId, uint32_t rowId, const std::vector<RowCell>& cells,
+                 const SystemAddress& target, bool broadcast);
+  // Parses a row update message (for master-list servers and tests).
+  struct RowUpdate {
+    std::string tableName, updatePassword;
+    RowUpdateMode mode = RUM_UPDATE_OR_ADD_ROW;
+    bool hasRowId = false;
+    uint32_t rowId = 0;
+    std::vector<RowCell> cells;
+  };
+  static bool ParseRowUpdate(const uint8_t* data, uint32_t length, RowUpdate& out);
+
+ private:
+  Peer* peer_ = nullptr;
+};
+
+}  // namespace net

@@ -1,0 +1,362 @@
+// The peer's network thread: ENet events, the handshake, time-outs and
+// deadlines, and the answer to server-browser queries.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/peer_impl.h"
+
+namespace net {
+
+namespace {
+
+// Ids a connected remote may not send: they are handshake answers or local
+// notices, and would otherwise pass as the real thing to the application.
+bool IsControlId(uint8_t id) {
+  switch (id) {
+    case ID_CONNECTION_REQUEST:
+    case ID_CONNECTION_REQUEST_ACCEPTED:
+    case ID_CONNECTION_ATTEMPT_FAILED:
+    case ID_ALREADY_CONNECTED:
+    case ID_NEW_INCOMING_CONNECTION:
+    case ID_NO_FREE_INCOMING_CONNECTIONS:
+    case ID_DISCONNECTION_NOTIFICATION:
+    case ID_CONNECTION_LOST:
+    case ID_CONNECTION_BANNED:
+    case ID_INVALID_PASSWORD:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+thread_local Peer::Impl* Peer::Impl::servicing = nullptr;
+
+void Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address,
+                      int index) {
+  Message m;
+  m.data.reset(new uint8_t[length]);
+  std::memcpy(m.data.get(), data, length);
+  m.length = length;
+  m.address = address;
+  m.index = index;
+  std::lock_guard<std::mutex> lock(queueMutex);
+  queue.push_back(std::move(m));
+  queued.store(queue.size(), std::memory_order_release);
+}
+
+void Peer::Impl::ConfigureTimeout(ENetPeer* p) {
+  // ENet's own time-out stays well behind ours so that ours decides.
+  const uint64_t t = timeoutMs;
+  enet_peer_timeout(p, 0, static_cast<uint32_t>(std::clamp<uint64_t>(t * 2, 5000, UINT32_MAX)),
+                    static_cast<uint32_t>(std::clamp<uint64_t>(t * 4, 30000, UINT32_MAX)));
+  enet_peer_ping_interval(p, std::clamp<uint32_t>(timeoutMs / 4, 50, ENET_PEER_PING_INTERVAL));
+}
+
+void Peer::Impl::ConfigureConnected(ENetPeer* p) {
+  ConfigureTimeout(p);
+  // No deceleration: the throttle would otherwise drop unreliable packets
+  // whenever the round trip wobbles, which on loopback under load it does.
+  enet_peer_throttle_configure(p, ENET_PEER_PACKET_THROTTLE_INTERVAL,
+                               ENET_PEER_PACKET_THROTTLE_ACCELERATION, 0);
+}
+
+bool Peer::Impl::SendBytes(ENetPeer* p, const uint8_t* data, size_t length) {
+  ENetPacket* packet = enet_packet_create(data, length, ENET_PACKET_FLAG_RELIABLE);
+  if (!packet) return false;
+  if (enet_peer_send(p, kReliableChannel, packet) != 0) {
+    enet_packet_destroy(packet);
+    return false;
+  }
+  return true;
+}
+
+uint32_t Peer::Impl::Silence(Slot& s, const ENetPeer* p, uint32_t now) {
+  uint32_t silence = now - s.lastHeard;
+  const uint32_t enetSilence = now - p->lastReceiveTime;
+  if (enetSilence < silence) {
+    silence = enetSilence;
+    s.lastHeard = p->lastReceiveTime;
+  }
+  return silence;
+}
+
+void Peer::Impl::CloseLater(int index, uint32_t now) {
+  ENetPeer* p = &host->peers[index];
+  Slot& s = slots[index];
+  if (IsOpen(p)) {
+    enet_peer_disconnect_later(p, kGracefulDisconnect);
+    if (p->state != ENET_PEER_STATE_DISCONNECTED) {
+      s.state = SlotState::kClosing;
+      s.since = now;
+      return;
+    }
+  } else if (p->state != ENET_PEER_STATE_DISCONNECTED) {
+    enet_peer_disconnect_now(p, kGracefulDisconnect);
+  }
+  s = Slot{};
+}
+
+void Peer::Impl::NoticeEnd(int index, const Slot& s, bool lost) {
+  switch (s.state) {
+    case SlotState::kAccepted:
+      PushNotice(lost ? ID_CONNECTION_LOST : ID_DISCONNECTION_NOTIFICATION, s.address, index);
+      break;
+    case SlotState::kConnecting:
+    case SlotState::kAwaitAnswer:
+      PushNotice(ID_CONNECTION_ATTEMPT_FAILED, s.address, -1);
+      break;
+    default:
+      break;
+  }
+}
+
+void Peer::Impl::OnConnect(ENetPeer* p, uint32_t now) {
+  const int index = SlotOf(p);
+  Slot& s = slots[index];
+  ConfigureConnected(p);
+  if (stopping) {
+    enet_peer_disconnect_now(p, kGracefulDisconnect);
+    s = Slot{};
+    return;
+  }
+  if (s.state == SlotState::kConnecting) {
+    s.state = SlotState::kAwaitAnswer;
+    s.since = now;
+    s.lastHeard = now;
+    std::vector<uint8_t> request(1 + s.password.size());
+    request[0] = ID_CONNECTION_REQUEST;
+    std::memcpy(request.data() + 1, s.password.data(), s.password.size());
+    if (!SendBytes(p, request.data(), request.size())) {
+      NoticeEnd(index, s, false);
+      enet_peer_disconnect_now(p, kGracefulDisconnect);
+      s = Slot{};
+    }
+    return;
+  }
+  // Incoming: the request deadline counts from when the handshake was first seen.
+  const uint32_t started = s.state == SlotState::kFree && s.seen ? s.since : now;
+  s = Slot{};
+  s.state = SlotState::kAwaitRequest;
+  s.address = FromEnet(p->address);
+  s.since = started;
+  s.lastHeard = now;
+}
+
+void Peer::Impl::Refuse(int index, uint8_t id, uint32_t now) {
+  SendBytes(&host->peers[index], &id, 1);
+  CloseLater(index, now);
+}
+
+void Peer::Impl::OnRequest(int index, const uint8_t* d, uint32_t n, uint32_t now) {
+  Slot& s = slots[index];
+  const std::string ip = s.address.ToString(false);
+  if (bans.IsBanned(ip.c_str())) return Refuse(index, ID_CONNECTION_BANNED, now);
+  if (index >= connectionLimit) return Refuse(index, ID_NO_FREE_INCOMING_CONNECTIONS, now);
+  if (n - 1 != incomingPassword.size() || std::memcmp(d + 1, incomingPassword.data(), n - 1) != 0) {
+    return Refuse(index, ID_INVALID_PASSWORD, now);
+  }
+  const uint8_t accepted[3] = {ID_CONNECTION_REQUEST_ACCEPTED, static_cast<uint8_t>(index & 0xFF),
+                               static_cast<uint8_t>(index >> 8)};
+  if (!SendBytes(&host->peers[index], accepted, sizeof accepted)) {
+    enet_peer_disconnect_now(&host->peers[index], kGracefulDisconnect);
+    s = Slot{};
+    return;
+  }
+  s.state = SlotState::kAccepted;
+  s.since = now;
+  PushNotice(ID_NEW_INCOMING_CONNECTION, s.address, index);
+}
+
+void Peer::Impl::OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now) {
+  const int index = SlotOf(p);
+  Slot& s = slots[index];
+  const uint8_t* d = packet->data;
+  const uint32_t n = static_cast<uint32_t>(packet->dataLength);
+  s.lastHeard = now;
+  if (n == 0 || stopping) return;
+  switch (s.state) {
+    case SlotState::kAwaitRequest:
+      // Anything before the request is dropped.
+      if (d[0] == ID_CONNECTION_REQUEST) OnRequest(index, d, n, now);
+      return;
+    case SlotState::kAwaitAnswer:
+      if (d[0] == ID_CONNECTION_REQUEST_ACCEPTED && n >= 3) {
+        s.state = SlotState::kAccepted;
+        s.since = now;
+        Push(d, n, s.address, index);
+      } else if (d[0] == ID_NO_FREE_INCOMING_CONNECTIONS || d[0] == ID_CONNECTION_BANNED ||
+                 d[0] == ID_INVALID_PASSWORD) {
+        s.state = SlotState::kRefused;
+        s.since = now;
+        Push(d, 1, s.address, -1);
+      }
+      return;
+    case SlotState::kAccepted:
+      if (!IsControlId(d[0])) Push(d, n, s.address, index);
+      return;
+    default:
+      return;
+  }
+}
+
+void Peer::Impl::OnDisconnect(ENetPeer* p, uint32_t now) {
+  const int index = SlotOf(p);
+  Slot& s = slots[index];
+  // ENet's own time-out (data 0 after long silence) counts as lost; an
+  // orderly close arrives from a remote heard from moments ago.
+  if (!stopping) NoticeEnd(index, s, now - s.lastHeard >= timeoutMs);
+  s = Slot{};
+}
+
+void Peer::Impl::CheckDeadlines(uint32_t now) {
+  for (size_t i = 0; i < slots.size(); ++i) {
+    ENetPeer* p = &host->peers[i];
+    Slot& s = slots[i];
+    const int index = static_cast<int>(i);
+    if (p->state == ENET_PEER_STATE_DISCONNECTED) {
+      // ENet let go of it without an event; end it here instead.
+      if (s.state != SlotState::kFree) NoticeEnd(index, s, true);
+      s = Slot{};
+      continue;
+    }
+    switch (s.state) {
+      case SlotState::kFree:
+        // An incoming ENet handshake: it has as long as a request would.
+        if (!s.seen) {
+          s.seen = true;
+          s.since = now;
+        } else if (now - s.since >= kRequestDeadlineMs) {
+          enet_peer_reset(p);
+          s = Slot{};
+        }
+        break;
+      case SlotState::kAwaitRequest:
+        if (now - s.since >= kRequestDeadlineMs) {
+          enet_peer_disconnect_now(p, 0);
+          s = Slot{};
+        }
+        break;
+      case SlotState::kConnecting:
+      case SlotState::kAwaitAnswer:
+      case SlotState::kRefused:
+      case SlotState::kAccepted:
+        if (Silence(s, p, now) >= timeoutMs) {
+          NoticeEnd(index, s, true);
+          enet_peer_disconnect_now(p, 0);
+          s = Slot{};
+        }
+        break;
+      case SlotState::kClosing:
+        if (Silence(s, p, now) >= timeoutMs || now - s.since >= kCloseLimitMs) {
+          enet_peer_reset(p);
+          s = Slot{};
+        }
+        break;
+    }
+  }
+}
+
+void Peer::Impl::Service() {
+  servicing = this;
+  int errors = 0;
+  for (int events = 0; events < kMaxEventsPerRound;) {
+    ENetEvent ev;
+    const int r = enet_host_service(host, &ev, 0);
+    if (r == 0) break;
+    if (r < 0) {
+      // An oversized or failed datagram; the next call goes on with the rest.
+      if (++errors > 16) break;
+      continue;
+    }
+    ++events;
+    const uint32_t now = enet_time_get();
+    switch (ev.type) {
+      case ENET_EVENT_TYPE_CONNECT:
+        OnConnect(ev.peer, now);
+        break;
+      case ENET_EVENT_TYPE_RECEIVE:
+        OnReceive(ev.peer, ev.packet, now);
+        enet_packet_destroy(ev.packet);
+        break;
+      case ENET_EVENT_TYPE_DISCONNECT:
+        OnDisconnect(ev.peer, now);
+        break;
+      default:
+        break;
+    }
+  }
+  servicing = nullptr;
+}
+
+void Peer::Impl::CloseAll(uint32_t now) {
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (host->peers[i].state != ENET_PEER_STATE_DISCONNECTED) CloseLater(static_cast<int>(i), now);
+  }
+}
+
+bool Peer::Impl::AllClosed() const {
+  for (size_t i = 0; i < host->peerCount; ++i) {
+    if (host->peers[i].state != ENET_PEER_STATE_DISCONNECTED) return false;
+  }
+  return true;
+}
+
+void Peer::Impl::Wait(int ms) {
+  pollfd fds[2] = {{host->socket, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+  if (poll(fds, 2, ms) > 0 && (fds[1].revents & POLLIN)) {
+    uint64_t value;
+    [[maybe_unused]] ssize_t r = read(wakeFd, &value, sizeof value);
+  }
+}
+
+void Peer::Impl::Run() {
+  bool closing = false;
+  uint32_t closeStarted = 0;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(hostMutex);
+      if (stopping && !closing) {
+        closing = true;
+        closeStarted = enet_time_get();
+        CloseAll(closeStarted);
+        enet_host_flush(host);
+      }
+      Service();
+      const uint32_t now = enet_time_get();
+      if (closing) {
+        if (AllClosed() || now - closeStarted >= kShutdownGraceMs) {
+          for (size_t i = 0; i < host->peerCount; ++i) {
+            enet_peer_disconnect_now(&host->peers[i], kGracefulDisconnect);
+          }
+          enet_host_flush(host);
+          return;
+        }
+      } else {
+        CheckDeadlines(now);
+      }
+      flushPending.store(false, std::memory_order_release);
+      enet_host_flush(host);
+    }
+    Wait(closing ? 1 : sleepMs);
+  }
+}
+
+int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
+  Impl* self = servicing;
+  if (!self || h->receivedDataLength != 5) return 0;
+  const uint8_t* d = h->receivedData;
+  if (d[0] != ID_PING && d[0] != ID_PING_OPEN_CONNECTIONS) return 0;
+  std::memcpy(self->pong.data() + 1, d + 1, 4);
+  ENetBuffer buffer;
+  buffer.data = self->pong.data();
+  buffer.dataLength = self->pong.size();
+  enet_socket_send(h->socket, &h->receivedAddress, &buffer, 1);
+  return 1;
+}
+
+}  // namespace net

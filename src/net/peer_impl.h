@@ -1,0 +1,200 @@
+// Private to the peer: the state its API (peer.cpp) and its network thread
+// (peer_host.cpp) share. Nothing outside src/net includes this.
+#pragma once
+
+#include <enet/enet.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "net/banlist.h"
+#include "net/peer.h"
+
+namespace net {
+
+struct Peer::Impl {
+  static constexpr uint8_t kReliableChannel = 0;
+  static constexpr uint8_t kUnreliableChannel = 1;
+  static constexpr size_t kChannelCount = 2;
+  static constexpr uint32_t kGracefulDisconnect = 1;  // disconnect data of an orderly close
+  static constexpr uint32_t kDefaultTimeoutMs = 3000;
+  static constexpr uint32_t kRequestDeadlineMs = 5000;
+  // A close whose remote keeps answering but never completes the disconnect.
+  static constexpr uint32_t kCloseLimitMs = 10000;
+  static constexpr uint32_t kShutdownGraceMs = 300;
+  static constexpr size_t kMaxMessageBytes = 1u << 20;
+  static constexpr size_t kMaxWaitingBytes = 4u << 20;
+  // An ENet host reads datagrams of at most 4096 bytes, so a pong stays within it.
+  static constexpr uint32_t kMaxPingResponse = ENET_PROTOCOL_MAXIMUM_MTU - 5;
+  static constexpr int kMaxEventsPerRound = 4096;
+
+  enum class SlotState : uint8_t {
+    kFree,          // nothing, or an incoming ENet handshake still under way
+    kConnecting,    // we connect out; ENet handshake under way
+    kAwaitAnswer,   // we connected out and sent the request
+    kRefused,       // our request was refused; the server closes
+    kAwaitRequest,  // incoming; ENet handshake done, no request yet
+    kAccepted,      // both sides may send
+    kClosing,       // we asked ENet to disconnect
+  };
+
+  struct Slot {
+    SlotState state = SlotState::kFree;
+    SystemAddress address;
+    uint32_t since = 0;      // ENet time this state (or a pending handshake) began
+    uint32_t lastHeard = 0;  // ENet time anything was last heard from the remote
+    bool seen = false;       // kFree only: an incoming handshake was noticed
+    std::string password;    // what we send when connecting out
+  };
+
+  // One entry of the application queue: a message or a local notice.
+  struct Message {
+    std::unique_ptr<uint8_t[]> data;
+    uint32_t length = 0;
+    SystemAddress address;
+    int index = -1;
+  };
+
+  static SystemAddress FromEnet(const ENetAddress& a) { return SystemAddress{a.host, a.port}; }
+  static bool IsOpen(const ENetPeer* p) {
+    return p->state == ENET_PEER_STATE_CONNECTED || p->state == ENET_PEER_STATE_DISCONNECT_LATER;
+  }
+
+  explicit Impl(Peer* o) : owner(o) {}
+
+  Peer* owner;
+
+  // Serialises Startup and Shutdown.
+  std::mutex lifeMutex;
+
+  // Everything below up to the queue is guarded by hostMutex: ENet is not
+  // thread-safe, so every enet_* call on the host happens under it.
+  mutable std::mutex hostMutex;
+  ENetHost* host = nullptr;
+  std::vector<Slot> slots;
+  uint16_t connectionLimit = 0;
+  int explicitLimit = -1;  // set by SetMaximumIncomingConnections
+  std::string incomingPassword;
+  std::vector<uint8_t> pong{ID_PONG, 0, 0, 0, 0};  // id, time (patched per query), response
+  uint32_t timeoutMs = kDefaultTimeoutMs;
+  bool stopping = false;
+
+  std::atomic<bool> active{false};
+  std::atomic<uint16_t> boundPort{0};
+  int wakeFd = -1;
+  int sleepMs = 1;
+  std::thread thread;
+
+  std::mutex queueMutex;
+  std::deque<Message> queue;
+  // Lets an idle Receive() return without taking the lock the network thread
+  // needs to queue the next message.
+  std::atomic<size_t> queued{0};
+  // Sends are queued on the host and flushed in batches: by the network
+  // thread, which a send wakes, or by Receive() when the caller has drained
+  // its messages (so a relay answering a burst flushes once, not per send).
+  std::atomic<bool> flushPending{false};
+  void RequestFlush();
+  void FlushIfPending();
+
+  std::mutex rpcMutex;
+  std::unordered_map<std::string, RpcHandler> rpcs;
+
+  BanList bans;
+
+  // The peer whose host the current thread is servicing (for the intercept
+  // hook, which gets only the ENet host).
+  static thread_local Impl* servicing;
+
+  // ---- application queue ----
+
+  void Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index);
+  void PushNotice(uint8_t id, const SystemAddress& address, int index) {
+    Push(&id, 1, address, index);
+  }
+
+  // ---- helpers (hostMutex held) ----
+
+  int SlotOf(const ENetPeer* p) const { return static_cast<int>(p - host->peers); }
+
+  int FindAccepted(const SystemAddress& address) const {
+    for (size_t i = 0; i < slots.size(); ++i) {
+      if (slots[i].state == SlotState::kAccepted && slots[i].address == address) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+
+  // A connection to `address` that is neither closing nor refused (those end
+  // by themselves, and a refused client may try again at once).
+  int FindLive(const SystemAddress& address) const {
+    for (size_t i = 0; i < slots.size(); ++i) {
+      const SlotState s = slots[i].state;
+      if (s != SlotState::kFree && s != SlotState::kClosing && s != SlotState::kRefused &&
+          slots[i].address == address) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+
+  void ConfigureTimeout(ENetPeer* p);
+
+  void ConfigureConnected(ENetPeer* p);
+
+  bool SendBytes(ENetPeer* p, const uint8_t* data, size_t length);
+
+  // Silence of a connection, refreshed from ENet's record of acknowledgements.
+  uint32_t Silence(Slot& s, const ENetPeer* p, uint32_t now);
+
+  // Closes an ENet connection whose remote may still read what is queued.
+  void CloseLater(int index, uint32_t now);
+
+  // The notice the application gets when a connection in state `s` ends.
+  void NoticeEnd(int index, const Slot& s, bool lost);
+
+  // ---- network thread (hostMutex held) ----
+
+  void OnConnect(ENetPeer* p, uint32_t now);
+
+  void Refuse(int index, uint8_t id, uint32_t now);
+
+  void OnRequest(int index, const uint8_t* d, uint32_t n, uint32_t now);
+
+  void OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now);
+
+  void OnDisconnect(ENetPeer* p, uint32_t now);
+
+  void CheckDeadlines(uint32_t now);
+
+  void Service();
+
+  void CloseAll(uint32_t now);
+
+  bool AllClosed() const;
+
+  void Wait(int ms);
+
+  void Run();
+
+  // ---- intercept: server-browser queries ----
+
+  static int ENET_CALLBACK Intercept(ENetHost* h, ENetEvent*);
+
+  // ---- sending (takes hostMutex) ----
+
+  // Sends a packet built by `fill` to the targets (defined in peer.cpp, its only user).
+  template <typename Fill>
+  bool SendPacket(size_t length, PacketReliability reliability, const SystemAddress& target,
+                  bool broadcast, Fill fill);
+};
+
+}  // namespace net

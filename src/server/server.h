@@ -1,0 +1,40 @@
+// Start-up, the main loop and the operator console: the one place that knows
+// every subsystem and wires them together.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/platform.h"
+
+// The hand-off between the main loop and the console thread.
+platform::Handoff& MainLoopHandoff();
+
+// Start-up up to the main loop: world, settings, game mode, network, banner,
+// query reply, master list. `afterScript` runs right after the game mode's top
+// level (tests adjust settings there).
+void StartServer(const std::function<void()>& afterScript = {});
+// Starts the game peer of the network game.
+void StartNetwork(const char* bindAddress, const char* password, int passwordLength,
+                  uint16_t maxPlayers, uint16_t port);
+// One pass of the core work.
+void ProcessServerFrame();
+// One iteration of the main loop: the pass, the script timers, the hand-off and
+// 1 ms of sleep.
+void RunMainLoopIteration();
+[[noreturn]] void RunMainLoop();
+// Frees everything StartServer made (tests run many servers in one process).
+void StopServerForTesting();
+
+// The banner's text for the current settings.
+void LogStartupBanner();
+
+// The console thread's routine, and the handling of one line that has been
+// read (taking and returning the hand-off).
+void ConsoleInputThread();
+void HandleConsoleLine(const char* line);
+// Starts the console thread (static initialisation of the executable).
+void StartConsoleThread();
+
+// Stamp of the main loop's 200-ms step.
+extern uint32_t gLastIrcTickMs;

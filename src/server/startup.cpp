@@ -1,0 +1,122 @@
+#include <cstring>
+#include <string>
+
+#include "core/areapool.h"
+#include "core/banlist.h"
+#include "core/clock.h"
+#include "core/log.h"
+#include "core/netgame.h"
+#include "core/packets.h"
+#include "core/query.h"
+#include "core/settings.h"
+#include "core/world.h"
+#include "server/gamemode.h"
+#include "server/server.h"
+
+uint32_t gLastIrcTickMs = 0;
+
+platform::Handoff& MainLoopHandoff() {
+  static platform::Handoff handoff;
+  return handoff;
+}
+
+void StartNetwork(const char* bindAddress, const char* password, int passwordLength,
+                  uint16_t maxPlayers, uint16_t port) {
+  net::Peer* peer = gNetGame->gamePeer;
+  if (password) peer->SetIncomingPassword(password, passwordLength);
+  peer->SetTimeoutTime(3000, net::UNASSIGNED_SYSTEM_ADDRESS);
+  // Player ids are connection indices 0..99, so the peer never admits more
+  // than 100 connections whatever the script asked for; the setting itself
+  // keeps the script's value for the query reply.
+  const uint16_t limit = maxPlayers < kMaxPlayers ? maxPlayers : kMaxPlayers;
+  peer->SetMaximumIncomingConnections(limit);
+  peer->Startup(limit, 5, port, bindAddress);
+  RegisterRPCs(peer);
+  BanList::Load();
+}
+
+void LogStartupBanner() {
+  const ServerSettings& s = gServerSettings;
+  LogPrint(0,
+           "_____________________________________________\n"
+           "Quillmere Server [Linux] Started.\n"
+           "  - Version: %s\n"
+           "  - Port Listener: %i\n"
+           "  - Max Players: %d\n"
+           "  - Gamemode(s): %s\n"
+           "  - Server Name: %s\n"
+           "  - Password: %s\n"
+           "_____________________________________________\n\n",
+           kServerVersion, s.port, s.maxPlayers, s.modeName, s.serverName,
+           s.password ? s.password->c_str() : "[N/A]");
+}
+
+void StartServer(const std::function<void()>& afterScript) {
+  LogPrint(1, "Intiating the server...\n");
+  WorldLayerHooks hooks;
+  hooks.createScriptEngine = CreateScriptEngine;
+  hooks.createTimerPool = CreateTimerPool;
+  hooks.createIrcBotTable = CreateIrcBotTable;
+  hooks.createSqlManager = CreateSqlManager;
+  AllocateWorld(hooks);
+  SetDefaultServerSettings();
+  RunGameModeScript();
+  if (afterScript) afterScript();
+
+  ServerSettings& s = gServerSettings;
+  if (s.password) SanitizeString(*s.password, true);
+  SanitizeString(s.serverName, false);
+  SanitizeString(s.modeName, false);
+
+  StartNetwork(s.bindAddress, s.password ? s.password->data() : nullptr,
+               s.password ? static_cast<int>(s.password->size()) : 0, s.maxPlayers, s.port);
+  LogStartupBanner();
+  platform::SetConsoleTitle(kConsoleTitle);
+  UpdateServerQueryReply();
+  if (s.announce) StartMasterList();
+}
+
+void ProcessServerFrame() {
+  ProcessPackets(gNetGame);
+
+  if (core::HasElapsed(core::NowMs(), gLastIrcTickMs, 200)) {
+    ReceiveIrcBots();
+    BroadcastWorldTime();
+    gLastIrcTickMs = core::NowMs();
+  }
+
+  // The restart's completion joins here with the restart itself.
+
+  if (gAreaPool) gAreaPool->Process();
+  if (gNetGame->vehiclePool) gNetGame->vehiclePool->CheckRespawns();
+
+  if (gServerSettings.announce && core::HasElapsed(core::NowMs(), gLastMasterListMs, 500)) {
+    ProcessMasterList();
+    gLastMasterListMs = core::NowMs();
+  }
+}
+
+void RunMainLoopIteration() {
+  ProcessServerFrame();
+  ProcessScriptTimers();
+  platform::Handoff& handoff = MainLoopHandoff();
+  handoff.Signal();
+  handoff.Wait();
+  platform::SleepMs(1);
+}
+
+void RunMainLoop() {
+  for (;;) RunMainLoopIteration();
+}
+
+void StopServerForTesting() {
+  if (gNetGame) {
+    if (gNetGame->gamePeer) UnregisterRPCs(gNetGame->gamePeer);
+    delete gNetGame;
+    gNetGame = nullptr;
+  }
+  DestroyGameModeLayers();
+  FreeWorld();
+  StopMasterList();
+  gLastIrcTickMs = 0;
+}

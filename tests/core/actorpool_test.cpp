@@ -1,0 +1,74 @@
+#include "core/actorpool.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "record_bytes.h"
+
+namespace {
+
+using namespace recordbytes;
+
+TEST(StaticActorPoolTest, RecordBytesSitAtTheirWireOffsets) {
+  StaticActorPool pool;
+  ASSERT_EQ(pool.Add(50, 1.5f, -2.5f, 3.5f, 270.0f, 1), 0);
+  StaticActorRecord& r = pool.records[0];
+  r.animation = 12;
+  std::strcpy(r.name, "Guard");
+  const auto b = Bytes(r);
+  ASSERT_EQ(b.size(), 59u);
+  EXPECT_EQ(b[0], 50);
+  EXPECT_EQ(F32At(b, 1), 1.5f);
+  EXPECT_EQ(F32At(b, 5), -2.5f);
+  EXPECT_EQ(F32At(b, 9), 3.5f);
+  EXPECT_EQ(F32At(b, 13), 270.0f);
+  EXPECT_EQ(b[17], 12);
+  EXPECT_EQ(b[18], 1);
+  EXPECT_EQ(std::memcmp(&b[19], "Guard\0", 6), 0);
+  for (size_t i = 25; i < 59; ++i) EXPECT_EQ(b[i], 0) << i;
+}
+
+TEST(StaticActorPoolTest, ActorsTakeTheFirstFreeIdAndDestroyZeroesAll59Bytes) {
+  StaticActorPool pool;
+  for (uint16_t id = 0; id < kMaxStaticActors; ++id) {
+    ASSERT_EQ(pool.Add(7, 0, 0, 0, 0, 0), id);
+  }
+  EXPECT_EQ(pool.Add(7, 0, 0, 0, 0, 0), kNoStaticActor);
+
+  StaticActorRecord& r = pool.records[10];
+  r.animation = 5;
+  std::strcpy(r.name, "Old");
+  EXPECT_TRUE(pool.Destroy(10));
+  EXPECT_FALSE(pool.Destroy(10));
+  for (uint8_t byte : Bytes(r)) EXPECT_EQ(byte, 0);
+  EXPECT_FALSE(pool.Exists(10));
+  EXPECT_EQ(pool.Find(10), nullptr);
+
+  EXPECT_EQ(pool.Add(9, 1, 2, 3, 4, 0), 10);
+  EXPECT_EQ(r.animation, 0);
+  EXPECT_EQ(r.blip, 0);
+  EXPECT_STREQ(r.name, "");
+  EXPECT_TRUE(pool.Exists(10));
+  EXPECT_EQ(pool.Find(10), &r);
+
+  for (uint16_t id : {uint16_t{100}, uint16_t{0xFFFF}}) {
+    EXPECT_FALSE(pool.Exists(id));
+    EXPECT_FALSE(pool.Destroy(id));
+    EXPECT_EQ(pool.Find(id), nullptr);
+  }
+}
+
+TEST(StaticActorPoolTest, SkinZeroLeavesTheRecordFree) {
+  StaticActorPool pool;
+  EXPECT_EQ(pool.Add(0, 1, 2, 3, 4, 1), 0);
+  EXPECT_FALSE(pool.Exists(0));
+  EXPECT_EQ(pool.Add(0, 1, 2, 3, 4, 1), 0);
+  EXPECT_EQ(pool.Add(60, 1, 2, 3, 4, 1), 0);
+  EXPECT_EQ(pool.records[0].blip, 1);
+  EXPECT_EQ(pool.Add(61, 1, 2, 3, 4, 0), 1);
+  pool.Clear();
+  EXPECT_FALSE(pool.Exists(0));
+}
+
+}  // namespace

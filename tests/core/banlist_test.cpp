@@ -1,0 +1,264 @@
+// The ban list against real files in the server's temporary working directory
+// and the real game peer.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/banlist.h"
+#include "core/netgame.h"
+#include "core/world.h"
+#include "support/server_fixture.h"
+#include "support/test_client.h"
+
+namespace {
+
+constexpr const char* kFile = "server_bans.xml";
+
+net::Peer& GamePeer() { return *gNetGame->gamePeer; }
+bool Banned(const char* ip) { return GamePeer().IsBanned(ip); }
+bool FileExists(const InProcessServer& s, const std::string& name) {
+  return std::filesystem::exists(s.Dir() + "/" + name);
+}
+
+class BanListTest : public ::testing::Test {
+ protected:
+  void TearDown() override { BanList::SetSaveFaultForTesting(BanList::SaveFault::kNone); }
+};
+
+TEST_F(BanListTest, AddReloadAndRemoveInAnEmptyDirectory) {
+  InProcessServer s;
+  s.Start();
+  EXPECT_FALSE(FileExists(s, kFile));
+  EXPECT_FALSE(Banned("1.2.3.4"));
+
+  BanList::AddAddress("1.2.3.4");
+  EXPECT_TRUE(Banned("1.2.3.4"));
+  EXPECT_FALSE(Banned("1.2.3.5"));
+  EXPECT_EQ(s.ReadFile(kFile), "<BanInformation>\n    <1.2.3.4 />\n</BanInformation>\n");
+
+  // The written element reads back as the node the operations look for.
+  GamePeer().ClearBanList();
+  BanList::Load();
+  EXPECT_TRUE(Banned("1.2.3.4"));
+
+  // Already banned: neither the list nor the file changes.
+  BanList::AddAddress("1.2.3.4");
+  EXPECT_EQ(s.ReadFile(kFile), "<BanInformation>\n    <1.2.3.4 />\n</BanInformation>\n");
+
+  BanList::AddAddress("5.6.7.8");
+  EXPECT_EQ(s.ReadFile(kFile),
+            "<BanInformation>\n    <1.2.3.4 />\n    <5.6.7.8 />\n</BanInformation>\n");
+
+  BanList::RemoveAddress("1.2.3.4");
+  BanList::RemoveAddress("5.6.7.8");
+  EXPECT_FALSE(Banned("1.2.3.4"));
+  EXPECT_EQ(s.ReadFile(kFile), "<BanInformation />\n");
+  BanList::Load();
+  EXPECT_FALSE(Banned("1.2.3.4"));
+  EXPECT_FALSE(FileExists(s, "server_bans.xml.tmp"));
+  EXPECT_FALSE(FileExists(s, "server_bans.xml.bad"));
+}
+
+TEST_F(BanListTest, LoadReplacesThePeersList) {
+  InProcessServer s;
+  s.WriteFile(kFile, "<BanInformation>\n    <1.2.3.4 />\n</BanInformation>\n");
+  s.Start();
+  EXPECT_TRUE(Banned("1.2.3.4"));  // loaded by the network start
+
+  GamePeer().AddToBanList("9.9.9.9");
+  BanList::Load();
+  EXPECT_TRUE(Banned("1.2.3.4"));
+  EXPECT_FALSE(Banned("9.9.9.9"));
+
+  // An entry in the file that the peer has lost is found as a duplicate: the
+  // peer bans again and the file keeps one entry.
+  GamePeer().ClearBanList();
+  BanList::AddAddress("1.2.3.4");
+  EXPECT_TRUE(Banned("1.2.3.4"));
+  EXPECT_EQ(s.ReadFile(kFile), "<BanInformation>\n    <1.2.3.4 />\n</BanInformation>\n");
+
+  // A file that vanished leaves the list empty.
+  std::filesystem::remove(s.Dir() + "/" + kFile);
+  BanList::Load();
+  EXPECT_FALSE(Banned("1.2.3.4"));
+}
+
+TEST_F(BanListTest, WildcardEntryCoversAddAndRemove) {
+  InProcessServer s;
+  const std::string file = "<BanInformation>\n    <1.2.3.* />\n</BanInformation>\n";
+  s.WriteFile(kFile, file);
+  s.Start();
+  ASSERT_TRUE(Banned("1.2.3.9"));
+
+  BanList::AddAddress("1.2.3.9");
+  EXPECT_EQ(s.ReadFile(kFile), file);
+
+  BanList::RemoveAddress("1.2.3.9");
+  EXPECT_TRUE(Banned("1.2.3.9"));  // only the exact text is removed
+  EXPECT_EQ(s.ReadFile(kFile), file);
+
+  // The add put nothing of its own into the peer.
+  GamePeer().RemoveFromBanList("1.2.3.*");
+  EXPECT_FALSE(Banned("1.2.3.9"));
+}
+
+TEST_F(BanListTest, HandWrittenEntriesLoadByTheirValue) {
+  InProcessServer s;
+  const std::string file =
+      "<?xml version=\"1.0\" ?>\n"
+      "<Bans>\n"
+      "    5.6.7.8\n"
+      "    <ban>7.7.7.7</ban>\n"
+      "    <!--9.9.9.9 banned for cheating-->\n"
+      "    <1.1.1.1 />\n"
+      "</Bans>\n";
+  s.WriteFile(kFile, file);
+  s.Start();
+
+  EXPECT_TRUE(Banned("5.6.7.8"));  // a text child
+  EXPECT_TRUE(Banned("ban"));      // an element bans its name...
+  EXPECT_FALSE(Banned("7.7.7.7")); // ...not its content
+  EXPECT_TRUE(Banned("9.9.9.9"));  // a comment up to its first blank
+  EXPECT_TRUE(Banned("1.1.1.1"));  // under a root of any name
+
+  // The text child lacks " /": the ban is lifted in the peer only and comes
+  // back at the next load.
+  BanList::RemoveAddress("5.6.7.8");
+  EXPECT_FALSE(Banned("5.6.7.8"));
+  EXPECT_EQ(s.ReadFile(kFile), file);
+  BanList::Load();
+  EXPECT_TRUE(Banned("5.6.7.8"));
+
+  // New entries go under whatever root the file has.
+  BanList::AddAddress("2.2.2.2");
+  EXPECT_EQ(s.ReadFile(kFile),
+            "<?xml version=\"1.0\" ?>\n"
+            "<Bans>5.6.7.8\n"
+            "    <ban>7.7.7.7</ban>\n"
+            "    <!--9.9.9.9 banned for cheating-->\n"
+            "    <1.1.1.1 />\n"
+            "    <2.2.2.2 />\n"
+            "</Bans>\n");
+  GamePeer().ClearBanList();
+  BanList::Load();
+  for (const char* ip : {"5.6.7.8", "ban", "9.9.9.9", "1.1.1.1", "2.2.2.2"})
+    EXPECT_TRUE(Banned(ip)) << ip;
+}
+
+TEST_F(BanListTest, FileThatDoesNotParseIsKeptBesideTheSavedOne) {
+  InProcessServer s;
+  const std::string broken = "<BanInformation>\n    <1.2.3.4 />\n    <5.5.5.5 />\n";  // no end tag
+  s.WriteFile(kFile, broken);
+  s.Start();
+  EXPECT_TRUE(Banned("1.2.3.4"));
+  EXPECT_TRUE(Banned("5.5.5.5"));
+
+  // Loading and a change that saves nothing leave everything as it was.
+  BanList::RemoveAddress("6.6.6.6");
+  EXPECT_FALSE(FileExists(s, "server_bans.xml.bad"));
+
+  BanList::AddAddress("7.7.7.7");
+  EXPECT_EQ(s.ReadFile("server_bans.xml.bad"), broken);
+  EXPECT_EQ(s.ReadFile(kFile),
+            "<BanInformation>\n    <1.2.3.4 />\n    <5.5.5.5 />\n    <7.7.7.7 />\n"
+            "</BanInformation>\n");
+
+  // Text that is not XML at all: the save starts a fresh root, the text is kept.
+  s.WriteFile(kFile, "bans: 1.2.3.4, 5.5.5.5");
+  GamePeer().ClearBanList();
+  BanList::Load();
+  EXPECT_FALSE(Banned("1.2.3.4"));
+  BanList::AddAddress("8.8.8.8");
+  EXPECT_EQ(s.ReadFile("server_bans.xml.bad"), "bans: 1.2.3.4, 5.5.5.5");
+  EXPECT_EQ(s.ReadFile(kFile), "<BanInformation>\n    <8.8.8.8 />\n</BanInformation>\n");
+}
+
+TEST_F(BanListTest, TextThatWouldBreakTheFileIsBannedButNotWritten) {
+  InProcessServer s;
+  s.Start();
+  BanList::AddAddress("1.2.3.4");
+  const std::string before = s.ReadFile(kFile);
+  for (const char* text : {"1.2>3.4", "!--1.2.3", "1.2 3.4", "<1.2.3.4", "?1.2.3.4"}) {
+    BanList::AddAddress(text);
+    EXPECT_TRUE(Banned(text)) << text;
+    EXPECT_EQ(s.ReadFile(kFile), before) << text;
+  }
+  BanList::Load();
+  EXPECT_TRUE(Banned("1.2.3.4"));
+}
+
+TEST_F(BanListTest, InterruptedSaveLeavesTheOldFileIntact) {
+  InProcessServer s;
+  const std::string file = "<BanInformation>\n    <1.2.3.4 />\n</BanInformation>\n";
+  s.WriteFile(kFile, file);
+  s.Start();
+
+  // The process dies after writing the new file and before the rename.
+  BanList::SetSaveFaultForTesting(BanList::SaveFault::kStopBeforeRename);
+  BanList::AddAddress("4.4.4.4");
+  EXPECT_EQ(s.ReadFile(kFile), file);
+  EXPECT_NE(s.ReadFile("server_bans.xml.tmp").find("4.4.4.4"), std::string::npos);
+
+  // The next run sees the old file, and the leftover does no harm.
+  BanList::SetSaveFaultForTesting(BanList::SaveFault::kNone);
+  BanList::Load();
+  EXPECT_TRUE(Banned("1.2.3.4"));
+  EXPECT_FALSE(Banned("4.4.4.4"));
+  BanList::AddAddress("6.6.6.6");
+  EXPECT_EQ(s.ReadFile(kFile),
+            "<BanInformation>\n    <1.2.3.4 />\n    <6.6.6.6 />\n</BanInformation>\n");
+  EXPECT_FALSE(FileExists(s, "server_bans.xml.tmp"));
+
+  // A failed rename keeps the old file and cleans up.
+  const std::string saved = s.ReadFile(kFile);
+  BanList::SetSaveFaultForTesting(BanList::SaveFault::kRenameFails);
+  BanList::RemoveAddress("1.2.3.4");
+  EXPECT_FALSE(Banned("1.2.3.4"));
+  EXPECT_EQ(s.ReadFile(kFile), saved);
+  EXPECT_FALSE(FileExists(s, "server_bans.xml.tmp"));
+
+  // So does a temporary file that cannot be written at all.
+  BanList::SetSaveFaultForTesting(BanList::SaveFault::kNone);
+  ASSERT_TRUE(std::filesystem::create_directory(s.Dir() + "/server_bans.xml.tmp"));
+  BanList::AddAddress("3.3.3.3");
+  EXPECT_TRUE(Banned("3.3.3.3"));
+  EXPECT_EQ(s.ReadFile(kFile), saved);
+}
+
+TEST_F(BanListTest, BannedAddressCannotConnectAcrossARestart) {
+  std::string file;
+  {
+    InProcessServer s;
+    s.Start();
+    BanList::AddAddress("127.0.0.2");
+
+    support::TestClient banned;
+    banned.BindTo("127.0.0.2");
+    EXPECT_FALSE(banned.Connect(s.Port()));
+    EXPECT_EQ(banned.LastRefusal(), net::ID_CONNECTION_BANNED);
+
+    support::TestClient allowed;
+    EXPECT_TRUE(allowed.Connect(s.Port()));
+    file = s.ReadFile(kFile);
+  }
+
+  // A new process with the same file refuses the address from its start, and
+  // lifting the ban lets it in.
+  InProcessServer s;
+  s.WriteFile(kFile, file);
+  s.Start();
+  support::TestClient banned;
+  banned.BindTo("127.0.0.2");
+  EXPECT_FALSE(banned.Connect(s.Port()));
+  EXPECT_EQ(banned.LastRefusal(), net::ID_CONNECTION_BANNED);
+
+  BanList::RemoveAddress("127.0.0.2");
+  support::TestClient again;
+  again.BindTo("127.0.0.2");
+  EXPECT_TRUE(again.Connect(s.Port()));
+}
+
+}  // namespace

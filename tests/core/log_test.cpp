@@ -1,0 +1,69 @@
+#include "core/log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "support/server_fixture.h"
+
+namespace {
+
+// InProcessServer gives a fresh temporary working directory without starting
+// anything; the log file lands there.
+class LogTest : public ::testing::Test {
+ protected:
+  InProcessServer dir_;
+  std::string File() { return dir_.ReadFile(kLogFileName); }
+};
+
+const char* kStamp = R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d\d-\d\d \d\d:\d\d:\d\d)";
+
+TEST_F(LogTest, StampHasMonthNameDayYearAndTime) {
+  EXPECT_TRUE(std::regex_match(GetLogTimestamp(), std::regex(kStamp))) << GetLogTimestamp();
+}
+
+TEST_F(LogTest, StampedLineOnConsoleAndInFile) {
+  testing::internal::CaptureStdout();
+  LogPrint(1, "[JOIN] %s has joined the server. [%s]", "Bob", "1.2.3.4");
+  const std::string console = testing::internal::GetCapturedStdout();
+  const std::string body = R"( \[JOIN\] Bob has joined the server\. \[1\.2\.3\.4\])";
+  EXPECT_TRUE(std::regex_match(console, std::regex(std::string(R"(\[)") + kStamp + R"(\])" + body + "\n")))
+      << console;
+  EXPECT_TRUE(std::regex_match(File(), std::regex(std::string(R"(\[)") + kStamp + R"(\])" + body + "\r\n")))
+      << File();
+}
+
+TEST_F(LogTest, LineEndsInsideAMessageBecomeCrLfAndRecordsNeverRunTogether) {
+  testing::internal::CaptureStdout();
+  LogPrint(0, "first\nsecond\n");
+  LogPrint(0, "third");
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(console, "first\nsecond\n\nthird\n");
+  EXPECT_EQ(File(), "first\r\nsecond\r\n\r\nthird\r\n");
+}
+
+TEST_F(LogTest, FileOnlyWritesNothingToTheConsole) {
+  testing::internal::CaptureStdout();
+  LogPrintFileOnly(0, "[CONSOLE INPUT] %s", "kick 5");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(File(), "[CONSOLE INPUT] kick 5\r\n");
+}
+
+TEST_F(LogTest, OverlongMessageIsCutAt511Bytes) {
+  const std::string big(2000, 'x');
+  testing::internal::CaptureStdout();
+  LogPrint(0, "%s", big.c_str());
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(console, std::string(511, 'x') + "\n");
+  EXPECT_EQ(File(), std::string(511, 'x') + "\r\n");
+}
+
+TEST_F(LogTest, AppendsAcrossCalls) {
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 3; ++i) LogPrint(0, "line %d", i);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(File(), "line 0\r\nline 1\r\nline 2\r\n");
+}
+
+}  // namespace

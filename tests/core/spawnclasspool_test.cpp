@@ -1,0 +1,137 @@
+#include "core/spawnclasspool.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "record_bytes.h"
+
+namespace {
+
+using namespace recordbytes;
+
+class SpawnClassPoolTest : public ::testing::Test {
+ protected:
+  void AddClass(const char* name, float secondZ = 0, float x = 0) {
+    pool_->AddClass(name, 1, 2, 3, x, 0, 0, 0, 0, 0, secondZ, 0);
+  }
+  void AddMember(uint8_t classId, float x = 0, float angle = 0) {
+    pool_->AddMember(classId, 100, x, 0, 0, angle, 1, 2, 3, 4, 5, 6);
+  }
+  std::unique_ptr<SpawnClassPool> pool_ = std::make_unique<SpawnClassPool>();
+};
+
+TEST_F(SpawnClassPoolTest, ClassAndMemberBytesSitAtTheirWireOffsets) {
+  pool_->AddClass("Cops", 0x11, 0x22, 0x33, 1.5f, 2.5f, 3.5f, 90.0f, -1.0f, -2.0f, -3.0f, 7);
+  pool_->AddMember(0, 0x0102, 4.5f, 5.5f, 6.5f, 180.0f, 22, 0x0A0B0C0D, 25, 2, 31, 3);
+  const auto b = Bytes(pool_->classes[0]);
+  ASSERT_EQ(b.size(), 6433u);
+  EXPECT_EQ(b[0], 1);
+  EXPECT_EQ(F32At(b, 1), 1.5f);
+  EXPECT_EQ(F32At(b, 5), 2.5f);
+  EXPECT_EQ(F32At(b, 9), 3.5f);
+  EXPECT_EQ(F32At(b, 13), 90.0f);
+  EXPECT_EQ(F32At(b, 17), -1.0f);
+  EXPECT_EQ(F32At(b, 21), -2.0f);
+  EXPECT_EQ(F32At(b, 25), -3.0f);
+  EXPECT_EQ(b[29], 0x11);
+  EXPECT_EQ(b[30], 0x22);
+  EXPECT_EQ(b[31], 0x33);
+  EXPECT_EQ(b[32], 7);
+  EXPECT_EQ(std::memcmp(&b[33], "Cops\0", 5), 0);
+
+  const size_t m = 133;  // member 0
+  EXPECT_EQ(b[m + 0], 1);
+  EXPECT_EQ(b[m + 1], 0);
+  EXPECT_EQ(F32At(b, m + 2), 4.5f);
+  EXPECT_EQ(F32At(b, m + 6), 5.5f);
+  EXPECT_EQ(F32At(b, m + 10), 6.5f);
+  EXPECT_EQ(F32At(b, m + 14), 180.0f);
+  EXPECT_EQ(U16At(b, m + 18), 0x0102);
+  EXPECT_EQ(b[m + 20], 22);
+  EXPECT_EQ(b[m + 21], 25);
+  EXPECT_EQ(b[m + 22], 31);
+  EXPECT_EQ(U32At(b, m + 23), 0x0A0B0C0Du);
+  EXPECT_EQ(U32At(b, m + 27), 2u);
+  EXPECT_EQ(U32At(b, m + 31), 3u);
+  EXPECT_EQ(b[m + 35], 0);  // member 1 is free
+  // The last member slot ends the record.
+  pool_->classes[0].members[179].used = 0xEE;
+  EXPECT_EQ(Bytes(pool_->classes[0])[133 + 179 * 35], 0xEE);
+}
+
+TEST_F(SpawnClassPoolTest, CoordinateLimitIsInclusiveAndNonFiniteValuesAreRefused) {
+  AddClass("far", 10000.5f);
+  EXPECT_EQ(pool_->FindFreeClass(), 0);
+  AddClass("edge", -10000.0f);
+  EXPECT_EQ(pool_->classes[0].used, 1);
+  EXPECT_EQ(+pool_->classes[0].secondZ, -10000.0f);
+  for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                    -std::numeric_limits<float>::infinity()}) {
+    AddClass("bad", 0, bad);
+    EXPECT_EQ(pool_->FindFreeClass(), 1);
+    AddMember(0, bad);
+    AddMember(0, 0, bad);
+    EXPECT_EQ(pool_->FindFreeMember(0), 0);
+  }
+  AddMember(0, 10000.5f);
+  EXPECT_EQ(pool_->FindFreeMember(0), 0);
+  AddMember(0, -10000.0f);
+  EXPECT_EQ(pool_->FindFreeMember(0), 1);
+}
+
+TEST_F(SpawnClassPoolTest, NamesDefaultToABlankAndLongOnesAreCut) {
+  AddClass("");
+  AddClass(nullptr);
+  EXPECT_STREQ(pool_->classes[0].name, " ");
+  EXPECT_STREQ(pool_->classes[1].name, " ");
+  const std::string longName(150, 'n');
+  AddClass(longName.c_str());
+  EXPECT_EQ(std::string(pool_->classes[2].name), std::string(99, 'n'));
+  // Nothing spilled into the fields that follow the name.
+  EXPECT_EQ(pool_->classes[2].members[0].used, 0);
+}
+
+TEST_F(SpawnClassPoolTest, TenClassesAndOneHundredEightyMembersEach) {
+  for (int i = 0; i < kMaxSpawnClasses; ++i) {
+    ASSERT_EQ(pool_->FindFreeClass(), i);
+    AddClass("c");
+  }
+  EXPECT_EQ(pool_->FindFreeClass(), -1);
+  const auto before = Bytes(pool_->classes[9]);
+  AddClass("eleventh");
+  EXPECT_EQ(Bytes(pool_->classes[9]), before);
+
+  for (int slot = 0; slot < kMaxClassMembers; ++slot) {
+    ASSERT_EQ(pool_->FindFreeMember(2), slot);
+    AddMember(2);
+  }
+  EXPECT_EQ(pool_->FindFreeMember(2), -1);
+  AddMember(2);  // the 181st: nothing changes anywhere
+  EXPECT_EQ(pool_->FindFreeMember(3), 0);
+  EXPECT_EQ(pool_->classes[2].members[179].classId, 2);
+  EXPECT_EQ(pool_->FindFreeMember(10), -1);
+  AddMember(10);
+}
+
+TEST_F(SpawnClassPoolTest, MembersMayJoinAFreeClassAndInteriorsFollowTheRule) {
+  AddMember(3);
+  EXPECT_EQ(pool_->classes[3].used, 0);
+  EXPECT_EQ(pool_->classes[3].members[0].used, 1);
+  EXPECT_EQ(pool_->classes[3].members[0].classId, 3);
+  EXPECT_EQ(+pool_->classes[3].members[0].ammo[2], 6u);
+
+  EXPECT_EQ(SpawnInteriorRule(18), 18);
+  EXPECT_EQ(SpawnInteriorRule(19), 0);
+  EXPECT_EQ(SpawnInteriorRule(13), 0);
+  EXPECT_EQ(SpawnInteriorRule(12), 12);
+  pool_->AddClass("i", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 18);
+  EXPECT_EQ(pool_->classes[0].interior, 18);
+  EXPECT_EQ(pool_->classes[0].members[0].used, 0);  // adding a class leaves members alone
+}
+
+}  // namespace

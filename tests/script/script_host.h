@@ -1,0 +1,134 @@
+// A script host without a network: a temporary working directory with a
+// "Main.lua", a timer pool and an engine that has run it, torn down at the
+// end. Plus helpers that run Lua in the current engine and read its results,
+// and a clock the tests drive.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <lua.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "core/clock.h"
+#include "script/engine.h"
+#include "script/timers.h"
+#include "support/temp_dir.h"
+
+namespace scripttest {
+
+inline uint32_t fakeNowMs = 0;
+inline uint32_t FakeNow() { return fakeNowMs; }
+
+// Installs the driven clock for the lifetime of the object.
+class DrivenClock {
+ public:
+  explicit DrivenClock(uint32_t startMs = 100000) {
+    fakeNowMs = startMs;
+    core::SetClockForTesting(FakeNow);
+  }
+  ~DrivenClock() { core::SetClockForTesting(nullptr); }
+  void Advance(uint32_t ms) { fakeNowMs += ms; }
+};
+
+// Runs a chunk in the current engine's state; the error text, or "" when it
+// ran.
+inline std::string RunLua(const std::string& chunk) {
+  ScriptEngine* engine = GetScriptEngine();
+  if (!engine) return "no engine";
+  lua_State* L = engine->State();
+  const int top = lua_gettop(L);
+  std::string error;
+  if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0) {
+    const char* text = lua_tostring(L, -1);
+    error = text ? text : "(non-string error)";
+  }
+  lua_settop(L, top);
+  return error;
+}
+
+// Evaluates `expression` and returns every result joined by ",": numbers as
+// %.17g, strings in single quotes, nil, true, false; "" for no results.
+inline std::string Eval(const std::string& expression) {
+  ScriptEngine* engine = GetScriptEngine();
+  if (!engine) return "no engine";
+  lua_State* L = engine->State();
+  const int top = lua_gettop(L);
+  const std::string chunk = "return " + expression;
+  if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, LUA_MULTRET, 0) != 0) {
+    const char* text = lua_tostring(L, -1);
+    std::string error = std::string("error: ") + (text ? text : "?");
+    lua_settop(L, top);
+    return error;
+  }
+  std::string out;
+  for (int i = top + 1; i <= lua_gettop(L); ++i) {
+    if (!out.empty()) out += ",";
+    switch (lua_type(L, i)) {
+      case LUA_TNUMBER: {
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "%.17g", lua_tonumber(L, i));
+        out += buffer;
+        break;
+      }
+      case LUA_TSTRING: {
+        size_t length = 0;
+        const char* text = lua_tolstring(L, i, &length);
+        out += "'" + std::string(text, length) + "'";
+        break;
+      }
+      case LUA_TNIL:
+        out += "nil";
+        break;
+      case LUA_TBOOLEAN:
+        out += lua_toboolean(L, i) ? "true" : "false";
+        break;
+      default:
+        out += luaL_typename(L, i);
+    }
+  }
+  lua_settop(L, top);
+  return out;
+}
+
+inline size_t CountOccurrences(std::string_view text, std::string_view needle) {
+  size_t count = 0;
+  for (size_t pos = text.find(needle); pos != std::string_view::npos;
+       pos = text.find(needle, pos + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// Timer pool and engine over a temporary working directory.
+class ScriptHost {
+ public:
+  explicit ScriptHost(const std::string& mainLua) : chdir_(dir_.Path()) {
+    dir_.Write("Main.lua", mainLua);
+    ReplaceTimerPool();
+    PublishNewScriptEngine();
+    RegisterScriptNatives();
+  }
+  ~ScriptHost() {
+    DestroyTimerPool();
+    DestroyScriptEngine();
+  }
+  ScriptHost(const ScriptHost&) = delete;
+  ScriptHost& operator=(const ScriptHost&) = delete;
+
+  lua_State* L() const { return GetScriptEngine() ? GetScriptEngine()->State() : nullptr; }
+  const support::TempDir& Dir() const { return dir_; }
+  std::string Log() const { return dir_.Read("server_log.txt").value_or(""); }
+  size_t LogCount(std::string_view needle) const { return CountOccurrences(Log(), needle); }
+  void Write(const std::string& name, const std::string& contents) const {
+    dir_.Write(name, contents);
+  }
+
+ private:
+  support::TempDir dir_;
+  support::ScopedChdir chdir_;
+};
+
+}  // namespace scripttest
