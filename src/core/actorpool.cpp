@@ -11,8 +11,9 @@ uint16_t StaticActorPool::Add(uint8_t skin, float x, float y, float z, float ang
   for (uint16_t id = 0; id < kMaxStaticActors; ++id) {
     StaticActorRecord& r = records[id];
     if (r.skin != 0) continue;
-    // The name is left as it lies: a free record that was destroyed or never
-    // used is all zero.
+    // A record freed by a skin of 0 keeps its other fields; a new actor must
+    // not show the old one's name.
+    std::memset(r.name, 0, sizeof r.name);
     r.x = x, r.y = y, r.z = z;
     r.angle = angle;
     r.skin = skin;

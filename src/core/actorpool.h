@@ -25,7 +25,7 @@ class StaticActorPool {
   StaticActorPool();
   void Clear();
 
-  // Takes the first record whose skin is 0 (the name stays empty); its id, or
+  // Takes the first record whose skin is 0 (with an empty name); its id, or
   // 0xFFFF when all 100 are used. A skin of 0 leaves the record free.
   uint16_t Add(uint8_t skin, float x, float y, float z, float angle, uint8_t blip);
   bool Exists(uint16_t id) const;

@@ -204,7 +204,7 @@ bool Peer::Connect(const char* host, uint16_t port, const char* password, int pa
   ENetPeer* p = enet_host_connect(impl_->host, &address, Impl::kChannelCount, 0);
   if (!p) return false;
   impl_->ConfigureTimeout(p);
-  const uint32_t now = enet_time_get();
+  const uint32_t now = GetTimeMs();
   Impl::Slot& s = impl_->slots[impl_->SlotOf(p)];
   s = Impl::Slot{};
   s.state = Impl::SlotState::kConnecting;
@@ -225,7 +225,7 @@ void Peer::CloseConnection(const SystemAddress& target, bool notify, uint8_t) {
   if (notify && impl_->slots[index].state == Impl::SlotState::kAccepted) {
     impl_->PushNotice(ID_DISCONNECTION_NOTIFICATION, target, index);
   }
-  impl_->CloseLater(index, enet_time_get());
+  impl_->CloseLater(index, GetTimeMs());
   enet_host_flush(impl_->host);
 }
 

@@ -76,13 +76,11 @@ bool Peer::Impl::SendBytes(ENetPeer* p, const uint8_t* data, size_t length) {
 }
 
 uint32_t Peer::Impl::Silence(Slot& s, const ENetPeer* p, uint32_t now) {
-  uint32_t silence = now - s.lastHeard;
-  const uint32_t enetSilence = now - p->lastReceiveTime;
-  if (enetSilence < silence) {
-    silence = enetSilence;
-    s.lastHeard = p->lastReceiveTime;
+  if (p->lastReceiveTime != s.enetHeard) {
+    s.enetHeard = p->lastReceiveTime;
+    s.lastHeard = now;
   }
-  return silence;
+  return now - s.lastHeard;
 }
 
 void Peer::Impl::CloseLater(int index, uint32_t now) {
@@ -166,6 +164,16 @@ void Peer::Impl::OnRequest(int index, const uint8_t* d, uint32_t n, uint32_t now
     enet_peer_disconnect_now(&host->peers[index], kGracefulDisconnect);
     s = Slot{};
     return;
+  }
+  // The same address accepted in another slot is a remote that restarted
+  // without closing: that old connection is lost, and ends before this one
+  // begins, so that an address always names one connection. It ends without
+  // a word: a disconnect sent to the address could end the new session.
+  const int old = FindAccepted(s.address);
+  if (old >= 0) {
+    NoticeEnd(old, slots[old], true);
+    enet_peer_reset(&host->peers[old]);
+    slots[old] = Slot{};
   }
   s.state = SlotState::kAccepted;
   s.since = now;
@@ -274,7 +282,7 @@ void Peer::Impl::Service() {
       continue;
     }
     ++events;
-    const uint32_t now = enet_time_get();
+    const uint32_t now = GetTimeMs();
     switch (ev.type) {
       case ENET_EVENT_TYPE_CONNECT:
         OnConnect(ev.peer, now);
@@ -322,12 +330,12 @@ void Peer::Impl::Run() {
       std::lock_guard<std::mutex> lock(hostMutex);
       if (stopping && !closing) {
         closing = true;
-        closeStarted = enet_time_get();
+        closeStarted = GetTimeMs();
         CloseAll(closeStarted);
         enet_host_flush(host);
       }
       Service();
-      const uint32_t now = enet_time_get();
+      const uint32_t now = GetTimeMs();
       if (closing) {
         if (AllClosed() || now - closeStarted >= kShutdownGraceMs) {
           for (size_t i = 0; i < host->peerCount; ++i) {

@@ -48,8 +48,9 @@ struct Peer::Impl {
   struct Slot {
     SlotState state = SlotState::kFree;
     SystemAddress address;
-    uint32_t since = 0;      // ENet time this state (or a pending handshake) began
-    uint32_t lastHeard = 0;  // ENet time anything was last heard from the remote
+    uint32_t since = 0;      // GetTimeMs() when this state (or a pending handshake) began
+    uint32_t lastHeard = 0;  // GetTimeMs() when anything was last heard from the remote
+    uint32_t enetHeard = 0;  // ENet's lastReceiveTime when it was last looked at
     bool seen = false;       // kFree only: an incoming handshake was noticed
     std::string password;    // what we send when connecting out
   };
@@ -153,6 +154,8 @@ struct Peer::Impl {
   bool SendBytes(ENetPeer* p, const uint8_t* data, size_t length);
 
   // Silence of a connection, refreshed from ENet's record of acknowledgements.
+  // ENet's clock follows the wall clock, which may be stepped, so our times
+  // come from the monotonic clock and ENet's record counts only as "heard".
   uint32_t Silence(Slot& s, const ENetPeer* p, uint32_t now);
 
   // Closes an ENet connection whose remote may still read what is queued.

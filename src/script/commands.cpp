@@ -105,8 +105,10 @@ bool AppendCountedWords(std::string_view line, int count, std::vector<ScriptArg>
 void Dispatch(ScriptCommandTable& table, const char* rawLine, const ScriptArg& sender) {
   ScriptEngine* engine = GetScriptEngine();
   if (!engine || !rawLine) return;
-  std::string_view line(rawLine);
-  if (line.size() > kMaxCommandLineLength) line = line.substr(0, kMaxCommandLineLength);
+  // Our own copy: a called function may free the caller's buffer (an IRC
+  // command that destroys the bot whose line this is).
+  const std::string ownLine(std::string_view(rawLine).substr(0, kMaxCommandLineLength));
+  const std::string_view line(ownLine);
   const std::string_view word = line.substr(0, line.find(' '));
   if (word.size() > kMaxCommandWordLength) return;
 
@@ -115,7 +117,7 @@ void Dispatch(ScriptCommandTable& table, const char* rawLine, const ScriptArg& s
   std::vector<ScriptArg> args;
   // Bindings that the called functions add are not visited in this dispatch.
   const size_t count = table.Count();
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < count && i < table.Count(); ++i) {
     if (table.Entry(i).word != word) continue;
     // Copies: a called function may add bindings, and the table may grow.
     const std::string function = table.Entry(i).function;
@@ -141,6 +143,7 @@ void Dispatch(ScriptCommandTable& table, const char* rawLine, const ScriptArg& s
     // A binding that does not run this time still ends the dispatch when its
     // function is missing, as one that runs would.
     if (!IsScriptFunction(*engine, function.c_str())) return;
+    if (ScriptHostEpoch() != epoch) return;
   }
 }
 
@@ -153,7 +156,9 @@ void DispatchPlayerCommand(const char* line, uint8_t playerId) {
 }
 
 void DispatchIRCCommand(const char* line, const char* nick) {
-  Dispatch(IrcCommandTable(), line, ScriptArg::Text(nick ? nick : ""));
+  // Kept here for the whole dispatch, as the line is (see Dispatch).
+  const std::string ownNick(nick ? nick : "");
+  Dispatch(IrcCommandTable(), line, ScriptArg::Text(ownNick));
 }
 
 }  // namespace script

@@ -42,24 +42,23 @@ int Traceback(lua_State* L) {
     text = ErrorText(L, 1);
     text += "\nstack traceback:";
     lua_Debug ar;
-    int level = 1;
-    bool head = true;
-    while (lua_getstack(L, level++, &ar)) {
-      if (level > kTracebackHead && head) {
-        if (!lua_getstack(L, level + kTracebackTail, &ar)) {
-          --level;
-        } else {
-          text += "\n\t...";
-          while (lua_getstack(L, level + kTracebackTail, &ar)) ++level;
-        }
-        head = false;
-        continue;
-      }
-      lua_getinfo(L, "Snlf", &ar);
-      // Our own entry into the script is where the script's stack begins.
+    // The call's own frames end at our entry into the script (CallBody); a
+    // nested call's traceback leaves out the frames of the call around it.
+    int end = 1;
+    for (; lua_getstack(L, end, &ar); ++end) {
+      lua_getinfo(L, "f", &ar);
       const bool ours = lua_tocfunction(L, -1) == CallBody;
       lua_pop(L, 1);
       if (ours) break;
+    }
+    for (int level = 1; level < end; ++level) {
+      if (level > kTracebackHead && end - level > kTracebackTail) {
+        text += "\n\t...";
+        level = end - kTracebackTail - 1;
+        continue;
+      }
+      lua_getstack(L, level, &ar);
+      lua_getinfo(L, "Snl", &ar);
       text += "\n\t";
       text += ar.short_src;
       text += ':';
@@ -281,6 +280,8 @@ CallOutcome CallScriptFunction(ScriptEngine& engine, const char* function, const
 bool IsScriptFunction(ScriptEngine& engine, const char* name) {
   lua_State* L = engine.State();
   if (!L || !name) return false;
+  // The lookup may run script code (an __index on the globals).
+  ScriptCallScope scope(engine);
   const int top = lua_gettop(L);
   LookupContext lookup;
   lookup.name = name;
@@ -320,11 +321,13 @@ int LoadExtension(lua_State* L) {
   if (!name || length < 1 || length > kMaxExtensionNameLength) return 0;
   // The file name is the script's text; a copy keeps it while the file runs.
   const std::string file(name, length);
-  LogPrint(1, "[EXTENSION] Extension '%s' has been loaded. [ID: %d]", file.c_str(),
-           gExtensionCounter);
+  // The number is taken before the file runs: an extension that loads further
+  // extensions (or itself) gives each its own number, and the cap bounds that
+  // recursion too.
+  const int id = gExtensionCounter++;
+  LogPrint(1, "[EXTENSION] Extension '%s' has been loaded. [ID: %d]", file.c_str(), id);
   const int top = lua_gettop(L);
   const bool failed = luaL_loadfile(L, file.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0;
-  ++gExtensionCounter;
   if (failed) {
     const std::string error = ErrorText(L, -1);
     LogPrint(1, "%s", error.c_str());

@@ -106,7 +106,8 @@ enum class CallOutcome {
 CallOutcome CallScriptFunction(ScriptEngine& engine, const char* function, const ScriptArg* args,
                                size_t count, const CallLabel& label);
 // True when the global `name` is a function (looked up protected: a failing
-// lookup counts as "not a function").
+// lookup counts as "not a function"). The lookup may run script code, so a
+// caller compares ScriptHostEpoch() afterwards, as after a call.
 bool IsScriptFunction(ScriptEngine& engine, const char* name);
 
 // Logs a script error: the first line of `text` after "[SCRIPT] Error in

@@ -54,7 +54,7 @@ uint8_t TimerPool::FindFreeSlot() const {
 }
 
 int TimerPool::CreateTimer(const char* name, uint32_t interval, uint32_t count) {
-  const uint8_t slot = FindFreeSlot();
+  uint8_t slot = FindFreeSlot();
   if (slot == 255) return -1;
   ScriptEngine* engine = GetScriptEngine();
   if (!engine) return -1;
@@ -63,7 +63,15 @@ int TimerPool::CreateTimer(const char* name, uint32_t interval, uint32_t count) 
   if (count > kMaxTimerCount) count = kMaxTimerCount;
   if (!name) return -1;
   // Only checked here: the function is looked up by name at every firing.
+  const uint64_t epoch = ScriptHostEpoch();
   if (!IsScriptFunction(*engine, name)) return -1;
+  // The lookup can run script code: a restart may have freed this pool, or a
+  // nested "createTimer" taken the slot.
+  if (ScriptHostEpoch() != epoch) return -1;
+  if (active[slot]) {
+    slot = FindFreeSlot();
+    if (slot == 255) return -1;
+  }
   function[slot] = name;
   lastFireMs[slot] = core::NowMs();
   remaining[slot] = count;

@@ -59,14 +59,22 @@ TEST(StaticActorPoolTest, ActorsTakeTheFirstFreeIdAndDestroyZeroesAll59Bytes) {
   }
 }
 
-TEST(StaticActorPoolTest, SkinZeroLeavesTheRecordFree) {
+TEST(StaticActorPoolTest, SkinZeroLeavesTheRecordFreeAndTheNextActorStartsAfresh) {
   StaticActorPool pool;
   EXPECT_EQ(pool.Add(0, 1, 2, 3, 4, 1), 0);
   EXPECT_FALSE(pool.Exists(0));
   EXPECT_EQ(pool.Add(0, 1, 2, 3, 4, 1), 0);
   EXPECT_EQ(pool.Add(60, 1, 2, 3, 4, 1), 0);
   EXPECT_EQ(pool.records[0].blip, 1);
-  EXPECT_EQ(pool.Add(61, 1, 2, 3, 4, 0), 1);
+
+  // The skin setter writes 0: the record counts as free but keeps its fields,
+  // and the actor created in its place must not inherit the old name.
+  std::strcpy(pool.records[0].name, "Old Guard");
+  pool.records[0].animation = 9;
+  pool.records[0].skin = 0;
+  EXPECT_EQ(pool.Add(61, 5, 6, 7, 8, 0), 0);
+  for (size_t i = 19; i < 59; ++i) EXPECT_EQ(Bytes(pool.records[0])[i], 0) << i;
+  EXPECT_EQ(pool.records[0].animation, 0);
   pool.Clear();
   EXPECT_FALSE(pool.Exists(0));
 }

@@ -115,8 +115,11 @@ TEST_F(PlayerPoolTest, SecondConnectOfATakenSlotAndDisconnectOfAFreeSlotDoNothin
 TEST_F(PlayerPoolTest, ClientQuitAndRestartDeparture) {
   TestClient alice;
   TestClient bob({"PlayerDisconnect"});
+  TestClient carol({"PlayerConnect", "PlayerDisconnect"});  // connected, not joined
+  TestClient dave;
   Join(alice);
   Join(bob);
+  Join(carol);
   PlayerPool* pool = GetPlayerPool();
   const uint8_t aliceId = static_cast<uint8_t>(alice.Index());
   const uint8_t bobId = static_cast<uint8_t>(bob.Index());
@@ -129,12 +132,19 @@ TEST_F(PlayerPoolTest, ClientQuitAndRestartDeparture) {
   EXPECT_FALSE(pool->IsInUse(aliceId));
   EXPECT_NE(Log().find("[LEAVE] Alice has left the server. [Quit]"), std::string::npos);
 
-  // A restart closes silently: the client hears 19, nobody else hears a thing.
+  // A restart closes silently: the client hears 19, nobody else hears a
+  // thing, and the closed connection reaches no leave path afterwards.
   const std::string logBefore = Log();
   DisconnectAllPlayers();
   EXPECT_FALSE(pool->IsInUse(bobId));
   ASSERT_TRUE(bob.WaitForPacket(net::ID_DISCONNECTION_NOTIFICATION));
   EXPECT_EQ(bob.Count("PlayerDisconnect"), 1u);
+  // Carol hears Alice's and Bob's arrivals, Alice's quit, then Dave's arrival:
+  // nothing about Bob's departure came in between.
+  Join(dave);
+  ASSERT_TRUE(ConnectPlayer("Dave", pool, static_cast<uint8_t>(dave.Index())));
+  ASSERT_TRUE(Until([&] { return carol.Count("PlayerConnect") == 3; }, carol, dave));
+  EXPECT_EQ(carol.Count("PlayerDisconnect"), 1u);  // Alice's quit only
   EXPECT_EQ(Log(), logBefore);
 }
 

@@ -223,7 +223,7 @@ TEST_F(VehicleRespawnTest, SpawnVehicleGoesToJoinedPlayersOnlyWithEveryFieldPlai
   EXPECT_EQ(bystander.Count("SpawnVehicle"), 0u);
 }
 
-TEST_F(VehicleRespawnTest, AReportedWreckExplodesAtOnceAndRespawnsAfterTenSeconds) {
+TEST_F(VehicleRespawnTest, AReportedWreckExplodesOnlyWithItsFlagAndRespawnsAfterTenSeconds) {
   TestClient alice(kVehicleNotices);
   Join(alice, "Alice");
   ASSERT_EQ(pool_->Add(130, 5, 6, 7, 0, 1, 1), 1);
@@ -232,7 +232,9 @@ TEST_F(VehicleRespawnTest, AReportedWreckExplodesAtOnceAndRespawnsAfterTenSecond
 
   fakeNow = 5000;
   ASSERT_TRUE(pool_->ReportDestroyed(2, true));
+  ASSERT_TRUE(pool_->ReportDestroyed(1, false));
   server_.Pump();
+  EXPECT_EQ(pool_->respawnState[1], kRespawnWreckWaiting);
   EXPECT_EQ(pool_->respawnState[2], kRespawnWreckWaiting);
   pool_->Get(2)->x = 99.0f;  // the last position a sync packet reported
 
@@ -241,29 +243,18 @@ TEST_F(VehicleRespawnTest, AReportedWreckExplodesAtOnceAndRespawnsAfterTenSecond
   EXPECT_EQ(pool_->respawnState[2], kRespawnWreckWaiting);
   fakeNow = 15001;
   server_.Pump();
+  EXPECT_EQ(pool_->respawnState[1], kRespawnNone);
   EXPECT_EQ(pool_->respawnState[2], kRespawnNone);
   // The server keeps the reported position until the next sync says otherwise.
   EXPECT_EQ(+pool_->Get(2)->x, 99.0f);
 
-  ASSERT_TRUE(Until([&] { return alice.Count("Respawn_RespawnVehicle") == 1; }, {&alice}));
+  ASSERT_TRUE(Until([&] { return alice.Count("Respawn_RespawnVehicle") == 2; }, {&alice}));
   EXPECT_EQ(Names(alice), (std::vector<std::string>{"SpawnVehicle", "Respawn_ExplodeVehicle",
+                                                    "Respawn_RespawnVehicle",
                                                     "Respawn_RespawnVehicle"}));
   EXPECT_EQ(VehicleIdOf(*alice.LastRpc("Respawn_ExplodeVehicle")), 2);
-  EXPECT_EQ(VehicleIdOf(*alice.LastRpc("Respawn_RespawnVehicle")), 2);
-}
-
-TEST_F(VehicleRespawnTest, AWreckReportedWithoutTheFlagIsRespawnedWithoutAnExplosion) {
-  TestClient alice(kVehicleNotices);
-  Join(alice, "Alice");
-  ASSERT_EQ(pool_->Add(130, 0, 0, 0, 0, 1, 1), 1);
-  fakeNow = 2000;
-  ASSERT_TRUE(pool_->ReportDestroyed(1, false));
-  server_.Pump();
-  EXPECT_EQ(pool_->respawnState[1], kRespawnWreckWaiting);
-  fakeNow = 12001;
-  server_.Pump();
-  ASSERT_TRUE(Until([&] { return alice.Count("Respawn_RespawnVehicle") == 1; }, {&alice}));
-  EXPECT_EQ(Names(alice), (std::vector<std::string>{"Respawn_RespawnVehicle"}));
+  EXPECT_EQ(VehicleIdOf(alice.Rpcs("Respawn_RespawnVehicle")[0]), 1);
+  EXPECT_EQ(VehicleIdOf(alice.Rpcs("Respawn_RespawnVehicle")[1]), 2);
 }
 
 TEST_F(VehicleRespawnTest, ADrivenVehicleLeftAloneIsRespawnedOnceAfterTheDelay) {

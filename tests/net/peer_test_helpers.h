@@ -202,6 +202,13 @@ class RawClient {
     }
   }
 
+  // Forgets the connection without telling the server, as a client that
+  // restarts on the same socket would; Connect() then starts a new session.
+  void Abandon() {
+    if (peer_) enet_peer_reset(peer_);
+    connected_ = false;
+  }
+
   std::vector<std::vector<uint8_t>> received;
   bool disconnected = false;
 

@@ -1,16 +1,20 @@
-// The natives' calling rules through a real Lua state: the table's names and
-// order, argument counts and what a wrong count returns, the number, text and
-// flag readers, the guards and the exception boundary.
+// The natives' calling rules through a real Lua state: every native's name,
+// place, argument count and wrong-count result; the number, text and flag
+// readers; the guards; the exception boundary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <new>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
+#include "core/netgame.h"
 #include "core/playerpool.h"
-#include "script/engine.h"
+#include "core/vehiclepool.h"
+#include "core/world.h"
+#include "script/commands.h"
 #include "script/natives.h"
 #include "script/script_host.h"
 #include "support/server_fixture.h"
@@ -21,127 +25,135 @@ using scripttest::ScriptHost;
 
 namespace {
 
-// The game mode's natives in the order the engine registers them.
-const char* const kRegistrationOrder =
-    "outputConsole addCommand outputChatBox toggleDriveOnWater toggleFlyingCar togglePlayerClock "
-    "setPlayerGravity getPlayerPos setPlayerPos setPlayerTeam getPlayerTeam setPlayerScore "
-    "getPlayerScore setPlayerInterior getPlayerInterior setPlayerAngle getPlayerAngle "
-    "setPlayerHealth getPlayerHealth setPlayerArmour getPlayerArmour setPlayerCash getPlayerCash "
-    "givePlayerCash setPlayerWantedLevel setPlayerFixedWantedLevel setPlayerStaticWantedLevel "
-    "getPlayerWantedLevel createLocalObject destroyLocalObject setLocalObjectRotation "
-    "setLocalObjectInterior setLocalObjectPos getLocalObjectRotation getLocalObjectInterior "
-    "getLocalObjectPos getLocalObjectModel getGlobalObjectModel createGlobalObject "
-    "moveGlobalObject moveGlobalObjectAngles stopGlobalObject destroyGlobalObject "
-    "setGlobalObjectRotation setGlobalObjectInterior setGlobalObjectPos getGlobalObjectRotation "
-    "getGlobalObjectInterior getGlobalObjectPos createVehicle destroyVehicle getVehiclePos "
-    "setVehiclePos getVehicleAngle setVehicleAngle getVehicleColor setVehicleColor "
-    "getVehicleHealth setVehicleHealth setVehicleSpeed getVehicleSpeed repairVehicle "
-    "explodeVehicle putPlayerInVehicle getPlayerVehicleID isPlayerInVehicle isPlayerInAnyVehicle "
-    "getVehicleModel togglePlayerDrunk removePlayerFromVehicle setVehicleToRespawn "
-    "setVehicleLockedState getVehicleLockedState setVehicleSpawnInfo addSpawnClass "
-    "addClassMember createPlayerExplosion createExplosion isPlayerSpawned isPlayerConnected "
-    "forceToClassSelection getPlayerIP getPlayerPing getPlayerName togglePlayerControllable "
-    "setPlayerName givePlayerWeapon clearPlayerWeapons setServerWeather setServerTime "
-    "getServerTime kickPlayer banPlayer setPlayerSkin setPlayerAnimation createStaticActor "
-    "destroyStaticActor setStaticActorPos getStaticActorPos setStaticActorAngle "
-    "getStaticActorAngle setStaticActorSkin getStaticActorSkin setStaticActorAnimation "
-    "getStaticActorAnimation createTimer destroyTimer addBanIP removeBanIP reloadBans hostToIP "
-    "setVehicleTireState getVehicleTireState toggleVehicleLights getPlayerSkin "
-    "setAmmunationWeaponData getAmmunationWeaponData toggleAmmunations createGlobalGenericPickup "
-    "createGlobalWeaponPickup createGlobalCashPickup destroyGlobalPickup getGlobalPickupType "
-    "getLocalPickupType createGlobalCheckpoint setGlobalCheckpointPos setGlobalCheckpointRadius "
-    "destroyGlobalCheckpoint createGlobalCorona setGlobalCoronaPos setGlobalCoronaRGB "
-    "destroyGlobalCorona getGlobalMarkerType createLocalCheckpoint setLocalCheckpointPos "
-    "setLocalCheckpointRadius destroyLocalCheckpoint createLocalCorona setLocalCoronaPos "
-    "setLocalCoronaRGB destroyLocalCorona loadExtension exitServer restartGameMode setPlayerColor "
-    "delay strval createArea destroyArea getPlayerArea gameTextForPlayer gameTextForAll "
-    "clearGameTextForPlayer clearGameTextForAll setPlayerBoundaries getPlayerCellPhoneStatus "
-    "setPlayerCellPhoneStatus playSoundForPlayer playWaveForPlayer playWaveForAll "
-    "playWaveForPlayerAtPos playWaveForAllAtPos getWeaponName getPlayerWeaponID "
-    "getPlayerClassInfo setStaticActorName getStaticActorName toggleStaticActorBlip "
-    "createLocalGenericPickup createLocalCashPickup createLocalWeaponPickup destroyLocalPickup "
-    "getPlayerSeatID createGlobalIcon destroyGlobalIcon setGlobalIconColor setGlobalIconSize "
-    "setGlobalIconPosition toggleGlobalIconFlashing createLocalIcon destroyLocalIcon "
-    "setLocalIconColor setLocalIconSize setLocalIconPosition toggleLocalIconFlashing "
-    "togglePlayerScanlines togglePlayerCameraInterface togglePlayerBlackLines shakePlayerCamera "
-    "setCameraBehindPlayer restorePlayerCamera fadePlayerCamera setPlayerCameraPos "
-    "setPlayerCameraLookAt getMaxPlayers random togglePlayerMuted isPlayerMuted "
-    "setVehicleRespawnDelay setServerPort setMaxPlayers setServerName setModeName announce "
-    "setServerPassword bindToIP toggleStaticInitialWantedLevel getVehicleNameFromModelID "
-    "getVehicleModelIDFromName";
+// The game mode's natives in registration order, each as name:count[=result
+// of a wrong count]; count is N, N+ (N or more), N-M, or * (any).
+const char* const kNativeRows =
+    "outputConsole:1+ addCommand:2-3 outputChatBox:5-6 toggleDriveOnWater:2+ toggleFlyingCar:2 "
+    "togglePlayerClock:2 setPlayerGravity:2+ getPlayerPos:1 setPlayerPos:4 setPlayerTeam:2 "
+    "getPlayerTeam:1 setPlayerScore:2 getPlayerScore:1 setPlayerInterior:2 getPlayerInterior:1 "
+    "setPlayerAngle:2 getPlayerAngle:1 setPlayerHealth:2 getPlayerHealth:1 setPlayerArmour:2 "
+    "getPlayerArmour:1 setPlayerCash:2 getPlayerCash:1 givePlayerCash:2 setPlayerWantedLevel:2 "
+    "setPlayerFixedWantedLevel:2 setPlayerStaticWantedLevel:2 getPlayerWantedLevel:1 "
+    "createLocalObject:9 destroyLocalObject:2 setLocalObjectRotation:5 setLocalObjectInterior:3 "
+    "setLocalObjectPos:5 getLocalObjectRotation:2 getLocalObjectInterior:2 getLocalObjectPos:2 "
+    "getLocalObjectModel:2 getGlobalObjectModel:1 createGlobalObject:8 moveGlobalObject:5 "
+    "moveGlobalObjectAngles:5 stopGlobalObject:1 destroyGlobalObject:1 setGlobalObjectRotation:4 "
+    "setGlobalObjectInterior:2 setGlobalObjectPos:4 getGlobalObjectRotation:1 "
+    "getGlobalObjectInterior:1 getGlobalObjectPos:1 createVehicle:7 destroyVehicle:1 "
+    "getVehiclePos:1 setVehiclePos:4 getVehicleAngle:1 setVehicleAngle:2 getVehicleColor:1 "
+    "setVehicleColor:3 getVehicleHealth:1 setVehicleHealth:2 setVehicleSpeed:2 getVehicleSpeed:1 "
+    "repairVehicle:1 explodeVehicle:1 putPlayerInVehicle:3 getPlayerVehicleID:1 "
+    "isPlayerInVehicle:2 isPlayerInAnyVehicle:1 getVehicleModel:1 togglePlayerDrunk:2 "
+    "removePlayerFromVehicle:1 setVehicleToRespawn:1 setVehicleLockedState:2 "
+    "getVehicleLockedState:1 setVehicleSpawnInfo:5 addSpawnClass:12 addClassMember:12 "
+    "createPlayerExplosion:5 createExplosion:4 isPlayerSpawned:1 isPlayerConnected:1 "
+    "forceToClassSelection:1 getPlayerIP:1 getPlayerPing:1 getPlayerName:1 "
+    "togglePlayerControllable:2 setPlayerName:2 givePlayerWeapon:3 clearPlayerWeapons:1 "
+    "setServerWeather:1 setServerTime:2 getServerTime:0 kickPlayer:1 banPlayer:1 setPlayerSkin:2 "
+    "setPlayerAnimation:2 createStaticActor:6=-1 destroyStaticActor:1 setStaticActorPos:4 "
+    "getStaticActorPos:1=0,0,0 setStaticActorAngle:2 getStaticActorAngle:1=0 "
+    "setStaticActorSkin:2 getStaticActorSkin:1=0 setStaticActorAnimation:2 "
+    "getStaticActorAnimation:1=0 createTimer:3 destroyTimer:1 addBanIP:1 removeBanIP:1 "
+    "reloadBans:* hostToIP:1 setVehicleTireState:3 getVehicleTireState:2 toggleVehicleLights:2 "
+    "getPlayerSkin:1 setAmmunationWeaponData:5 getAmmunationWeaponData:2 toggleAmmunations:1 "
+    "createGlobalGenericPickup:5 createGlobalWeaponPickup:5 createGlobalCashPickup:4 "
+    "destroyGlobalPickup:1 getGlobalPickupType:1 getLocalPickupType:2 createGlobalCheckpoint:4 "
+    "setGlobalCheckpointPos:4 setGlobalCheckpointRadius:2 destroyGlobalCheckpoint:1 "
+    "createGlobalCorona:6 setGlobalCoronaPos:4 setGlobalCoronaRGB:4 destroyGlobalCorona:1 "
+    "getGlobalMarkerType:1 createLocalCheckpoint:5 setLocalCheckpointPos:5 "
+    "setLocalCheckpointRadius:3 destroyLocalCheckpoint:2 createLocalCorona:7 setLocalCoronaPos:5 "
+    "setLocalCoronaRGB:5 destroyLocalCorona:2 loadExtension:1 exitServer:0 restartGameMode:0 "
+    "setPlayerColor:4 delay:1 strval:1=1 createArea:6=-1 destroyArea:1=false getPlayerArea:1 "
+    "gameTextForPlayer:4 gameTextForAll:3 clearGameTextForPlayer:1 clearGameTextForAll:0 "
+    "setPlayerBoundaries:5 getPlayerCellPhoneStatus:1 setPlayerCellPhoneStatus:2 "
+    "playSoundForPlayer:5 playWaveForPlayer:2 playWaveForAll:1 playWaveForPlayerAtPos:5 "
+    "playWaveForAllAtPos:4 getWeaponName:1=255 getPlayerWeaponID:1 getPlayerClassInfo:1=0,0 "
+    "setStaticActorName:2 getStaticActorName:1=nil toggleStaticActorBlip:2 "
+    "createLocalGenericPickup:6=-1 createLocalCashPickup:5 createLocalWeaponPickup:6 "
+    "destroyLocalPickup:2 getPlayerSeatID:1=0 createGlobalIcon:6=-1 destroyGlobalIcon:1 "
+    "setGlobalIconColor:5 setGlobalIconSize:2 setGlobalIconPosition:4 toggleGlobalIconFlashing:2 "
+    "createLocalIcon:7=-1 destroyLocalIcon:2 setLocalIconColor:6 setLocalIconSize:3 "
+    "setLocalIconPosition:5 toggleLocalIconFlashing:3 togglePlayerScanlines:2 "
+    "togglePlayerCameraInterface:2 togglePlayerBlackLines:2 shakePlayerCamera:2 "
+    "setCameraBehindPlayer:1 restorePlayerCamera:1 fadePlayerCamera:6 setPlayerCameraPos:4 "
+    "setPlayerCameraLookAt:5 getMaxPlayers:* random:2=0 togglePlayerMuted:2 isPlayerMuted:1 "
+    "setVehicleRespawnDelay:1 setServerPort:1 setMaxPlayers:1 setServerName:1 setModeName:1 "
+    "announce:1 setServerPassword:1 bindToIP:1 toggleStaticInitialWantedLevel:1 "
+    "getVehicleNameFromModelID:1=nil getVehicleModelIDFromName:1=-1 ";
 
-std::vector<std::string> Words(const char* text) {
-  std::istringstream in(text);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
+// "f(nil, nil)" with `n` arguments.
+std::string CallWith(const std::string& name, int n) {
+  std::string call = name + "(";
+  for (int i = 0; i < n; ++i) call += i ? ", nil" : "nil";
+  return call + ")";
 }
 
-TEST(NativeTable, HoldsEveryNativeInRegistrationOrder) {
-  const std::vector<std::string> expected = Words(kRegistrationOrder);
-  ASSERT_EQ(expected.size(), static_cast<size_t>(kNativeCount));
-  for (int i = 0; i < kNativeCount; ++i) {
-    EXPECT_EQ(kNatives[i].name, expected[i]) << "position " << i;
-  }
-}
-
-TEST(NativeTable, EveryNativeIsAGlobalFunctionOfTheState) {
+TEST(NativeTable, NamesOrderCountsAndWrongCountResults) {
   ScriptHost host("");
-  for (int i = 0; i < kNativeCount; ++i) {
-    lua_getglobal(host.L(), kNatives[i].name);
-    EXPECT_TRUE(lua_iscfunction(host.L(), -1)) << kNatives[i].name;
-    EXPECT_EQ(lua_tocfunction(host.L(), -1), kNatives[i].function) << kNatives[i].name;
-    lua_pop(host.L(), 1);
+  std::istringstream rows(kNativeRows);
+  int index = 0;
+  for (std::string row; rows >> row; ++index) {
+    ASSERT_LT(index, kNativeCount) << row;
+    const NativeDescriptor& native = kNatives[index];
+    // name:count[=wrong]
+    const size_t colon = row.find(':');
+    const size_t equals = std::min(row.find('='), row.size());
+    const std::string name = row.substr(0, colon);
+    const std::string count = row.substr(colon + 1, equals - colon - 1);
+    const std::string wrong = equals < row.size() ? row.substr(equals + 1) : "";
+    EXPECT_EQ(native.name, name) << "position " << index;
+    int min = 0;
+    int max = INT_MAX;
+    if (count != "*") {
+      const size_t dash = count.find('-');
+      min = std::stoi(count);
+      if (count.back() != '+') max = dash == std::string::npos ? min : std::stoi(count.substr(dash + 1));
+    }
+    EXPECT_EQ(native.count.min, min) << name;
+    EXPECT_EQ(native.count.max, max) << name;
+
+    // Registered as a global; a wrong count gives the table's result whatever
+    // the body would do.
+    EXPECT_EQ(Eval("type(" + name + ")"), "'function'") << name;
+    if (min > 0) {
+      EXPECT_EQ(Eval(CallWith(name, min - 1)), wrong) << name;
+    }
+    if (max < 20) {
+      EXPECT_EQ(Eval(CallWith(name, max + 1)), wrong) << name;
+    }
   }
+  EXPECT_EQ(index, kNativeCount);
 }
 
-TEST(CallingRules, WrongArgumentCountsOfThisHostsNatives) {
+TEST(NativeTable, ThisHostsNativesActOnlyOnTheRightCountAndSettersReturnNothing) {
   ScriptHost host("function tick() end\n");
-  EXPECT_EQ(Eval("select('#', createTimer('tick', 100))"), "0");
-  EXPECT_EQ(Eval("select('#', createTimer('tick', 100, 1, 2))"), "0");
-  EXPECT_EQ(Eval("select('#', destroyTimer())"), "0");
-  EXPECT_EQ(Eval("select('#', destroyTimer(1, 2))"), "0");
-  EXPECT_EQ(Eval("select('#', getServerTime(1))"), "0");
-  EXPECT_EQ(Eval("select('#', setServerTime(1))"), "0");
-  EXPECT_EQ(Eval("select('#', setServerTime(1, 2, 3))"), "0");
-  EXPECT_EQ(Eval("select('#', addCommand('/a'))"), "0");
-  EXPECT_EQ(Eval("select('#', addCommand('/a', 'f', 1, 2))"), "0");
-  EXPECT_EQ(Eval("select('#', loadExtension())"), "0");
-  // None of them acted.
+  EXPECT_EQ(Eval("createTimer('tick', 100, 1)"), "0");
+  EXPECT_EQ(RunLua("createTimer('tick', 100); createTimer('tick', 100, 1, 1); destroyTimer(0, 1);"
+                   "setServerTime(1); setServerTime(1, 2, 3); addCommand('/a');"
+                   "addCommand('/a', 'f', 1, 2); loadExtension('x.lua', 1)"),
+            "");
+  EXPECT_EQ(GetTimerPool()->FindFreeSlot(), 1);
+  EXPECT_EQ(GetTimerPool()->minuteOfDay, 720);
+  EXPECT_EQ(PlayerCommandTable().Count(), 0u);
+  EXPECT_EQ(host.Log(), "");
+  EXPECT_EQ(Eval("setServerTime(1, 2)"), "");
+  EXPECT_EQ(Eval("destroyTimer(0)"), "");
+  EXPECT_EQ(Eval("addCommand('/a', 'f')"), "");
   EXPECT_EQ(GetTimerPool()->FindFreeSlot(), 0);
-  EXPECT_EQ(Eval("getServerTime()"), "12,0");
-  EXPECT_EQ(Eval("select('#', createTimer('tick', 100, 1))"), "1");
-  // Setters return nothing even when they act.
-  EXPECT_EQ(Eval("select('#', setServerTime(1, 2))"), "0");
-  EXPECT_EQ(Eval("select('#', destroyTimer(0))"), "0");
-  EXPECT_EQ(Eval("select('#', addCommand('/a', 'f'))"), "0");
+  EXPECT_EQ(GetTimerPool()->minuteOfDay, 61);
+  EXPECT_EQ(PlayerCommandTable().Count(), 1u);
 }
 
-TEST(CallingRules, WrongCountResultsFollowTheTable) {
-  ScriptHost host("");
-  EXPECT_EQ(Eval("getPlayerPos()"), "");
-  EXPECT_EQ(Eval("random(1)"), "0");
-  EXPECT_EQ(Eval("getWeaponName()"), "255");
-  EXPECT_EQ(Eval("createArea(1)"), "-1");
-  EXPECT_EQ(Eval("getVehicleModelIDFromName()"), "-1");
-  EXPECT_EQ(Eval("getPlayerClassInfo()"), "0,0");
-  EXPECT_EQ(Eval("getStaticActorPos()"), "0,0,0");
-  EXPECT_EQ(Eval("strval()"), "1");
-  EXPECT_EQ(Eval("getVehicleNameFromModelID()"), "nil");
-  EXPECT_EQ(Eval("destroyArea()"), "false");
-  EXPECT_EQ(Eval("select('#', outputChatBox(1, 2, 3, 4))"), "0");
-  EXPECT_EQ(Eval("select('#', outputChatBox(1, 2, 3, 4, 5, 6, 7))"), "0");
-}
-
-// Reports what the readers make of its argument: the 32-bit integer, the
-// 8-bit player id and whether that player passes the guard.
+// What the readers make of the first argument: the 32-bit integer, the 8-bit
+// player id and its guard, the unsigned 32 bits through 64, and the vehicle
+// guard of the whole 32 bits.
 int ProbeBody(lua_State* L) {
-  const int32_t value = script::ArgInt(L, 1);
-  const uint8_t player = script::ArgU8(L, 1);
-  lua_pushnumber(L, value);
-  lua_pushnumber(L, player);
-  lua_pushboolean(L, script::IsPlayer(player));
-  return 3;
+  lua_pushnumber(L, script::ArgInt(L, 1));
+  lua_pushnumber(L, script::ArgU8(L, 1));
+  lua_pushboolean(L, script::IsPlayer(script::ArgU8(L, 1)));
+  lua_pushnumber(L, script::ArgU32Via64(L, 1));
+  lua_pushboolean(L, script::IsVehicle(script::ArgU32(L, 1)));
+  return 5;
 }
 
 int TextBody(lua_State* L) {
@@ -153,12 +165,6 @@ int TextBody(lua_State* L) {
   return 2;
 }
 
-int U32Body(lua_State* L) {
-  lua_pushnumber(L, script::ArgU32Via64(L, 1));
-  lua_pushnumber(L, script::ArgU32(L, 1));
-  return 2;
-}
-
 int ThrowingBody(lua_State* L) {
   lua_pushnumber(L, 1);  // a partial result the boundary must drop
   const std::string which = lua_tostring(L, 1) ? lua_tostring(L, 1) : "";
@@ -167,63 +173,44 @@ int ThrowingBody(lua_State* L) {
   throw std::runtime_error("escaped");
 }
 
-void Register(lua_State* L, const char* name, lua_CFunction function) {
-  lua_pushcfunction(L, function);
-  lua_setglobal(L, name);
-}
-
 class ReadersTest : public ::testing::Test {
  protected:
   void SetUp() override {
     server_.Start();
     lua_State* L = GetScriptEngine()->State();
-    Register(L, "probe", &GuardedNative<ProbeBody, Exactly(1), WrongCount::kNothing>);
-    Register(L, "text", &GuardedNative<TextBody, Exactly(2), WrongCount::kNothing>);
-    Register(L, "u32", &GuardedNative<U32Body, Exactly(1), WrongCount::kNothing>);
-    Register(L, "thrower", &GuardedNative<ThrowingBody, Exactly(1), WrongCount::kNothing>);
+    lua_register(L, "probe", (&GuardedNative<ProbeBody, Exactly(1), WrongCount::kNothing>));
+    lua_register(L, "text", (&GuardedNative<TextBody, Exactly(2), WrongCount::kNothing>));
+    lua_register(L, "thrower", (&GuardedNative<ThrowingBody, Exactly(1), WrongCount::kNothing>));
   }
   InProcessServer server_;
 };
 
-TEST_F(ReadersTest, NumbersTruncateThenCutToTheIdsWidth) {
-  EXPECT_EQ(Eval("probe(3.9)"), "3,3,false");
-  EXPECT_EQ(Eval("probe(-0.5)"), "0,0,false");
-  EXPECT_EQ(Eval("probe(-3.9)"), "-3,253,false");
-  EXPECT_EQ(Eval("probe(0/0)"), "-2147483648,0,false");
-  EXPECT_EQ(Eval("probe(1e10)"), "-2147483648,0,false");
-  EXPECT_EQ(Eval("probe(-1e10)"), "-2147483648,0,false");
-  EXPECT_EQ(Eval("probe(1/0)"), "-2147483648,0,false");
-  EXPECT_EQ(Eval("probe(2147483647.9)"), "2147483647,255,false");
-  EXPECT_EQ(Eval("probe(-2147483648.9)"), "-2147483648,0,false");
-  EXPECT_EQ(Eval("probe(2147483648)"), "-2147483648,0,false");
-  EXPECT_EQ(Eval("probe('12')"), "12,12,false");
-  EXPECT_EQ(Eval("probe(' 0x10 ')"), "16,16,false");
-  EXPECT_EQ(Eval("probe('abc')"), "0,0,false");
-  EXPECT_EQ(Eval("probe({})"), "0,0,false");
-  EXPECT_EQ(Eval("probe(nil)"), "0,0,false");
-  EXPECT_EQ(Eval("probe(true)"), "0,0,false");
-}
-
-TEST_F(ReadersTest, PlayerGuardSeesTheCutId) {
+TEST_F(ReadersTest, NumbersTruncateThenCutToTheIdsWidthAndTheGuardsSeeTheCut) {
   ASSERT_TRUE(ConnectPlayer("Fortyfour", GetPlayerPool(), 44));
   ASSERT_TRUE(ConnectPlayer("Three", GetPlayerPool(), 3));
-  EXPECT_EQ(Eval("probe(300)"), "300,44,true");
-  EXPECT_EQ(Eval("probe(44)"), "44,44,true");
-  EXPECT_EQ(Eval("probe(3.9)"), "3,3,true");
-  EXPECT_EQ(Eval("probe(45)"), "45,45,false");
-  EXPECT_EQ(Eval("probe(-1)"), "-1,255,false");
-  EXPECT_EQ(Eval("probe(100)"), "100,100,false");
-  EXPECT_EQ(Eval("probe(0/0)"), "-2147483648,0,false");
-  ASSERT_TRUE(ConnectPlayer("Zero", GetPlayerPool(), 0));
-  EXPECT_EQ(Eval("probe(-0.5)"), "0,0,true");
-  EXPECT_EQ(Eval("probe(0/0)"), "-2147483648,0,true");  // low 8 bits of INT32_MIN are 0
-}
-
-TEST_F(ReadersTest, VehicleGuardTakesTheIdUnsigned) {
-  EXPECT_FALSE(script::IsVehicle(0));
-  EXPECT_FALSE(script::IsVehicle(1));  // no vehicle created
-  EXPECT_FALSE(script::IsVehicle(500));
-  EXPECT_FALSE(script::IsVehicle(static_cast<uint32_t>(-1)));
+  ASSERT_EQ(gNetGame->vehiclePool->Add(130, 0, 0, 0, 0, 0, 0), 1);
+  const char* const cases[][2] = {
+      {"3.9", "3,3,true,3,false"},
+      {"-0.5", "0,0,false,0,false"},
+      {"-3.9", "-3,253,false,4294967293,false"},
+      {"300", "300,44,true,300,false"},
+      {"-1", "-1,255,false,4294967295,false"},
+      {"100", "100,100,false,100,false"},
+      {"1", "1,1,false,1,true"},
+      {"65537", "65537,1,false,65537,false"},  // a vehicle id is not cut to 16 bits
+      {"0/0", "-2147483648,0,false,0,false"},
+      {"1e10", "-2147483648,0,false,1410065408,false"},
+      {"1e30", "-2147483648,0,false,0,false"},
+      {"2147483647.9", "2147483647,255,false,2147483647,false"},
+      {"-2147483648.9", "-2147483648,0,false,2147483648,false"},
+      {"2147483648", "-2147483648,0,false,2147483648,false"},
+      {"4294967296 + 5", "-2147483648,0,false,5,false"},
+      {"'12'", "12,12,false,12,false"},
+      {"' 0x10 '", "16,16,false,16,false"},
+      {"'abc'", "0,0,false,0,false"},
+      {"{}", "0,0,false,0,false"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Eval(std::string("probe(") + c[0] + ")"), c[1]) << c[0];
 }
 
 TEST_F(ReadersTest, TextsAndFlags) {
@@ -234,14 +221,6 @@ TEST_F(ReadersTest, TextsAndFlags) {
   EXPECT_EQ(Eval("text(nil, true)"), "");
   EXPECT_EQ(Eval("text({}, true)"), "");
   EXPECT_EQ(Eval("text(true, true)"), "");
-}
-
-TEST_F(ReadersTest, UnsignedThrough64Bits) {
-  EXPECT_EQ(Eval("u32(-1)"), "4294967295,4294967295");
-  EXPECT_EQ(Eval("u32(4294967296 + 5)"), "5,2147483648");
-  EXPECT_EQ(Eval("u32(1e30)"), "0,2147483648");
-  EXPECT_EQ(Eval("u32(0/0)"), "0,2147483648");
-  EXPECT_EQ(Eval("u32(70.9)"), "70,70");
 }
 
 TEST_F(ReadersTest, ExceptionsStopAtTheNativesBoundary) {

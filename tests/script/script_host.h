@@ -33,54 +33,34 @@ class DrivenClock {
   void Advance(uint32_t ms) { fakeNowMs += ms; }
 };
 
-// Runs a chunk in the current engine's state; the error text, or "" when it
-// ran.
-inline std::string RunLua(const std::string& chunk) {
+// Runs `chunk` in the current engine's state and returns "error: <text>", or
+// every result joined by ",": numbers as %.17g, strings in single quotes,
+// nil, true, false ("" for no results).
+inline std::string Run(const std::string& chunk) {
   ScriptEngine* engine = GetScriptEngine();
   if (!engine) return "no engine";
   lua_State* L = engine->State();
   const int top = lua_gettop(L);
-  std::string error;
-  if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0) {
-    const char* text = lua_tostring(L, -1);
-    error = text ? text : "(non-string error)";
-  }
-  lua_settop(L, top);
-  return error;
-}
-
-// Evaluates `expression` and returns every result joined by ",": numbers as
-// %.17g, strings in single quotes, nil, true, false; "" for no results.
-inline std::string Eval(const std::string& expression) {
-  ScriptEngine* engine = GetScriptEngine();
-  if (!engine) return "no engine";
-  lua_State* L = engine->State();
-  const int top = lua_gettop(L);
-  const std::string chunk = "return " + expression;
+  std::string out;
   if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, LUA_MULTRET, 0) != 0) {
     const char* text = lua_tostring(L, -1);
-    std::string error = std::string("error: ") + (text ? text : "?");
+    out = std::string("error: ") + (text ? text : "?");
     lua_settop(L, top);
-    return error;
+    return out;
   }
-  std::string out;
   for (int i = top + 1; i <= lua_gettop(L); ++i) {
-    if (!out.empty()) out += ",";
+    if (i > top + 1) out += ",";
+    size_t length = 0;
+    const char* text = nullptr;
+    char number[64];
     switch (lua_type(L, i)) {
-      case LUA_TNUMBER: {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%.17g", lua_tonumber(L, i));
-        out += buffer;
+      case LUA_TNUMBER:
+        std::snprintf(number, sizeof number, "%.17g", lua_tonumber(L, i));
+        out += number;
         break;
-      }
-      case LUA_TSTRING: {
-        size_t length = 0;
-        const char* text = lua_tolstring(L, i, &length);
+      case LUA_TSTRING:
+        text = lua_tolstring(L, i, &length);
         out += "'" + std::string(text, length) + "'";
-        break;
-      }
-      case LUA_TNIL:
-        out += "nil";
         break;
       case LUA_TBOOLEAN:
         out += lua_toboolean(L, i) ? "true" : "false";
@@ -92,6 +72,14 @@ inline std::string Eval(const std::string& expression) {
   lua_settop(L, top);
   return out;
 }
+
+// A statement: its error text, or "" when it ran.
+inline std::string RunLua(const std::string& chunk) {
+  const std::string out = Run(chunk);
+  return out.rfind("error: ", 0) == 0 ? out.substr(7) : "";
+}
+// The values of an expression (see Run).
+inline std::string Eval(const std::string& expression) { return Run("return " + expression); }
 
 inline size_t CountOccurrences(std::string_view text, std::string_view needle) {
   size_t count = 0;
@@ -119,7 +107,6 @@ class ScriptHost {
   ScriptHost& operator=(const ScriptHost&) = delete;
 
   lua_State* L() const { return GetScriptEngine() ? GetScriptEngine()->State() : nullptr; }
-  const support::TempDir& Dir() const { return dir_; }
   std::string Log() const { return dir_.Read("server_log.txt").value_or(""); }
   size_t LogCount(std::string_view needle) const { return CountOccurrences(Log(), needle); }
   void Write(const std::string& name, const std::string& contents) const {
