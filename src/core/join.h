@@ -8,12 +8,6 @@
 // SuperFastHash("wkPZD", 5).
 inline constexpr const char* kClientVersionToken = "wkPZD";
 
-// The weather (0..5) and the static initial wanted-level flag, written only by
-// their natives, 0 at process start and kept across a restart. Both travel in
-// "InitialConnection".
-extern uint8_t gServerWeather;
-extern uint8_t gStaticInitialWantedLevel;
-
 // 3 to 14 bytes, no '-', and no control byte (below 32, or 127): a name ends
 // up on the operator's console and in the log.
 bool IsValidNickname(const char* name);

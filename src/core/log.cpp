@@ -18,6 +18,13 @@ void FormatMessage(char (&buffer)[kMessageBytes], const char* format, va_list ar
   std::memset(buffer, 0, sizeof buffer);
   // vsnprintf cuts at 511 bytes; longer messages are truncated, never overflowed.
   std::vsnprintf(buffer, sizeof buffer, format, args);
+  // Texts from clients, scripts and IRC end up here: a control byte would
+  // reach the operator's terminal as an escape sequence, so only line ends
+  // and tabs pass.
+  for (char* c = buffer; *c; ++c) {
+    const auto u = static_cast<unsigned char>(*c);
+    if ((u < 32 && u != '\n' && u != '\t') || u == 127) *c = '?';
+  }
 }
 
 // A record in the file: every "\n" of the text becomes CR LF and the record

@@ -1,9 +1,59 @@
-// The packet loop of the game peer: departures and movement packets.
+// The packet loop of the game peer: departures, the movement packets and
+// their relay to the other spawned players, and the world-time packet.
 #pragma once
 
+#include <cstdint>
+
+#include "net/types.h"
+
+namespace net {
+class BitStream;
+}
 struct NetGame;
+
+// Raw packet ids of the game (the first byte of the packet).
+enum GamePacketId : uint8_t {
+  kPacketOnFootSync = 92,
+  kPacketDriverSync = 93,
+  kPacketPassengerSync = 94,
+  kPacket95 = 95,
+  kPacketStatus = 96,
+  kPacketWorldTime = 97,
+  kPacket98 = 98,
+  kPacketPingAnswer = 99,
+};
+
+// Fixed blocks that follow the id byte.
+inline constexpr uint32_t kPassengerBlockSize = 12;
+inline constexpr uint32_t kPacket95BlockSize = 17;
+inline constexpr uint32_t kStatusBlockSize = 11;
+inline constexpr uint32_t kStatusRecordSize = 17;  // what the status relay carries
+inline constexpr uint32_t kPacket98BlockSize = 41;
+// Receivers nearer than this get every movement packet; farther ones about
+// one in eight.
+inline constexpr float kRelayNearDistance = 200.0f;
 
 // Takes every waiting packet of the game peer and handles it.
 void ProcessPackets(NetGame* netGame);
-// Sends the world-time packet to every spawned player.
+
+// One handler per movement packet. `data`/`length` are the packet without any
+// time-stamp prefix, starting at its id byte.
+void HandleOnFootSync(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleVehicleSync(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleSyncPacket94(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleSyncPacket95(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleSyncPacket96(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleSyncPacket98(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
+
+// Sends the stream to every other spawned player: always to those nearer than
+// 200 units, to each farther one when rand() % 8 == 0. Unreliable sequenced.
+void RelaySyncToPlayers(uint8_t sender, const net::BitStream& stream,
+                        net::PacketPriority priority);
+
+// Horizontal distance between two players' recorded positions; -1 when
+// either id is above 99 or not in use.
+float GetDistanceBetweenPlayers(uint8_t a, uint8_t b);
+
+// Sends the world-time packet (97, minute, hour) to every spawned player;
+// nothing at 00:00.
 void BroadcastWorldTime();

@@ -3,6 +3,8 @@
 #include <cstring>
 
 ServerSettings gServerSettings;
+uint8_t gServerWeather = 0;
+uint8_t gStaticInitialWantedLevel = 0;
 
 void SetDefaultServerSettings() {
   gServerSettings = ServerSettings{};

@@ -17,6 +17,12 @@ struct ServerSettings {
 
 extern ServerSettings gServerSettings;
 
+// The weather (0..5) and the static initial wanted-level flag, written only by
+// their natives, 0 at process start and kept across a restart. Both travel in
+// "InitialConnection".
+extern uint8_t gServerWeather;
+extern uint8_t gStaticInitialWantedLevel;
+
 inline constexpr const char* kServerVersion = "QLM (Release RC1 P1)";
 inline constexpr const char* kConsoleTitle = "QLM Release RC1 P1";
 inline constexpr const char* kDefaultServerName = "QLM (Release RC1) Server P1";

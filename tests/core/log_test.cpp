@@ -41,6 +41,13 @@ TEST_F(LogTest, LineEndsInsideAMessageBecomeCrLfAndRecordsAppendWithoutRunningTo
   EXPECT_EQ(File(), "first\r\nsecond\r\n\r\nthird 3\r\nfourth\r\n");
 }
 
+TEST_F(LogTest, ControlBytesNeverReachTheTerminalOrTheFile) {
+  testing::internal::CaptureStdout();
+  LogPrint(0, "[CHAT] %s: %s", "Bob", "hi\x1b]0;owned\x07\r\x7f\tthere");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[CHAT] Bob: hi?]0;owned???\tthere\n");
+  EXPECT_EQ(File(), "[CHAT] Bob: hi?]0;owned???\tthere\r\n");
+}
+
 TEST_F(LogTest, FileOnlyWritesNothingToTheConsole) {
   testing::internal::CaptureStdout();
   LogPrintFileOnly(1, "[CONSOLE INPUT] %s", "kick 5");

@@ -74,7 +74,9 @@ class MasterListTest : public ::testing::Test {
   // `marker`, and runs passes until the marker's row arrives: everything sent
   // before it has been handled by then.
   void SendThenMark(const std::vector<uint8_t>& message, const std::string& marker) {
-    if (!message.empty()) ASSERT_TRUE(fake.SendToAnnouncer(message));
+    if (!message.empty()) {
+      ASSERT_TRUE(fake.SendToAnnouncer(message));
+    }
     ASSERT_TRUE(fake.SendToAnnouncer(AddressReply(marker)));
     ASSERT_TRUE(WaitUntil(
         [&] { return !fake.RowUpdates().empty() && IpOf(fake.RowUpdates().back()) == marker; },

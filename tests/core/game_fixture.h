@@ -1,0 +1,202 @@
+// A running in-process server with test clients that join it, a recording
+// script-event sink and a frozen server clock (so the periodic steps, the world
+// time and the script timers stay out of the way unless a test calls them).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/events.h"
+#include "core/join.h"
+#include "core/netgame.h"
+#include "core/world.h"
+#include "net/bitstream.h"
+#include "server/server.h"
+#include "support/server_fixture.h"
+#include "support/test_client.h"
+
+namespace gametest {
+
+// Every event as one line of text, in the order raised.
+class RecordingSink : public ScriptEventSink {
+ public:
+  std::vector<std::string> events;
+  std::function<void(uint8_t)> onConnect;
+
+  void OnPlayerConnect(uint8_t p) override {
+    Add("connect", {p});
+    if (onConnect) onConnect(p);
+  }
+  void OnPlayerDisconnect(uint8_t p, uint8_t reason) override { Add("disconnect", {p, reason}); }
+  void OnPlayerSpawn(uint8_t p) override { Add("spawn", {p}); }
+  void OnPlayerDeath(uint8_t p, uint8_t killer, uint8_t reason) override {
+    Add("death", {p, killer, reason});
+  }
+  void OnPlayerChat(uint8_t p, const char* text) override {
+    Add("chat", {p}, text);
+  }
+  void OnPlayerKeyPress(uint8_t p, uint8_t key) override { Add("key", {p, key}); }
+  void OnPlayerEnterVehicle(uint8_t p, uint32_t vehicle, uint8_t seat) override {
+    Add("entervehicle", {p, static_cast<int64_t>(vehicle), seat});
+  }
+  void OnPlayerExitVehicle(uint8_t p, int16_t vehicle) override {
+    Add("exitvehicle", {p, vehicle});
+  }
+  void OnPlayerEnterGlobalMarker(uint8_t p, uint8_t m, uint8_t t) override {
+    Add("enterglobalmarker", {p, m, t});
+  }
+  void OnPlayerExitGlobalMarker(uint8_t p, uint8_t m, uint8_t t) override {
+    Add("exitglobalmarker", {p, m, t});
+  }
+  void OnPlayerEnterLocalMarker(uint8_t p, uint8_t m, uint8_t t) override {
+    Add("enterlocalmarker", {p, m, t});
+  }
+  void OnPlayerExitLocalMarker(uint8_t p, uint8_t m, uint8_t t) override {
+    Add("exitlocalmarker", {p, m, t});
+  }
+  void OnPlayerEnterGlobalPickup(uint8_t p, uint8_t id) override {
+    Add("enterglobalpickup", {p, id});
+  }
+  void OnPlayerEnterLocalPickup(uint8_t p, uint8_t id) override {
+    Add("enterlocalpickup", {p, id});
+  }
+  void OnPlayerEnterArea(uint8_t p, int16_t a) override { Add("enterarea", {p, a}); }
+  void OnPlayerLeaveArea(uint8_t p, int16_t a) override { Add("leavearea", {p, a}); }
+  void OnIRCUserJoin(uint8_t, const char*, const char*) override {}
+  void OnIRCUserLeave(uint8_t, const char*, const char*, uint8_t) override {}
+  void DispatchPlayerCommand(uint8_t p, const char* line) override { Add("command", {p}, line); }
+  void DispatchIRCCommand(uint8_t, const char*, const char*, const char*) override {}
+
+  // The first number of an event line: the player it names.
+  static int PlayerOf(const std::string& event) {
+    const size_t space = event.find(' ');
+    return space == std::string::npos ? -1 : std::atoi(event.c_str() + space + 1);
+  }
+
+ private:
+  void Add(const char* name, std::initializer_list<int64_t> numbers, const char* text = nullptr) {
+    std::string line = name;
+    for (int64_t n : numbers) line += " " + std::to_string(n);
+    if (text) line += std::string(" ") + text;
+    events.push_back(line);
+  }
+};
+
+inline uint32_t frozenNowMs = 500000;
+inline uint32_t FrozenNow() { return frozenNowMs; }
+
+inline uint32_t GoodVersion() { return net::SuperFastHash("wkPZD", 5); }
+
+inline std::vector<std::string> AllServerRpcs() {
+  return {"InvalidVersion", "Internal_RestartTheGame", "InvalidName_Physical", "InvalidName",
+          "InitialConnection", "MarkerData", "PickupData", "AmmunationData", "ObjectData",
+          "IconData", "ActorData", "SpawnData", "VehicleData", "PlayerData", "NewSpawn",
+          "DownloadComplete", "PlayerConnect", "PlayerDisconnect", "PlayerChat", "PlayerDeath",
+          "SendVehicleEntry", "Probe", "Respawn_ExplodeVehicle"};
+}
+
+inline void JoinPayload(net::BitStream& out, const std::string& name, uint32_t version) {
+  out.WriteCompressed(static_cast<uint8_t>(name.size()));
+  out.WriteBytes(name.data(), static_cast<uint32_t>(name.size()));
+  out.WriteCompressed(version);
+}
+
+// Plain and compressed reads that fail the test when the payload ends early.
+template <typename T>
+T Plain(net::BitStream& s) {
+  T v{};
+  EXPECT_TRUE(s.Read(v)) << "payload ended early";
+  return v;
+}
+template <typename T>
+T Comp(net::BitStream& s) {
+  T v{};
+  EXPECT_TRUE(s.ReadCompressed(v)) << "payload ended early";
+  return v;
+}
+inline std::vector<uint8_t> RawBytes(net::BitStream& s, size_t n) {
+  std::vector<uint8_t> v(n);
+  EXPECT_TRUE(n == 0 || s.ReadBytes(v.data(), static_cast<uint32_t>(n))) << "payload ended early";
+  return v;
+}
+template <typename T>
+std::vector<uint8_t> BytesOf(const T& record) {
+  std::vector<uint8_t> v(sizeof(T));
+  std::memcpy(v.data(), &record, sizeof(T));
+  return v;
+}
+
+class GameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    core::SetClockForTesting(FrozenNow);
+    testing::internal::CaptureStdout();  // the server's console lines
+    server_.Start([this] { AdjustSettings(); });
+    // The 200-ms step (world time) runs only when a test calls it.
+    gLastIrcTickMs = frozenNowMs;
+    SetScriptEventSink(&sink_);
+  }
+  void TearDown() override {
+    SetScriptEventSink(nullptr);
+    clients_.clear();
+    // The console lines stay quiet unless something failed; gtest's own
+    // failure messages went into the capture too.
+    const std::string console = testing::internal::GetCapturedStdout();
+    if (HasFailure()) std::fputs(console.c_str(), stdout);
+    core::SetClockForTesting(nullptr);
+  }
+  virtual void AdjustSettings() {}
+
+  // A connected (not joined) client that records every server call.
+  support::TestClient& Connect() {
+    auto client = std::make_unique<support::TestClient>();
+    for (const auto& name : AllServerRpcs()) client->Watch(name);
+    EXPECT_TRUE(client->Connect(server_.Port()));
+    clients_.push_back(std::move(client));
+    return *clients_.back();
+  }
+
+  // Pumps the server and every client until `cond` holds.
+  bool PumpUntil(const std::function<bool()>& cond, uint32_t timeoutMs = 5000) {
+    return support::WaitUntil(cond, timeoutMs, [this] {
+      server_.Pump();
+      for (auto& c : clients_) c->Pump();
+    });
+  }
+
+  void SendJoin(support::TestClient& c, const std::string& name, uint32_t version) {
+    net::BitStream payload;
+    JoinPayload(payload, name, version);
+    ASSERT_TRUE(c.SendRpc("ClientJoin", payload));
+  }
+
+  // Connects and joins; waits for the end of the download. The player id.
+  uint8_t Join(support::TestClient& c, const std::string& name) {
+    const size_t before = c.Count("DownloadComplete");
+    SendJoin(c, name, GoodVersion());
+    EXPECT_TRUE(PumpUntil([&] { return c.Count("DownloadComplete") > before; }))
+        << name << " did not finish joining";
+    return static_cast<uint8_t>(c.Index());
+  }
+  support::TestClient& ConnectAndJoin(const std::string& name) {
+    support::TestClient& c = Connect();
+    Join(c, name);
+    return c;
+  }
+
+  PlayerRecord& Record(uint8_t id) { return gNetGame->playerPool->records[id]; }
+
+  InProcessServer server_;
+  RecordingSink sink_;
+  std::vector<std::unique_ptr<support::TestClient>> clients_;
+};
+
+}  // namespace gametest
