@@ -1,8 +1,8 @@
 // Movement-relay benchmark: N clients each send a small UNRELIABLE_SEQUENCED
 // message at a fixed rate and a relay server sends every message on to all
-// the other clients. Run once with the relay on our net::Peer (clients are
-// net::Peer too, since they must speak our handshake) and once with a minimal
-// relay on raw ENet (raw ENet clients) as the anchor.
+// the other clients. Run once with the relay on our net::Peer and once with a
+// minimal relay on raw ENet as the anchor. Both runs use the same raw ENet
+// clients (speaking our handshake in our run), so only the server differs.
 //
 // Printed per run: server CPU per 1000 relayed messages (relayed = messages the
 // server received x (N-1)), the delivered fraction, p50/p99 latency. Then the
@@ -13,8 +13,8 @@
 //             [--client-threads T] [--thread-sleep-ms MS] [--idle-us US]
 //             [--our-clients peer|enet]
 //
-// --our-clients enet drives our relay with raw ENet clients that speak the
-// handshake, to tell the server's share of the latency from the clients'.
+// --our-clients peer drives our relay with net::Peer clients instead (one
+// network thread each), which adds the clients' own thread hops to the latency.
 #include <dirent.h>
 #include <enet/enet.h>
 #include <pthread.h>

@@ -47,7 +47,7 @@ struct Options {
   int clientThreads = 4;
   int threadSleepMs = 1;
   int idleUs = 1000;  // our relay loop's pause when Receive() had nothing
-  bool ourEnetClients = false;  // raw ENet clients (with our handshake) in our run
+  bool ourEnetClients = true;  // raw ENet clients (with our handshake) in our run
 };
 
 // ---- measurement helpers ----------------------------------------------------
