@@ -9,6 +9,7 @@ void CreateTimerPool() { ReplaceTimerPool(); }
 void CreateIrcBotTable() {}
 void CreateSqlManager() {}
 void RunGameModeScript() { RegisterScriptNatives(); }
+void DiscardScriptEngine() { DestroyScriptEngine(); }
 
 void ProcessScriptTimers() {
   if (TimerPool* pool = GetTimerPool()) pool->Process();

@@ -13,5 +13,8 @@ void RunGameModeScript();
 void ProcessScriptTimers();
 // Each bot's receive, slot 0 first.
 void ReceiveIrcBots();
+// Discards the script state (the restart); a call that is still running
+// finishes on it first.
+void DiscardScriptEngine();
 // Tears the layers down again (tests).
 void DestroyGameModeLayers();

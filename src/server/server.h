@@ -26,6 +26,18 @@ void RunMainLoopIteration();
 // Frees everything StartServer made (tests run many servers in one process).
 void StopServerForTesting();
 
+// The restart: tells every client, frees and re-creates the world, drops the
+// players and the script state, and marks the restart pending; the main loop
+// completes it more than 5000 ms later.
+void RestartServer();
+void ResetGlobalPools();
+void ResetNetGame();
+// The completion, when due (a step of ProcessServerFrame).
+void CompleteRestartIfDue();
+
+// One console line's command, run while the caller holds the hand-off.
+void ExecuteConsoleCommand(const char* line);
+
 // The banner's text for the current settings.
 void LogStartupBanner();
 

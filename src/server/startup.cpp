@@ -8,6 +8,7 @@
 #include "core/netgame.h"
 #include "core/packets.h"
 #include "core/query.h"
+#include "core/restart.h"
 #include "core/settings.h"
 #include "core/world.h"
 #include "server/gamemode.h"
@@ -85,7 +86,7 @@ void ProcessServerFrame() {
     gLastIrcTickMs = core::NowMs();
   }
 
-  // The restart's completion joins here with the restart itself.
+  CompleteRestartIfDue();
 
   if (gAreaPool) gAreaPool->Process();
   if (gNetGame->vehiclePool) gNetGame->vehiclePool->CheckRespawns();
@@ -99,6 +100,8 @@ void ProcessServerFrame() {
 void RunMainLoopIteration() {
   ProcessServerFrame();
   ProcessScriptTimers();
+  // A restart the script asked for runs now that no script call is under way.
+  if (TakeRestartRequest()) RestartServer();
   platform::Handoff& handoff = MainLoopHandoff();
   handoff.Signal();
   handoff.Wait();
