@@ -1,10 +1,6 @@
 -- The default game mode: names the server and the mode, nothing more.
 
-if setServerName then
-  setServerName("Quillmere Default Server")
-end
-if setModeName then
-  setModeName("Quillmere Freeroam")
-end
+setServerName("Quillmere Default Server")
+setModeName("Quillmere Freeroam")
 
 print("Main.lua loaded")

@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
+#include "core/admin.h"
 #include "core/banlist.h"
-#include "core/events.h"
 #include "core/log.h"
 #include "core/netgame.h"
 #include "core/query.h"
@@ -34,26 +34,6 @@ uint8_t ParsePlayerId(const std::string& rest) {
   return static_cast<uint8_t>(negative ? (256 - value) & 0xFF : value);
 }
 
-void RemovePlayer(uint8_t playerId, uint8_t reason) {
-  PlayerPool* pool = GetPlayerPool();
-  const bool ban = reason == kReasonBanned;
-  LogPrint(0, ban ? "[CONSOLE] Player %s [ID: %d] has successfully been banned."
-                  : "[CONSOLE] Player %s [ID: %d] has successfully been kicked.",
-           pool->names[playerId], playerId);
-  const net::SystemAddress address = GetPlayerAddress(playerId);
-  if (ban && address != net::UNASSIGNED_SYSTEM_ADDRESS) {
-    BanList::AddAddress(address.ToString(false).c_str());
-  }
-  Rpc(ban ? "BanPlayer" : "KickPlayer").ToPlayer(playerId);
-  platform::SleepMs(100);
-  if (net::Peer* peer = GetRegisteredPeer(); peer && address != net::UNASSIGNED_SYSTEM_ADDRESS) {
-    peer->CloseConnection(address, false, 0);
-  }
-  CallOnPlayerDisconnect(playerId, reason);
-  DisconnectPlayer(reason, playerId);
-  UpdateServerQueryReply();
-}
-
 void KickOrBan(const std::string* rest, uint8_t reason) {
   const bool ban = reason == kReasonBanned;
   if (!rest) {
@@ -66,7 +46,10 @@ void KickOrBan(const std::string* rest, uint8_t reason) {
     LogPrint(0, "[CONSOLE] >> ERROR: That player is not connected.");
     return;
   }
-  RemovePlayer(playerId, reason);
+  LogPrint(0, ban ? "[CONSOLE] Player %s [ID: %d] has successfully been banned."
+                  : "[CONSOLE] Player %s [ID: %d] has successfully been kicked.",
+           pool->names[playerId], playerId);
+  RemovePlayerFromServer(playerId, reason);
 }
 
 void Say(const std::string* rest) {

@@ -91,6 +91,7 @@ TEST_F(JoinTest, RefusalsInTheirOrderReachTheClientThenCloseIt) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.expected + std::string(" for ") + k.name);
     gNetGame->restartPending = k.restartPending;
+    gNetGame->restartStartMs = gametest::frozenNowMs;  // not due: the main loop must not complete it
     support::TestClient& c = Connect();
     const int index = c.Index();
     SendJoin(c, k.name, k.version);
