@@ -1,13 +1,14 @@
 #include "server/gamemode.h"
 
+#include "irc/bot.h"
 #include "script/engine.h"
 #include "script/timers.h"
+#include "sql/sqlmanager.h"
 
-// The IRC and SQL layers join here as they land.
 void CreateScriptEngine() { PublishNewScriptEngine(); }
 void CreateTimerPool() { ReplaceTimerPool(); }
-void CreateIrcBotTable() {}
-void CreateSqlManager() {}
+void CreateIrcBotTable() { ReplaceIrcBotTable(); }
+void CreateSqlManager() { ReplaceSqlManager(); }
 void RunGameModeScript() { RegisterScriptNatives(); }
 void DiscardScriptEngine() { DestroyScriptEngine(); }
 
@@ -15,9 +16,13 @@ void ProcessScriptTimers() {
   if (TimerPool* pool = GetTimerPool()) pool->Process();
 }
 
-void ReceiveIrcBots() {}
+void ReceiveIrcBots() {
+  if (IrcBotTable* table = GetIrcBotTable()) table->ReceiveAll();
+}
 
 void DestroyGameModeLayers() {
+  DestroyIrcBotTable();
+  DestroySqlManager();
   DestroyTimerPool();
   DestroyScriptEngine();
 }
