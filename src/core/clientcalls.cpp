@@ -59,6 +59,15 @@ void HandlePickupNotice(net::RPCParameters* params) {
   Raise(playerId, pickupId);
 }
 
+// The chat text as the log shows it: a line break would let a client write
+// a line of its own (a forged "[JOIN]", say) into the log and the console.
+void CopyForLog(const char* text, char (&out)[256]) {
+  std::strncpy(out, text, sizeof out - 1);
+  out[sizeof out - 1] = '\0';
+  for (char* c = out; *c; ++c)
+    if (*c == '\n') *c = '?';
+}
+
 }  // namespace
 
 void HandlePlayerChat(net::RPCParameters* params) {
@@ -74,11 +83,13 @@ void HandlePlayerChat(net::RPCParameters* params) {
 
   const PlayerRecord& record = pool->records[playerId];
   if (record.connected) {
+    char logged[256];
+    CopyForLog(text, logged);
     if (!record.muted) {
       RelayVerbatim("PlayerChat", params, net::UNASSIGNED_SYSTEM_ADDRESS, true);
-      LogPrint(1, "[CHAT] %s: %s", pool->Name(sender), text);
+      LogPrint(1, "[CHAT] %s: %s", pool->Name(sender), logged);
     } else {
-      LogPrint(1, "[MUTED] %s: %s", pool->Name(sender), text);
+      LogPrint(1, "[MUTED] %s: %s", pool->Name(sender), logged);
     }
   }
   CallOnPlayerChat(static_cast<uint8_t>(sender), text);

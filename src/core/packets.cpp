@@ -247,7 +247,12 @@ void RelaySyncToPlayers(uint8_t sender, const net::BitStream& stream,
 void ProcessPackets(NetGame* netGame) {
   if (!netGame || !netGame->gamePeer) return;
   net::Peer* peer = netGame->gamePeer;
-  while (net::Packet* packet = peer->Receive()) {
+  // A bounded share per pass: a client that sends faster than its relays can
+  // go out must not keep the main loop (timers, console, world time) from
+  // coming round. What is left waits for the next pass.
+  for (uint32_t taken = 0; taken < kMaxPacketsPerPass; ++taken) {
+    net::Packet* packet = peer->Receive();
+    if (!packet) break;
     PlayerPool* pool = netGame->playerPool;
     const int sender = packet->systemIndex;
     // Packets of connections without a joined slot (notices of a refused

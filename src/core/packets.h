@@ -33,7 +33,11 @@ inline constexpr uint32_t kPacket98BlockSize = 41;
 // one in eight.
 inline constexpr float kRelayNearDistance = 200.0f;
 
-// Takes every waiting packet of the game peer and handles it.
+// Most packets one pass of the loop takes; the rest wait for the next pass.
+inline constexpr uint32_t kMaxPacketsPerPass = 1024;
+
+// Takes the waiting packets of the game peer (at most kMaxPacketsPerPass) and
+// handles them.
 void ProcessPackets(NetGame* netGame);
 
 // One handler per movement packet. `data`/`length` are the packet without any

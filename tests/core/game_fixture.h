@@ -17,6 +17,7 @@
 #include "core/events.h"
 #include "core/join.h"
 #include "core/netgame.h"
+#include "core/rpc.h"
 #include "core/world.h"
 #include "net/bitstream.h"
 #include "server/server.h"
@@ -30,12 +31,16 @@ class RecordingSink : public ScriptEventSink {
  public:
   std::vector<std::string> events;
   std::function<void(uint8_t)> onConnect;
+  std::function<void(uint8_t)> onDisconnect;
 
   void OnPlayerConnect(uint8_t p) override {
     Add("connect", {p});
     if (onConnect) onConnect(p);
   }
-  void OnPlayerDisconnect(uint8_t p, uint8_t reason) override { Add("disconnect", {p, reason}); }
+  void OnPlayerDisconnect(uint8_t p, uint8_t reason) override {
+    Add("disconnect", {p, reason});
+    if (onDisconnect) onDisconnect(p);
+  }
   void OnPlayerSpawn(uint8_t p) override { Add("spawn", {p}); }
   void OnPlayerDeath(uint8_t p, uint8_t killer, uint8_t reason) override {
     Add("death", {p, killer, reason});
@@ -134,6 +139,34 @@ std::vector<uint8_t> BytesOf(const T& record) {
   return v;
 }
 
+// The payload a test expects, written field by field (c8, f32, bytes...):
+//   EXPECT_TRUE(SameBits(c.LastRpc("X"), Want().c8(1).f32(2).Stream()));
+inline Rpc Want() { return Rpc("expected"); }
+
+// Whether the first `bits` bits of `got` are exactly `want`'s bits.
+inline ::testing::AssertionResult SameBits(const std::vector<uint8_t>& got, uint32_t bits,
+                                           const net::BitStream& want) {
+  if (bits != want.GetNumberOfBitsUsed() || got.size() != want.GetNumberOfBytesUsed())
+    return ::testing::AssertionFailure() << bits << " bits, expected " << want.GetNumberOfBitsUsed();
+  for (uint32_t i = 0; i < bits; ++i) {
+    const int mask = 0x80 >> (i % 8);
+    if ((got[i / 8] & mask) != (want.GetData()[i / 8] & mask))
+      return ::testing::AssertionFailure() << "bit " << i << " of " << bits << " differs";
+  }
+  return ::testing::AssertionSuccess();
+}
+// An RPC's payload (with its exact bit count).
+inline ::testing::AssertionResult SameBits(const support::ReceivedRpc* got,
+                                           const net::BitStream& want) {
+  if (!got) return ::testing::AssertionFailure() << "not received";
+  return SameBits(got->data, got->bits, want);
+}
+// A raw packet (whole bytes; the bits after `want`'s last one are padding).
+inline ::testing::AssertionResult SamePacket(const std::vector<uint8_t>& got,
+                                             const net::BitStream& want) {
+  return SameBits(got, want.GetNumberOfBitsUsed(), want);
+}
+
 class GameTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -194,9 +227,25 @@ class GameTest : public ::testing::Test {
 
   PlayerRecord& Record(uint8_t id) { return gNetGame->playerPool->records[id]; }
 
+  // Sends a command line behind whatever `from` sent before and waits until
+  // the script has it: by then the server has handled everything before it.
+  // The line's own event is taken off the record.
+  void Settle(support::TestClient& from, uint32_t timeoutMs = 5000) {
+    const std::string line = "/settle" + std::to_string(++settles_);
+    net::BitStream command;
+    command.Write(static_cast<uint32_t>(line.size()));
+    command.WriteBytes(line.data(), static_cast<uint32_t>(line.size()));
+    ASSERT_TRUE(from.SendRpc("CommandSend", command));
+    const std::string expected = "command " + std::to_string(from.Index()) + " " + line;
+    ASSERT_TRUE(PumpUntil([&] { return !sink_.events.empty() && sink_.events.back() == expected; },
+                          timeoutMs));
+    sink_.events.pop_back();
+  }
+
   InProcessServer server_;
   RecordingSink sink_;
   std::vector<std::unique_ptr<support::TestClient>> clients_;
+  int settles_ = 0;
 };
 
 }  // namespace gametest
