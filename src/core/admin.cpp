@@ -9,7 +9,7 @@
 
 bool RemovePlayerFromServer(uint8_t playerId, uint8_t reason) {
   PlayerPool* pool = GetPlayerPool();
-  if (!pool || !pool->IsInUse(playerId)) return false;
+  if (!pool || !pool->BeginLeaving(playerId)) return false;
   const bool ban = reason == kReasonBanned;
   const net::SystemAddress address = GetPlayerAddress(playerId);
   if (ban && address != net::UNASSIGNED_SYSTEM_ADDRESS) {

@@ -8,5 +8,6 @@
 // player's address in the ban list; then "BanPlayer" or "KickPlayer" goes to
 // the player, 100 ms later its connection is closed silently, the script hears
 // "onPlayerDisconnect" while the slot still exists, the slot is freed and the
-// query reply rebuilt. False (nothing done) for a player not in use.
+// query reply rebuilt. False (nothing done) for a player not in use or one
+// whose departure is already under way.
 bool RemovePlayerFromServer(uint8_t playerId, uint8_t reason);

@@ -283,7 +283,7 @@ void ProcessPackets(NetGame* netGame) {
       case net::ID_CONNECTION_LOST: {
         // Departures are the network library's own notices; a client cannot
         // send one (it would hide it behind a time stamp).
-        if (stamped) break;
+        if (stamped || !pool->BeginLeaving(player)) break;
         const uint8_t reason = data[0] == net::ID_CONNECTION_LOST ? kReasonTimedOut : kReasonQuit;
         CallOnPlayerDisconnect(player, reason);
         DisconnectPlayer(reason, player);

@@ -35,6 +35,7 @@ PlayerPool::PlayerPool() {
   std::memset(inUse, 0, sizeof inUse);
   std::memset(names, 0, sizeof names);
   std::memset(localMarkers, 0, sizeof localMarkers);
+  std::memset(leaving, 0, sizeof leaving);
   for (auto& record : records) record.Reset();
 }
 
@@ -55,6 +56,7 @@ bool ConnectPlayer(const char* name, PlayerPool* pool, uint8_t playerId) {
 
   record.ResetOnConnect();
   pool->inUse[playerId] = 1;
+  pool->leaving[playerId] = 0;
   std::strncpy(pool->names[playerId], name ? name : "", kPlayerNameSize - 1);
   pool->names[playerId][kPlayerNameSize - 1] = '\0';
   record.present = 1;
@@ -87,6 +89,7 @@ void DisconnectPlayer(uint8_t reason, uint8_t playerId) {
 
   std::memset(pool->names[playerId], 0, kPlayerNameSize);
   pool->inUse[playerId] = 0;
+  pool->leaving[playerId] = 0;
   record.ResetOnDisconnect();
 }
 

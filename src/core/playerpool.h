@@ -59,6 +59,10 @@ class PlayerPool {
   PlayerRecord records[kMaxPlayers];  // inline: a record is never absent
   char names[kMaxPlayers][kPlayerNameSize];
   uint8_t localMarkers[kMaxPlayers][kLocalMarkersPerPlayer];
+  // Set while a departure runs (from its "onPlayerDisconnect" until the slot
+  // is freed), so a handler that kicks or bans the leaving player cannot
+  // start the departure again under itself.
+  uint8_t leaving[kMaxPlayers];
 
   // True for ids 0..99 whose slot is in use: the one test of the player guard.
   bool IsInUse(int playerId) const {
@@ -68,6 +72,12 @@ class PlayerPool {
   PlayerRecord* Get(int playerId) { return IsInUse(playerId) ? &records[playerId] : nullptr; }
   const char* Name(int playerId) const {
     return playerId >= 0 && playerId < kMaxPlayers ? names[playerId] : "";
+  }
+  // Marks an in-use player as leaving; false when not in use or already leaving.
+  bool BeginLeaving(int playerId) {
+    if (!IsInUse(playerId) || leaving[playerId]) return false;
+    leaving[playerId] = 1;
+    return true;
   }
   // The lowest free local-marker slot of an in-use player, or -1.
   int FindFreeLocalMarkerSlot(int playerId) const;

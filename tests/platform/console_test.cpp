@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <poll.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -14,91 +13,75 @@
 
 namespace {
 
+using V = std::vector<std::string>;
+
 // A pipe standing in for standard input.
 struct Pipe {
   int r = -1, w = -1;
   Pipe() {
     int fds[2];
-    if (pipe(fds) == 0) {
-      r = fds[0];
-      w = fds[1];
-    }
+    if (pipe(fds) == 0) r = fds[0], w = fds[1];
   }
   ~Pipe() {
     if (r >= 0) close(r);
-    if (w >= 0) close(w);
+    CloseWriter();
   }
-  void Write(const std::string& s) const { ASSERT_EQ(write(w, s.data(), s.size()), (ssize_t)s.size()); }
+  void Write(const std::string& s) const {
+    ASSERT_EQ(write(w, s.data(), s.size()), (ssize_t)s.size());
+  }
   void CloseWriter() {
-    close(w);
+    if (w >= 0) close(w);
     w = -1;
   }
 };
 
 // Reads every line until the end of input.
-std::vector<std::string> ReadAll(int fd) {
-  std::vector<std::string> lines;
+V ReadAll(int fd) {
+  V lines;
   char buf[256];
   for (;;) {
     std::fill(std::begin(buf), std::end(buf), 'Z');
     int n = platform::ReadConsoleLine(fd, buf);
-    if (n < 0) break;
+    if (n < 0) return lines;
     EXPECT_LE(n, 255);
     EXPECT_EQ(buf[n], '\0');
     lines.emplace_back(buf, n);
   }
-  return lines;
 }
 
-std::vector<std::string> Lines(const std::string& input) {
-  Pipe p;
-  p.Write(input);
-  p.CloseWriter();
-  return ReadAll(p.r);
-}
-
-using V = std::vector<std::string>;
-
-TEST(ConsoleLine, LineEndsAreRemovedAndEmptyLinesKept) {
-  EXPECT_EQ(Lines("status\nkick 3\r\n\nsay hi\n"), (V{"status", "kick 3", "", "say hi"}));
-  EXPECT_EQ(Lines("\r\n\r\n"), (V{"", ""}));
-  EXPECT_EQ(Lines(""), V{});
-}
-
-TEST(ConsoleLine, LastLineWithoutLineEndIsDelivered) {
-  EXPECT_EQ(Lines("first\ntail"), (V{"first", "tail"}));
-  EXPECT_EQ(Lines("tail\r"), (V{"tail"}));
-}
-
-TEST(ConsoleLine, LoneCarriageReturnIsText) {
-  EXPECT_EQ(Lines("a\rb\n\r\rc\r\n"), (V{"a\rb", "\r\rc"}));
-}
-
-TEST(ConsoleLine, LongLinesComeInPiecesOf255) {
+TEST(ConsoleLine, SplitsLinesAsTyped) {
   std::string longLine(600, 'x');
-  longLine[0] = 'A';
-  longLine[255] = 'B';
-  longLine[510] = 'C';
-  EXPECT_EQ(Lines(longLine + "\nnext\n"),
-            (V{longLine.substr(0, 255), longLine.substr(255, 255), longLine.substr(510), "next"}));
-}
-
-TEST(ConsoleLine, LineOfExactlyFullPiecesGetsNoExtraEmptyLine) {
-  std::string s255(255, 'a'), s510(510, 'b');
-  EXPECT_EQ(Lines(s255 + "\nx\n"), (V{s255, "x"}));
-  EXPECT_EQ(Lines(s255 + "\r\n\nx\n"), (V{s255, "", "x"}));
-  EXPECT_EQ(Lines(s510 + "\n"), (V{s510.substr(0, 255), s510.substr(255)}));
-  EXPECT_EQ(Lines(s255), (V{s255}));
-}
-
-TEST(ConsoleLine, CarriageReturnAtThePieceBoundary) {
-  std::string s254(254, 'q');
-  // CR as the 255th character, not followed by LF: it is text and the byte
-  // after it starts the next piece.
-  EXPECT_EQ(Lines(s254 + "\ry\n"), (V{s254 + "\r", "y"}));
-  EXPECT_EQ(Lines(s254 + "\r\r\n"), (V{s254 + "\r"}));
-  // CR LF right after 254 characters ends the line there.
-  EXPECT_EQ(Lines(s254 + "\r\nz\n"), (V{s254, "z"}));
+  longLine[0] = 'A', longLine[255] = 'B', longLine[510] = 'C';
+  const std::string s254(254, 'q'), s255(255, 'a'), s510(510, 'b');
+  const std::pair<std::string, V> cases[] = {
+      // Line ends are removed, empty lines kept, a last line without end delivered.
+      {"status\nkick 3\r\n\nsay hi\n", {"status", "kick 3", "", "say hi"}},
+      {"\r\n\r\n", {"", ""}},
+      {"", {}},
+      {"first\ntail", {"first", "tail"}},
+      {"tail\r", {"tail"}},
+      // A lone CR is text.
+      {"a\rb\n\r\rc\r\n", {"a\rb", "\r\rc"}},
+      // Long lines come in pieces of 255; a line of exactly full pieces gets no
+      // extra empty line.
+      {longLine + "\nnext\n",
+       {longLine.substr(0, 255), longLine.substr(255, 255), longLine.substr(510), "next"}},
+      {s255 + "\nx\n", {s255, "x"}},
+      {s255 + "\r\n\nx\n", {s255, "", "x"}},
+      {s510 + "\n", {s510.substr(0, 255), s510.substr(255)}},
+      {s255, {s255}},
+      // A CR as the 255th character, not followed by LF, is text and the byte
+      // after it starts the next piece; CR LF right after 254 ends the line.
+      {s254 + "\ry\n", {s254 + "\r", "y"}},
+      {s254 + "\r\r\n", {s254 + "\r"}},
+      {s254 + "\r\nz\n", {s254, "z"}},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    Pipe p;
+    p.Write(cases[i].first);
+    p.CloseWriter();
+    EXPECT_EQ(ReadAll(p.r), cases[i].second) << "case " << i;
+  }
 }
 
 TEST(ConsoleLine, EndOfInputKeepsReportingFailure) {
@@ -118,8 +101,7 @@ TEST(ConsoleLine, LineWrittenInFragmentsIsAssembled) {
   // must not be taken for the end of input.
   fcntl(p.r, F_SETFL, fcntl(p.r, F_GETFL) | O_NONBLOCK);
   std::thread writer([&] {
-    const char* parts[] = {"ba", "n 1.2.", "3.4\r", "\nwho", "\n"};
-    for (const char* part : parts) {
+    for (const char* part : {"ba", "n 1.2.", "3.4\r", "\nwho", "\n"}) {
       platform::SleepMs(5);
       p.Write(part);
     }
@@ -130,47 +112,43 @@ TEST(ConsoleLine, LineWrittenInFragmentsIsAssembled) {
   EXPECT_EQ(lines, (V{"ban 1.2.3.4", "who"}));
 }
 
-// Points standard output at `fd` for the duration of `body`.
-template <typename F>
-void WithStdout(int fd, F body) {
+// Sets the title with standard output pointed at `fd`.
+void SetTitleInto(int fd, const char* title) {
   fflush(stdout);
   int saved = dup(1);
-  ASSERT_GE(saved, 0);
   dup2(fd, 1);
-  body();
+  platform::SetConsoleTitle(title);
   fflush(stdout);
   dup2(saved, 1);
   close(saved);
 }
 
-std::string Drain(int fd, size_t want) {
-  std::string got;
-  uint64_t deadline = platform::MonotonicUs() + 5000000;
-  char buf[256];
-  while (got.size() < want && platform::MonotonicUs() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    got.append(buf, n);
-  }
-  return got;
-}
-
-TEST(ConsoleTitle, WrittenOnlyToATerminal) {
+TEST(ConsoleTitle, WrittenOnlyToATerminalWithoutControlCharacters) {
   Pipe p;
-  WithStdout(p.w, [] { platform::SetConsoleTitle("Quillmere"); });
+  SetTitleInto(p.w, "Quillmere");
   fcntl(p.r, F_SETFL, O_NONBLOCK);
   char c;
   EXPECT_EQ(read(p.r, &c, 1), -1) << "title written to a pipe";
 
   int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no pseudo-terminal here";
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    GTEST_SKIP() << "no pseudo-terminal here";
+  }
   int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
   ASSERT_GE(slave, 0);
-  WithStdout(slave, [] { platform::SetConsoleTitle("Quillmere \033]0;evil\007 (3/32)"); });
+  SetTitleInto(slave, "Quillmere \033]0;evil\007 (3/32)");
   const std::string want = "\033]0;Quillmere ]0;evil (3/32)\007";
-  EXPECT_EQ(Drain(master, want.size()), want);
+  std::string got;
+  const uint64_t deadline = platform::MonotonicUs() + 5000000;
+  char buf[256];
+  while (got.size() < want.size() && platform::MonotonicUs() < deadline) {
+    pollfd pf{master, POLLIN, 0};
+    if (poll(&pf, 1, 50) <= 0) continue;
+    ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, n);
+  }
+  EXPECT_EQ(got, want);
   close(slave);
   close(master);
 }

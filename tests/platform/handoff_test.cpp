@@ -14,7 +14,7 @@ using platform::Handoff;
 // Polls `cond` until it holds or five seconds pass.
 template <typename F>
 bool WaitFor(F cond) {
-  uint64_t deadline = platform::MonotonicUs() + 5000000;
+  const uint64_t deadline = platform::MonotonicUs() + 5000000;
   while (!cond()) {
     if (platform::MonotonicUs() > deadline) return false;
     std::this_thread::yield();
@@ -25,16 +25,13 @@ bool WaitFor(F cond) {
 TEST(Handoff, StartsUnsignalledAndKeepsOneSpareSignal) {
   Handoff h;
   std::atomic<int> passed{0};
-  std::thread t([&] {
+  auto waiter = [&] {
     h.Wait();
     ++passed;
-    h.Wait();
-    ++passed;
-  });
-  ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 1; })) << "a fresh hand-off let a waiter through";
-  EXPECT_EQ(passed, 0);
-  h.Signal();
-  ASSERT_TRUE(WaitFor([&] { return passed == 1 && h.Waiters() == 1; }));
+  };
+  std::thread t(waiter);
+  ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 1; }));
+  EXPECT_EQ(passed, 0) << "a fresh hand-off let a waiter through";
   h.Signal();
   t.join();
 
@@ -42,12 +39,9 @@ TEST(Handoff, StartsUnsignalledAndKeepsOneSpareSignal) {
   h.Signal();
   h.Signal();
   h.Wait();  // takes the spare without blocking
-  std::thread u([&] {
-    h.Wait();
-    ++passed;
-  });
-  ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 1; })) << "a second spare signal was kept";
-  EXPECT_EQ(passed, 2);
+  std::thread u(waiter);
+  ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 1; }));
+  EXPECT_EQ(passed, 1) << "a second spare signal was kept";
   h.Signal();
   u.join();
   EXPECT_EQ(h.Waiters(), 0);
@@ -64,38 +58,29 @@ TEST(Handoff, EachSignalReleasesExactlyOneWaiterOldestFirst) {
       std::lock_guard<std::mutex> lock(m);
       order.push_back(i);
     });
-    // Start the next only once this one is queued, so the queue order is known.
+    // The next starts only once this one is queued, so the queue order is known.
     ASSERT_TRUE(WaitFor([&] { return h.Waiters() == i + 1; }));
   }
-  for (int released = 1; released <= 4; ++released) {
-    h.Signal();
-    // Waiters() drops only when the released thread has picked its grant up,
-    // so the others are seen still queued.
-    ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 4 - released; }));
-    ASSERT_TRUE(WaitFor([&] {
+  auto released = [&](size_t n) {
+    return WaitFor([&] {
       std::lock_guard<std::mutex> lock(m);
-      return (int)order.size() == released;
-    }));
+      return order.size() == n;
+    });
+  };
+  // Two signals back to back, before the first waiter has woken: neither is
+  // lost nor goes to the same waiter twice.
+  h.Signal();
+  h.Signal();
+  ASSERT_TRUE(released(2));
+  EXPECT_EQ(order[0] + order[1], 1);
+  for (size_t n = 3; n <= 4; ++n) {
+    h.Signal();
+    ASSERT_TRUE(released(n));
+    EXPECT_EQ(h.Waiters(), 4 - static_cast<int>(n));
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
-}
-
-TEST(Handoff, BackToBackSignalsReachTwoWaiters) {
-  // The second signal arrives before the first waiter has woken; it must not
-  // be lost, nor go to the first waiter twice.
-  Handoff h;
-  std::atomic<int> passed{0};
-  std::thread a([&] { h.Wait(); ++passed; });
-  ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 1; }));
-  std::thread b([&] { h.Wait(); ++passed; });
-  ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 2; }));
-  h.Signal();
-  h.Signal();
-  a.join();
-  b.join();
-  EXPECT_EQ(passed, 2);
-  EXPECT_EQ(h.Waiters(), 0);
+  EXPECT_EQ(order[2], 2);
+  EXPECT_EQ(order[3], 3);
 }
 
 // The main loop and the console thread as the server runs them: the main
@@ -106,12 +91,8 @@ TEST(Handoff, BackToBackSignalsReachTwoWaiters) {
 TEST(Handoff, ConsoleCommandsRunBetweenPassesAndNeverStarve) {
   constexpr int kCommands = 2000;
   Handoff h;
-  std::atomic<bool> inPass{false};
-  std::atomic<bool> stop{false};
-  std::atomic<int> done{0};
-  std::atomic<int> duringPass{0};
-  std::atomic<bool> finished{false};
-
+  std::atomic<bool> inPass{false}, stop{false}, finished{false};
+  std::atomic<int> done{0}, duringPass{0};
   std::thread console([&] {
     for (int i = 0; i < kCommands && !stop; ++i) {
       h.Wait();
@@ -123,22 +104,21 @@ TEST(Handoff, ConsoleCommandsRunBetweenPassesAndNeverStarve) {
   });
 
   int skipped = 0;  // hand-offs where a waiting command did not run
-  uint64_t deadline = platform::MonotonicUs() + 120000000;
+  const uint64_t deadline = platform::MonotonicUs() + 120000000;
   while (done < kCommands && platform::MonotonicUs() < deadline) {
     inPass = true;
-    int before = done;
+    const int before = done;
     std::this_thread::yield();
     if (done != before) ++duringPass;
     inPass = false;
-    bool consoleWaiting = h.Waiters() > 0;
+    const bool consoleWaiting = h.Waiters() > 0;
     h.Signal();
     h.Wait();
     if (consoleWaiting && done == before) ++skipped;
     platform::SleepMs(1);
   }
   stop = true;
-  // Release the console thread should the loop have given up.
-  while (!finished) {
+  while (!finished) {  // release the console thread should the loop have given up
     h.Signal();
     platform::SleepMs(1);
   }
@@ -154,7 +134,7 @@ TEST(Time, ClockIsMonotonicAndSleepWaitsAtLeastAsAsked) {
   uint64_t b = platform::MonotonicUs();
   EXPECT_GE(b - a, 20000u);
   for (int i = 0; i < 1000; ++i) {
-    uint64_t c = platform::MonotonicUs();
+    const uint64_t c = platform::MonotonicUs();
     ASSERT_GE(c, b);
     b = c;
   }
