@@ -1,234 +1,134 @@
-// The static actor natives on a running server with joined clients: creation
-// sends the stored record, the setters' value rules, a skin of 0 freeing the
-// record, the getters' failure values, and each payload layout bit for bit.
+// The static actor natives through a running server.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "core/actorpool.h"
-#include "core/game_fixture.h"
 #include "core/world.h"
-#include "script/script_host.h"
+#include "script/native_test_support.h"
 
 namespace {
 
-using gametest::BytesOf;
-using gametest::Comp;
-using gametest::Plain;
-using gametest::RawBytes;
-using scripttest::Eval;
-using scripttest::RunLua;
+using nativetest::Want;
 
-const char* const kActorCalls[] = {
-    "CreateStaticActor",       "DestroyStaticActor", "SetStaticActorName",
-    "SetStaticActorAnimation", "SetStaticActorSkin", "SetStaticActorAngle",
-    "SetStaticActorPos",       "ToggleStaticActorBlip"};
-
-class ActorNativesTest : public gametest::GameTest {
+class ActorNativesTest : public nativetest::WorldNativeTest {
  protected:
-  support::TestClient& JoinWatching(const std::string& name) {
-    support::TestClient& c = ConnectAndJoin(name);
-    for (const char* call : kActorCalls) c.Watch(call);
-    return c;
-  }
-  bool WaitFor(support::TestClient& c, const std::string& name, size_t count) {
-    return PumpUntil([&] { return c.Count(name) >= count; });
-  }
   StaticActorRecord& Actor(int id) { return gStaticActorPool->records[id]; }
 };
 
-// Reads the c16 actor id that leads every change.
-uint16_t ActorIdOf(net::BitStream& r) { return Comp<uint16_t>(r); }
-
 TEST_F(ActorNativesTest, CreationSendsTheStoredRecordAndTheBlipIsABoolean) {
-  support::TestClient& c = JoinWatching("Alice");
-  EXPECT_EQ(Eval("createStaticActor(50, 1.5, -2.5, 3.25, 90, 0)"), "0");
-  EXPECT_EQ(Eval("createStaticActor(51, 0, 0, 0, 0, nil)"), "1");
-  EXPECT_EQ(Eval("createStaticActor(300, 0, 0, 0, 0, false)"), "2");  // skin byte 44
-  EXPECT_EQ(Actor(0).blip, 1);  // 0 is true for a boolean
+  // 0 is true for a boolean; skin 300 is byte 44.
+  EXPECT_EQ(
+      Call("createStaticActor(50, 1.5, -2.5, 3.25, 90, 0), createStaticActor(51, 0, 0, 0, 0, nil),"
+           "createStaticActor(300, 0, 0, 0, 0, false)"),
+      "0,1,2");
   EXPECT_EQ(Actor(1).blip, 0);
   EXPECT_EQ(Actor(2).blip, 0);
   EXPECT_EQ(Actor(2).skin, 44);
-
   // Skin 0 leaves the record free: the next creation takes the same id.
-  EXPECT_EQ(Eval("createStaticActor(0, 7, 8, 9, 10, true)"), "3");
-  EXPECT_EQ(Eval("createStaticActor(256, 7, 8, 9, 10, true)"), "3");
-  EXPECT_EQ(Eval("getStaticActorSkin(3)"), "0");
-
-  ASSERT_TRUE(WaitFor(c, "CreateStaticActor", 5));
+  EXPECT_EQ(
+      Call("createStaticActor(0, 7, 8, 9, 10, true), createStaticActor(256, 7, 8, 9, 10, true)"),
+      "3,3");
+  EXPECT_EQ(Call("getStaticActorSkin(3)"), "0");
+  Flush();
   StaticActorRecord expected{};
   expected.skin = 50;
   expected.x = 1.5f, expected.y = -2.5f, expected.z = 3.25f, expected.angle = 90;
   expected.blip = 1;
-  const auto sent = c.Rpcs("CreateStaticActor");
-  ASSERT_EQ(sent[0].bits, 59u * 8);
-  auto r = sent[0].Reader();
-  EXPECT_EQ(RawBytes(*r, 59), BytesOf(expected));
+  ASSERT_EQ(alpha_->Count("CreateStaticActor"), 5u);
+  EXPECT_TRUE(GotFirst(*alpha_, "CreateStaticActor", Want().bytes(&expected, sizeof expected)));
   StaticActorRecord freeOne{};
   freeOne.x = 7, freeOne.y = 8, freeOne.z = 9, freeOne.angle = 10, freeOne.blip = 1;
-  auto r4 = sent[4].Reader();
-  EXPECT_EQ(RawBytes(*r4, 59), BytesOf(freeOne));
-}
+  ExpectBoth("CreateStaticActor", Want().bytes(&freeOne, sizeof freeOne));
 
-TEST_F(ActorNativesTest, AFullPoolAnswersMinusOneAndSendsNothing) {
-  support::TestClient& c = JoinWatching("Alice");
-  EXPECT_EQ(scripttest::Run("local last; for i = 1, 100 do last = createStaticActor(7, i, 0, 0, 0, 1) end;"
-                "return last"),
-            "99");
-  EXPECT_EQ(Eval("createStaticActor(7, 0, 0, 0, 0, 1)"), "-1");
-  EXPECT_EQ(Eval("destroyStaticActor(99)"), "");
-  ASSERT_TRUE(WaitFor(c, "DestroyStaticActor", 1));
-  EXPECT_EQ(c.Count("CreateStaticActor"), 100u);
+  // A full pool answers -1 and sends nothing.
+  while (gStaticActorPool->Add(7, 0, 0, 0, 0, 0) != kNoStaticActor) {
+  }
+  EXPECT_EQ(Call("createStaticActor(7, 0, 0, 0, 0, 1)"), "-1");
+  Flush();
+  EXPECT_EQ(alpha_->Count("CreateStaticActor"), 5u);
 }
 
 TEST_F(ActorNativesTest, SettersApplyTheirRulesAndTellEveryPlayer) {
-  support::TestClient& a = JoinWatching("Alice");
-  support::TestClient& b = JoinWatching("Bobby");
-  ASSERT_EQ(Eval("createStaticActor(50, 0, 0, 0, 0, 1)"), "0");
-  ASSERT_EQ(Eval("createStaticActor(60, 0, 0, 0, 0, 1)"), "1");
-
-  EXPECT_EQ(Eval("setStaticActorAnimation(1, 28)"), "");
-  EXPECT_EQ(Actor(1).animation, 0);
-  EXPECT_EQ(RunLua("setStaticActorAnimation(1, 35)"), "");
-  EXPECT_EQ(Actor(1).animation, 35);
-  EXPECT_EQ(RunLua("setStaticActorAnimation(1, 36)"), "");
-  EXPECT_EQ(Actor(1).animation, 0);
-  EXPECT_EQ(RunLua("setStaticActorAnimation(65537, 268)"), "");  // id 1, animation 12
-  EXPECT_EQ(Eval("getStaticActorAnimation(1)"), "12");
-
+  ASSERT_EQ(Call("createStaticActor(50, 0, 0, 0, 0, 1), createStaticActor(60, 0, 0, 0, 0, 1)"),
+            "0,1");
+  // Animations above 35 and 28 become 0; the id keeps 16 bits.
+  const char* const animations[][2] = {{"28", "0"}, {"35", "35"}, {"36", "0"}, {"268", "12"}};
+  for (const auto& a : animations) {
+    ASSERT_EQ(Do(std::string("setStaticActorAnimation(65537, ") + a[0] + ")"), "");
+    EXPECT_EQ(Call("getStaticActorAnimation(1)"), a[1]) << a[0];
+  }
   const std::string name39(39, 'n');
-  EXPECT_EQ(RunLua("setStaticActorName(1, '" + name39 + "')"), "");
-  EXPECT_EQ(RunLua("setStaticActorName(1, '" + name39 + "x')"), "");  // refused
-  EXPECT_EQ(RunLua("setStaticActorName(1, nil)"), "");                // refused
-  EXPECT_EQ(Eval("getStaticActorName(1)"), "'" + name39 + "'");
-  EXPECT_EQ(Eval("getStaticActorName(0)"), "''");
-
-  EXPECT_EQ(RunLua("setStaticActorAngle(1, 270.5)"), "");
-  EXPECT_EQ(Eval("getStaticActorAngle(1)"), "270.5");
-
-  EXPECT_EQ(RunLua("setStaticActorPos(1, 10000, -10000, 0)"), "");
-  for (const char* refused : {"10000.5, 0, 0", "0, -10000.5, 0", "0, 0, 0/0", "0, 0, math.huge"}) {
-    EXPECT_EQ(RunLua(std::string("setStaticActorPos(1, ") + refused + ")"), "");
-  }
-  EXPECT_EQ(Eval("getStaticActorPos(1)"), "10000,-10000,0");
-
-  EXPECT_EQ(RunLua("toggleStaticActorBlip(1, 300)"), "");
+  ASSERT_EQ(Do("setStaticActorName(1, '" + name39 + "'); setStaticActorName(1, '" + name39 +
+               "x'); setStaticActorName(1, nil)"),
+            "");
+  EXPECT_EQ(Call("getStaticActorName(1), getStaticActorName(0)"), "'" + name39 + "',''");
+  // Each coordinate within 10000; NaN and infinity are refused too.
+  ASSERT_EQ(Do("setStaticActorPos(1, 10000, -10000, 0); setStaticActorPos(1, 10000.5, 0, 0);"
+               "setStaticActorPos(1, 0, -10000.5, 0); setStaticActorPos(1, 0, 0, 0/0);"
+               "setStaticActorPos(1, 0, 0, math.huge)"),
+            "");
+  EXPECT_EQ(Call("getStaticActorPos(1)"), "10000,-10000,0");
+  ASSERT_EQ(Do("setStaticActorAngle(1, 270.5); toggleStaticActorBlip(1, 300); "
+               "setStaticActorSkin(1, 172)"),
+            "");
+  EXPECT_EQ(Call("getStaticActorAngle(1), getStaticActorSkin(1)"), "270.5,172");
   EXPECT_EQ(Actor(1).blip, 44);
-
-  EXPECT_EQ(RunLua("setStaticActorSkin(1, 172)"), "");
-  EXPECT_EQ(Eval("getStaticActorSkin(1)"), "172");
-
-  // Every player hears each accepted change once; the refused ones never.
-  for (support::TestClient* c : {&a, &b}) {
-    ASSERT_TRUE(WaitFor(*c, "SetStaticActorSkin", 1));
-    EXPECT_EQ(c->Count("SetStaticActorAnimation"), 4u);
-    EXPECT_EQ(c->Count("SetStaticActorName"), 1u);
-    EXPECT_EQ(c->Count("SetStaticActorAngle"), 1u);
-    EXPECT_EQ(c->Count("SetStaticActorPos"), 1u);
-    EXPECT_EQ(c->Count("ToggleStaticActorBlip"), 1u);
-  }
-
-  auto anim = a.Rpcs("SetStaticActorAnimation")[0].Reader();
-  EXPECT_EQ(ActorIdOf(*anim), 1);
-  EXPECT_EQ(Comp<uint8_t>(*anim), 0);  // 28 after the rule
-  EXPECT_EQ(anim->GetNumberOfUnreadBits(), 0u);
-
-  auto name = a.LastRpc("SetStaticActorName")->Reader();
-  EXPECT_EQ(ActorIdOf(*name), 1);
-  EXPECT_EQ(Comp<uint8_t>(*name), 39);
-  const auto chars = RawBytes(*name, 39);
-  EXPECT_EQ(std::string(chars.begin(), chars.end()), name39);
-  EXPECT_EQ(name->GetNumberOfUnreadBits(), 0u);
-
-  auto angle = a.LastRpc("SetStaticActorAngle")->Reader();
-  EXPECT_EQ(ActorIdOf(*angle), 1);
-  EXPECT_EQ(Plain<float>(*angle), 270.5f);
-  EXPECT_EQ(angle->GetNumberOfUnreadBits(), 0u);
-
-  auto pos = a.LastRpc("SetStaticActorPos")->Reader();
-  EXPECT_EQ(ActorIdOf(*pos), 1);
-  EXPECT_EQ(Plain<float>(*pos), 10000.0f);
-  EXPECT_EQ(Plain<float>(*pos), -10000.0f);
-  EXPECT_EQ(Plain<float>(*pos), 0.0f);
-  EXPECT_EQ(pos->GetNumberOfUnreadBits(), 0u);
-
-  auto blip = a.LastRpc("ToggleStaticActorBlip")->Reader();
-  EXPECT_EQ(ActorIdOf(*blip), 1);
-  EXPECT_EQ(Comp<uint8_t>(*blip), 44);
-  EXPECT_EQ(blip->GetNumberOfUnreadBits(), 0u);
+  Flush();
+  EXPECT_EQ(Sent(*alpha_), 2u + 4u + 5u);  // the refused ones are never sent
+  EXPECT_TRUE(GotFirst(*bravo_, "SetStaticActorAnimation", Want().c16(1).c8(0)));
+  ExpectBoth("SetStaticActorName", Want().c16(1).c8(39).chars(name39.data(), 39));
+  ExpectBoth("SetStaticActorPos", Want().c16(1).f32(10000).f32(-10000).f32(0));
+  ExpectBoth("SetStaticActorAngle", Want().c16(1).f32(270.5f));
+  ExpectBoth("ToggleStaticActorBlip", Want().c16(1).c8(44));
+  ExpectBoth("SetStaticActorSkin", Want().c16(1).c8(172));
 }
 
-TEST_F(ActorNativesTest, AnEmptyNameAndAZeroInsideAName) {
-  support::TestClient& c = JoinWatching("Alice");
-  ASSERT_EQ(Eval("createStaticActor(50, 0, 0, 0, 0, 1)"), "0");
-  EXPECT_EQ(RunLua("setStaticActorName(0, 'Guard')"), "");
-  EXPECT_EQ(RunLua("setStaticActorName(0, '')"), "");
-  EXPECT_EQ(Eval("getStaticActorName(0)"), "''");
-  // The name is a zero-ended text: it ends at the zero byte.
-  EXPECT_EQ(RunLua("setStaticActorName(0, 'ab\\0' .. string.rep('z', 60))"), "");
-  EXPECT_EQ(Eval("getStaticActorName(0)"), "'ab'");
-  EXPECT_EQ(std::memcmp(Actor(0).name, "ab\0\0\0", 5), 0);
-
-  ASSERT_TRUE(WaitFor(c, "SetStaticActorName", 3));
-  auto empty = c.Rpcs("SetStaticActorName")[1].Reader();
-  EXPECT_EQ(ActorIdOf(*empty), 0);
-  EXPECT_EQ(Comp<uint8_t>(*empty), 0);
-  EXPECT_EQ(empty->GetNumberOfUnreadBits(), 0u);
-  auto cut = c.Rpcs("SetStaticActorName")[2].Reader();
-  EXPECT_EQ(ActorIdOf(*cut), 0);
-  EXPECT_EQ(Comp<uint8_t>(*cut), 2);
-  EXPECT_EQ(cut->GetNumberOfUnreadBits(), 16u);
+TEST_F(ActorNativesTest, NamesEndAtTheirFirstZero) {
+  ASSERT_EQ(Call("createStaticActor(50, 0, 0, 0, 0, 1)"), "0");
+  ASSERT_EQ(Do("setStaticActorName(0, 'Guard'); setStaticActorName(0, '')"), "");
+  EXPECT_EQ(Call("getStaticActorName(0)"), "''");
+  Flush();
+  ExpectBoth("SetStaticActorName", Want().c16(0).c8(0));
+  ASSERT_EQ(Do("setStaticActorName(0, 'ab\\0' .. string.rep('z', 60))"), "");
+  EXPECT_EQ(Call("getStaticActorName(0)"), "'ab'");
+  EXPECT_EQ(std::memcmp(Actor(0).name, "ab\0\0\0\0", 6), 0);  // no tail of "Guard"
+  Flush();
+  ExpectBoth("SetStaticActorName", Want().c16(0).c8(2).chars("ab", 2));
 }
 
 TEST_F(ActorNativesTest, SkinRuleCanFreeTheRecordAndFreeIdsAreRefused) {
-  support::TestClient& c = JoinWatching("Alice");
-  ASSERT_EQ(Eval("createStaticActor(50, 1, 2, 3, 4, 1)"), "0");
-  ASSERT_EQ(Eval("createStaticActor(60, 1, 2, 3, 4, 1)"), "1");
-  ASSERT_EQ(RunLua("setStaticActorName(0, 'Old')"), "");
-
-  EXPECT_EQ(RunLua("setStaticActorSkin(0, 8)"), "");
-  EXPECT_EQ(Actor(0).skin, 0);
+  ASSERT_EQ(Call("createStaticActor(50, 1, 2, 3, 4, 1), createStaticActor(60, 1, 2, 3, 4, 1)"),
+            "0,1");
+  ASSERT_EQ(
+      Do("setStaticActorName(0, 'Old'); setStaticActorSkin(0, 8); setStaticActorSkin(1, 173)"), "");
+  EXPECT_EQ(Actor(0).skin + Actor(1).skin, 0);
   EXPECT_EQ(+Actor(0).x, 1.0f);  // the other fields stay
-  EXPECT_EQ(RunLua("setStaticActorSkin(1, 173)"), "");
-  EXPECT_EQ(Actor(1).skin, 0);
-
-  for (const char* id : {"0", "1", "100", "65535", "-1"}) {
-    SCOPED_TRACE(id);
-    const std::string i = id;
-    EXPECT_EQ(Eval("getStaticActorSkin(" + i + "), getStaticActorAnimation(" + i +
-                   "), getStaticActorAngle(" + i + ")"),
-              "0,0,0");
-    EXPECT_EQ(Eval("getStaticActorPos(" + i + ")"), "0,0,0");
-    EXPECT_EQ(Eval("getStaticActorName(" + i + ")"), "nil");
-    EXPECT_EQ(RunLua("setStaticActorAngle(" + i + ", 5); setStaticActorSkin(" + i +
-                     ", 50); setStaticActorAnimation(" + i + ", 5); setStaticActorName(" + i +
-                     ", 'x'); setStaticActorPos(" + i + ", 1, 1, 1); toggleStaticActorBlip(" + i +
-                     ", 1); destroyStaticActor(" + i + ")"),
-              "");
+  Flush();
+  ExpectBoth("SetStaticActorSkin", Want().c16(1).c8(0));
+  for (const std::string id : {"0", "1", "100", "65535", "-1"}) {
+    ASSERT_EQ(Do("I = " + id), "");
+    EXPECT_EQ(Call("getStaticActorSkin(I), getStaticActorAnimation(I), getStaticActorAngle(I),"
+                   "getStaticActorName(I), getStaticActorPos(I)"),
+              "0,0,0,nil,0,0,0")
+        << id;
+    ExpectQuiet({"setStaticActorAngle(I, 5)", "setStaticActorSkin(I, 50)",
+                 "setStaticActorAnimation(I, 5)", "setStaticActorName(I, 'x')",
+                 "setStaticActorPos(I, 1, 1, 1)", "toggleStaticActorBlip(I, 1)",
+                 "destroyStaticActor(I)"});
   }
-  // The freed ids are taken again, the old name gone.
-  EXPECT_EQ(Eval("createStaticActor(70, 0, 0, 0, 0, 1)"), "0");
-  EXPECT_EQ(Eval("getStaticActorName(0)"), "''");
+  // Wrong counts give the getters' failure values.
+  EXPECT_EQ(Call("createStaticActor(1), getStaticActorName(), getStaticActorSkin()"), "-1,nil,0");
+  EXPECT_EQ(Call("getStaticActorPos()"), "0,0,0");
 
-  EXPECT_EQ(Eval("destroyStaticActor(0)"), "");
-  for (uint8_t byte : BytesOf(Actor(0))) ASSERT_EQ(byte, 0);
-  EXPECT_EQ(RunLua("destroyStaticActor(0)"), "");  // already free: nothing sent
-
-  ASSERT_TRUE(WaitFor(c, "DestroyStaticActor", 1));
-  EXPECT_EQ(c.Count("SetStaticActorSkin"), 2u);
-  EXPECT_EQ(c.Count("SetStaticActorName"), 1u);
-  EXPECT_EQ(c.Count("SetStaticActorAngle") + c.Count("SetStaticActorAnimation") +
-                c.Count("SetStaticActorPos") + c.Count("ToggleStaticActorBlip"),
-            0u);
-  EXPECT_EQ(c.Count("DestroyStaticActor"), 1u);
-  auto skin = c.Rpcs("SetStaticActorSkin")[0].Reader();
-  EXPECT_EQ(ActorIdOf(*skin), 0);
-  EXPECT_EQ(Comp<uint8_t>(*skin), 0);  // 8 after the rule
-  EXPECT_EQ(skin->GetNumberOfUnreadBits(), 0u);
-  auto destroy = c.LastRpc("DestroyStaticActor")->Reader();
-  EXPECT_EQ(ActorIdOf(*destroy), 0);
-  EXPECT_EQ(destroy->GetNumberOfUnreadBits(), 0u);
+  // A freed id is taken again with the old name gone; destroy zeroes it.
+  EXPECT_EQ(Call("createStaticActor(70, 0, 0, 0, 0, 1), getStaticActorName(0)"), "0,''");
+  ASSERT_EQ(Do("destroyStaticActor(0); destroyStaticActor(0)"), "");
+  for (uint8_t byte : gametest::BytesOf(Actor(0))) ASSERT_EQ(byte, 0);
+  Flush();
+  EXPECT_EQ(alpha_->Count("DestroyStaticActor"), 1u);
+  ExpectBoth("DestroyStaticActor", Want().c16(0));
 }
 
 }  // namespace

@@ -43,6 +43,27 @@ TEST_F(AdminNativesTest, KickAndBanRunTheSequenceAndIgnoreWhoIsNotThere) {
   ASSERT_TRUE(PumpUntil([&] { return carol.Count("PlayerDisconnect") == 2; }));
 }
 
+// A handler that kicks the player who is already leaving must not start the
+// departure again under itself (it would recurse until the stack ran out).
+TEST_F(AdminNativesTest, AKickFromInsideADepartureIsRefused) {
+  support::TestClient& alice = ConnectAndJoin("Alice");
+  support::TestClient& bob = ConnectAndJoin("Bob");
+  int kicksTried = 0;
+  sink_.onDisconnect = [&](uint8_t player) {
+    ++kicksTried;
+    Lua("kickPlayer(" + std::to_string(player) + ")");
+  };
+  sink_.events.clear();
+  EXPECT_EQ(Lua("kickPlayer(" + std::to_string(alice.Index()) + ")"), "");
+  EXPECT_EQ(sink_.events, std::vector<std::string>{"disconnect " + std::to_string(alice.Index()) + " 3"});
+
+  sink_.events.clear();
+  bob.Disconnect();
+  ASSERT_TRUE(PumpUntil([&] { return !gNetGame->playerPool->IsInUse(bob.Index()); }));
+  EXPECT_EQ(sink_.events, std::vector<std::string>{"disconnect " + std::to_string(bob.Index()) + " 1"});
+  EXPECT_EQ(kicksTried, 2);
+}
+
 TEST_F(AdminNativesTest, AddressTextsOf7To15CharactersAreTakenAsTheyAre) {
   EXPECT_EQ(Lua("addBanIP('1.2.3') addBanIP('1234567890123456') addBanIP(1, 2)"), "");
   EXPECT_EQ(Bans().find("BanInformation"), std::string::npos);
