@@ -16,17 +16,10 @@ TEST(StaticActorPoolTest, RecordBytesSitAtTheirWireOffsets) {
   StaticActorRecord& r = pool.records[0];
   r.animation = 12;
   std::strcpy(r.name, "Guard");
-  const auto b = Bytes(r);
-  ASSERT_EQ(b.size(), 59u);
-  EXPECT_EQ(b[0], 50);
-  EXPECT_EQ(F32At(b, 1), 1.5f);
-  EXPECT_EQ(F32At(b, 5), -2.5f);
-  EXPECT_EQ(F32At(b, 9), 3.5f);
-  EXPECT_EQ(F32At(b, 13), 270.0f);
-  EXPECT_EQ(b[17], 12);
-  EXPECT_EQ(b[18], 1);
-  EXPECT_EQ(std::memcmp(&b[19], "Guard\0", 6), 0);
-  for (size_t i = 25; i < 59; ++i) EXPECT_EQ(b[i], 0) << i;
+  auto want = PlainBytes(50_u8, 1.5f, -2.5f, 3.5f, 270.0f, 12_u8, 1_u8);
+  want.resize(59);
+  std::memcpy(&want[19], "Guard", 5);
+  EXPECT_EQ(Bytes(r), want);
 }
 
 TEST(StaticActorPoolTest, ActorsTakeTheFirstFreeIdAndDestroyZeroesAll59Bytes) {
@@ -41,7 +34,7 @@ TEST(StaticActorPoolTest, ActorsTakeTheFirstFreeIdAndDestroyZeroesAll59Bytes) {
   std::strcpy(r.name, "Old");
   EXPECT_TRUE(pool.Destroy(10));
   EXPECT_FALSE(pool.Destroy(10));
-  for (uint8_t byte : Bytes(r)) EXPECT_EQ(byte, 0);
+  EXPECT_TRUE(AllZero(r));
   EXPECT_FALSE(pool.Exists(10));
   EXPECT_EQ(pool.Find(10), nullptr);
 

@@ -10,33 +10,14 @@ namespace {
 
 using namespace recordbytes;
 
-bool IsZero(const IconRecord& r) {
-  for (uint8_t b : Bytes(r)) {
-    if (b) return false;
-  }
-  return true;
-}
-
 TEST(IconPoolTest, RecordBytesSitAtTheirWireOffsets) {
   GlobalIconPool pool;
   ASSERT_TRUE(pool.Add(1.5f, -2.5f, 100.0f, 0x33, 0x22, 7));
   ASSERT_TRUE(pool.SetColor(0, 0x10, 0x20, 0x30, 0x40));
   ASSERT_TRUE(pool.SetFlashing(0, 1));
-  const auto b = Bytes(pool.records[0]);
-  ASSERT_EQ(b.size(), 21u);
-  EXPECT_EQ(b[0], 1);     // used
-  EXPECT_EQ(b[1], 1);     // option flag
-  EXPECT_EQ(b[2], 0x22);  // size
-  EXPECT_EQ(b[3], 0x33);  // type
-  EXPECT_EQ(F32At(b, 4), 1.5f);
-  EXPECT_EQ(F32At(b, 8), -2.5f);
-  EXPECT_EQ(F32At(b, 12), 100.0f);
-  EXPECT_EQ(b[16], 0x10);
-  EXPECT_EQ(b[17], 0x20);
-  EXPECT_EQ(b[18], 0x30);
-  EXPECT_EQ(b[19], 0x40);
-  EXPECT_EQ(b[20], 1);
-}
+  // used, option flag, size, type, position, colour, flashing
+  EXPECT_EQ(Bytes(pool.records[0]), PlainBytes(1_u8, 1_u8, 0x22_u8, 0x33_u8, 1.5f, -2.5f, 100.0f,
+                                               0x10_u8, 0x20_u8, 0x30_u8, 0x40_u8, 1_u8));}
 
 TEST(IconPoolTest, GlobalIconsStartOpaqueWhiteAndFillOneHundredIds) {
   GlobalIconPool pool;
@@ -51,7 +32,7 @@ TEST(IconPoolTest, GlobalIconsStartOpaqueWhiteAndFillOneHundredIds) {
   while (pool.FindFreeSlot() >= 0) ASSERT_TRUE(pool.Add(0, 0, 0, 1, 1, 1));
   EXPECT_FALSE(pool.Add(0, 0, 0, 1, 1, 1));
   EXPECT_TRUE(pool.Destroy(5));
-  EXPECT_TRUE(IsZero(pool.Get(5)));
+  EXPECT_TRUE(AllZero(pool.Get(5)));
   EXPECT_EQ(pool.FindFreeSlot(), 5);
   ASSERT_TRUE(pool.Add(9, 9, 9, 9, 9, 9));
   EXPECT_EQ(pool.Get(5).type, 9);
@@ -72,7 +53,7 @@ TEST(IconPoolTest, GlobalSettersRefuseFreeRecordsAndIdsAbove99) {
     EXPECT_FALSE(pool.SetSize(id, 1));
     EXPECT_FALSE(pool.SetColor(id, 1, 1, 1, 1));
     EXPECT_FALSE(pool.Destroy(id));
-    EXPECT_TRUE(IsZero(pool.Get(id)));
+    EXPECT_TRUE(AllZero(pool.Get(id)));
   }
 }
 
@@ -85,8 +66,8 @@ TEST(IconPoolTest, LocalIconsUseTheRecordAloneAndRefusePlayersBeyondThePool) {
   }
   EXPECT_FALSE(pool->Add(7, 1, 2, 3, 4, 5, 6));
   EXPECT_EQ(pool->FindFreeSlot(8), 0);
-  EXPECT_TRUE(IsZero(pool->Get(6, 24)));
-  EXPECT_TRUE(IsZero(pool->Get(8, 0)));
+  EXPECT_TRUE(AllZero(pool->Get(6, 24)));
+  EXPECT_TRUE(AllZero(pool->Get(8, 0)));
   EXPECT_EQ(pool->records[7 * 25 + 24].used, 1);
 
   EXPECT_TRUE(pool->SetColor(7, 3, 1, 2, 3, 4));
@@ -99,7 +80,7 @@ TEST(IconPoolTest, LocalIconsUseTheRecordAloneAndRefusePlayersBeyondThePool) {
   EXPECT_FALSE(pool->SetSize(7, 3, 1));  // destroyed
   EXPECT_FALSE(pool->Destroy(7, 3));
   EXPECT_FALSE(pool->Destroy(7, 25));
-  EXPECT_TRUE(IsZero(pool->Get(7, 25)));
+  EXPECT_TRUE(AllZero(pool->Get(7, 25)));
 
   for (uint16_t player : {uint16_t{100}, uint16_t{0xFFFF}}) {
     EXPECT_EQ(pool->FindFreeSlot(player), -1);
@@ -110,12 +91,12 @@ TEST(IconPoolTest, LocalIconsUseTheRecordAloneAndRefusePlayersBeyondThePool) {
     EXPECT_FALSE(pool->SetColor(player, 0, 1, 1, 1, 1));
     EXPECT_FALSE(pool->Destroy(player, 0));
     EXPECT_FALSE(pool->ClearPlayer(player));
-    EXPECT_TRUE(IsZero(pool->Get(player, 0)));
+    EXPECT_TRUE(AllZero(pool->Get(player, 0)));
   }
 
   EXPECT_TRUE(pool->ClearPlayer(7));
   EXPECT_EQ(pool->FindFreeSlot(7), 0);
-  EXPECT_TRUE(IsZero(pool->Get(7, 24)));
+  EXPECT_TRUE(AllZero(pool->Get(7, 24)));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/query.h"
 #include "core/settings.h"
 #include "core/world.h"
+#include "record_bytes.h"
 #include "support/fake_master_list.h"
 #include "support/server_fixture.h"
 #include "support/test_client.h"
@@ -29,10 +30,8 @@ using support::WaitUntil;
 constexpr uint32_t kWaitMs = 5000;
 
 std::vector<uint8_t> AddressReply(const std::string& text, uint32_t claimedLength) {
-  std::vector<uint8_t> m = {net::ID_MASTER_LIST_ADDRESS, static_cast<uint8_t>(claimedLength),
-                            static_cast<uint8_t>(claimedLength >> 8),
-                            static_cast<uint8_t>(claimedLength >> 16),
-                            static_cast<uint8_t>(claimedLength >> 24)};
+  std::vector<uint8_t> m =
+      recordbytes::PlainBytes(uint8_t{net::ID_MASTER_LIST_ADDRESS}, claimedLength);
   m.insert(m.end(), text.begin(), text.end());
   return m;
 }

@@ -86,13 +86,7 @@ TEST(NameTablesTest, SearchIsACaseInsensitiveContainsTestInModelOrder) {
   // Part of a name finds the first model whose name holds it.
   const std::string first = VehicleNameOfModel(130);
   const std::string part = first.substr(1, 4);
-  int expected = -1;
-  for (int model = kFirstVehicleModel; model <= kLastVehicleModel && expected < 0; ++model) {
-    if (ToLowerCopy(VehicleNameOfModel(model)).find(ToLowerCopy(part)) != std::string::npos) {
-      expected = model;
-    }
-  }
-  EXPECT_EQ(FindVehicleModelByName(part), expected);
+  EXPECT_EQ(FindVehicleModelByName(part), 130);
   EXPECT_EQ(FindVehicleModelByName("no such vehicle at all"), -1);
   // Bytes beyond A-Z are compared unchanged.
   EXPECT_EQ(FindVehicleModelByName(first + "\xC9"), -1);

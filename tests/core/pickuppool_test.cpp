@@ -10,28 +10,13 @@ namespace {
 
 using namespace recordbytes;
 
-bool IsZero(const PickupRecord& r) {
-  for (uint8_t b : Bytes(r)) {
-    if (b) return false;
-  }
-  return true;
-}
-
 using PickupPoolTest = WorldTest;
 
 TEST_F(PickupPoolTest, RecordBytesSitAtTheirWireOffsets) {
   GlobalPickupPool& pool = *gGlobalPickupPool;
   ASSERT_TRUE(pool.AddWeaponPickup(31, 0x01020304, 1.5f, -2.5f, 3.75f));
-  const auto b = Bytes(pool.records[0]);
-  ASSERT_EQ(b.size(), 22u);
-  EXPECT_EQ(b[0], kPickupWeapon);
-  EXPECT_EQ(b[1], 3);
-  EXPECT_EQ(U32At(b, 2), 31u);
-  EXPECT_EQ(U32At(b, 6), 0x01020304u);
-  EXPECT_EQ(b[6], 0x04);
-  EXPECT_EQ(F32At(b, 10), 1.5f);
-  EXPECT_EQ(F32At(b, 14), -2.5f);
-  EXPECT_EQ(F32At(b, 18), 3.75f);
+  EXPECT_EQ(Bytes(pool.records[0]),
+            PlainBytes(uint8_t{kPickupWeapon}, 3_u8, 31u, 0x01020304u, 1.5f, -2.5f, 3.75f));
 }
 
 TEST_F(PickupPoolTest, CreationAppliesTheWeaponAmountAndTypeRules) {
@@ -76,10 +61,10 @@ TEST_F(PickupPoolTest, GlobalPoolFillsOneHundredAndDestroyZeroes) {
   EXPECT_FALSE(pool.AddGenericPickup(1, 1, 0, 0, 0));
   EXPECT_TRUE(pool.Destroy(42));
   EXPECT_FALSE(pool.Destroy(42));
-  EXPECT_TRUE(IsZero(pool.Get(42)));
+  EXPECT_TRUE(AllZero(pool.Get(42)));
   EXPECT_FALSE(pool.Destroy(100));
   EXPECT_FALSE(pool.Destroy(255));
-  EXPECT_TRUE(IsZero(pool.Get(100)));
+  EXPECT_TRUE(AllZero(pool.Get(100)));
   EXPECT_EQ(pool.FindFreeSlot(), 42);
 }
 
@@ -106,7 +91,7 @@ TEST_F(PickupPoolTest, LocalPickupsNeedAPlayerInUseAndStayInHisRow) {
   EXPECT_TRUE(pool.Destroy(4, 3));
   EXPECT_FALSE(pool.Destroy(4, 3));
   EXPECT_FALSE(pool.Destroy(4, 25));
-  EXPECT_TRUE(IsZero(pool.Get(4, 3)));
+  EXPECT_TRUE(AllZero(pool.Get(4, 3)));
   EXPECT_EQ(pool.FindFreeSlot(4), 3);
 
   for (uint16_t player : {uint16_t{100}, uint16_t{0xFFFF}}) {
@@ -114,9 +99,9 @@ TEST_F(PickupPoolTest, LocalPickupsNeedAPlayerInUseAndStayInHisRow) {
     EXPECT_FALSE(pool.AddCashPickup(player, 1, 0, 0, 0));
     EXPECT_FALSE(pool.Destroy(player, 0));
     EXPECT_FALSE(pool.ClearPlayer(player));
-    EXPECT_TRUE(IsZero(pool.Get(player, 0)));
+    EXPECT_TRUE(AllZero(pool.Get(player, 0)));
   }
-  EXPECT_TRUE(IsZero(pool.Get(4, 25)));
+  EXPECT_TRUE(AllZero(pool.Get(4, 25)));
 }
 
 }  // namespace

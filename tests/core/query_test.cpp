@@ -90,30 +90,22 @@ TEST(QueryReply, ExampleByteForByte) {
   EXPECT_EQ(QueryReply(s.Port()), WithNul("0,My Server,1,50,QLM Default Mode,@Bob#0@Al#3"));
 }
 
-TEST(QueryReply, NoPlayersAndUnescapedNames) {
+TEST(QueryReply, PasswordFlagNoPlayersAndUnescapedNames) {
+  const std::string head = ",QLM (Release RC1) Server P1,";
   InProcessServer s;
-  s.Start();  // the start-up publishes the first reply
-  EXPECT_EQ(QueryReply(s.Port()), WithNul("0,QLM (Release RC1) Server P1,0,50,QLM Default Mode,"));
+  s.Start([] { gServerSettings.password = "secret"; });  // the start-up publishes the first reply
+  EXPECT_EQ(QueryReply(s.Port()), WithNul("1" + head + "0,50,QLM Default Mode,"));
+  gServerSettings.password.reset();
+  UpdateServerQueryReply();
+  EXPECT_EQ(QueryReply(s.Port()), WithNul("0" + head + "0,50,QLM Default Mode,"));
 
   // Names are taken as they stand, separators and all.
   ASSERT_TRUE(ConnectPlayer("x@y#z,w", GetPlayerPool(), 7));
   UpdateServerQueryReply();
-  EXPECT_EQ(QueryReply(s.Port()),
-            WithNul("0,QLM (Release RC1) Server P1,1,50,QLM Default Mode,@x@y#z,w#7"));
-
+  EXPECT_EQ(QueryReply(s.Port()), WithNul("0" + head + "1,50,QLM Default Mode,@x@y#z,w#7"));
   DisconnectPlayer(kReasonQuit, 7);
   UpdateServerQueryReply();
-  EXPECT_EQ(QueryReply(s.Port()), WithNul("0,QLM (Release RC1) Server P1,0,50,QLM Default Mode,"));
-}
-
-TEST(QueryReply, PasswordFlagFollowsTheSetting) {
-  InProcessServer s;
-  s.Start([] { gServerSettings.password = "secret"; });
-  EXPECT_EQ(QueryReply(s.Port()), WithNul("1,QLM (Release RC1) Server P1,0,50,QLM Default Mode,"));
-
-  gServerSettings.password.reset();
-  UpdateServerQueryReply();
-  EXPECT_EQ(QueryReply(s.Port()), WithNul("0,QLM (Release RC1) Server P1,0,50,QLM Default Mode,"));
+  EXPECT_EQ(QueryReply(s.Port()), WithNul("0" + head + "0,50,QLM Default Mode,"));
 }
 
 TEST(QueryReply, FullServerIsCutAtAWholeEntry) {

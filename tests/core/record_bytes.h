@@ -1,8 +1,6 @@
-// Reading a raw record's bytes back as the wire sees them: little-endian
-// values at fixed offsets, whatever the host's own layout.
+// A raw record's bytes as the wire sees them, and the bytes it should hold.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -16,18 +14,25 @@ std::vector<uint8_t> Bytes(const T& record) {
   return out;
 }
 
-inline uint32_t U32At(const std::vector<uint8_t>& b, size_t offset) {
-  return static_cast<uint32_t>(b.at(offset)) | static_cast<uint32_t>(b.at(offset + 1)) << 8 |
-         static_cast<uint32_t>(b.at(offset + 2)) << 16 |
-         static_cast<uint32_t>(b.at(offset + 3)) << 24;
+template <typename T>
+bool AllZero(const T& record) {
+  for (uint8_t b : Bytes(record)) {
+    if (b) return false;
+  }
+  return true;
 }
 
-inline uint16_t U16At(const std::vector<uint8_t>& b, size_t offset) {
-  return static_cast<uint16_t>(b.at(offset) | b.at(offset + 1) << 8);
-}
+constexpr uint8_t operator""_u8(unsigned long long v) { return static_cast<uint8_t>(v); }
 
-inline float F32At(const std::vector<uint8_t>& b, size_t offset) {
-  return std::bit_cast<float>(U32At(b, offset));
+// Plain values laid end to end, as a record or a payload of plain writes
+// carries them (the test hosts are little-endian).
+template <typename... T>
+std::vector<uint8_t> PlainBytes(T... values) {
+  std::vector<uint8_t> out;
+  (out.insert(out.end(), reinterpret_cast<const uint8_t*>(&values),
+              reinterpret_cast<const uint8_t*>(&values) + sizeof values),
+   ...);
+  return out;
 }
 
 }  // namespace recordbytes

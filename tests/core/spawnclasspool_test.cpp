@@ -28,40 +28,17 @@ class SpawnClassPoolTest : public ::testing::Test {
 TEST_F(SpawnClassPoolTest, ClassAndMemberBytesSitAtTheirWireOffsets) {
   pool_->AddClass("Cops", 0x11, 0x22, 0x33, 1.5f, 2.5f, 3.5f, 90.0f, -1.0f, -2.0f, -3.0f, 7);
   pool_->AddMember(0, 0x0102, 4.5f, 5.5f, 6.5f, 180.0f, 22, 0x0A0B0C0D, 25, 2, 31, 3);
-  const auto b = Bytes(pool_->classes[0]);
-  ASSERT_EQ(b.size(), 6433u);
-  EXPECT_EQ(b[0], 1);
-  EXPECT_EQ(F32At(b, 1), 1.5f);
-  EXPECT_EQ(F32At(b, 5), 2.5f);
-  EXPECT_EQ(F32At(b, 9), 3.5f);
-  EXPECT_EQ(F32At(b, 13), 90.0f);
-  EXPECT_EQ(F32At(b, 17), -1.0f);
-  EXPECT_EQ(F32At(b, 21), -2.0f);
-  EXPECT_EQ(F32At(b, 25), -3.0f);
-  EXPECT_EQ(b[29], 0x11);
-  EXPECT_EQ(b[30], 0x22);
-  EXPECT_EQ(b[31], 0x33);
-  EXPECT_EQ(b[32], 7);
-  EXPECT_EQ(std::memcmp(&b[33], "Cops\0", 5), 0);
-
-  const size_t m = 133;  // member 0
-  EXPECT_EQ(b[m + 0], 1);
-  EXPECT_EQ(b[m + 1], 0);
-  EXPECT_EQ(F32At(b, m + 2), 4.5f);
-  EXPECT_EQ(F32At(b, m + 6), 5.5f);
-  EXPECT_EQ(F32At(b, m + 10), 6.5f);
-  EXPECT_EQ(F32At(b, m + 14), 180.0f);
-  EXPECT_EQ(U16At(b, m + 18), 0x0102);
-  EXPECT_EQ(b[m + 20], 22);
-  EXPECT_EQ(b[m + 21], 25);
-  EXPECT_EQ(b[m + 22], 31);
-  EXPECT_EQ(U32At(b, m + 23), 0x0A0B0C0Du);
-  EXPECT_EQ(U32At(b, m + 27), 2u);
-  EXPECT_EQ(U32At(b, m + 31), 3u);
-  EXPECT_EQ(b[m + 35], 0);  // member 1 is free
-  // The last member slot ends the record.
-  pool_->classes[0].members[179].used = 0xEE;
-  EXPECT_EQ(Bytes(pool_->classes[0])[133 + 179 * 35], 0xEE);
+  auto want = PlainBytes(1_u8, 1.5f, 2.5f, 3.5f, 90.0f, -1.0f, -2.0f, -3.0f, 0x11_u8, 0x22_u8,
+                         0x33_u8, 7_u8);
+  want.resize(133);  // the 100-byte name
+  std::memcpy(&want[33], "Cops", 4);
+  // Member 0: used, class, position and angle, model, weapons, ammunition;
+  // the other 179 members are free.
+  const auto member = PlainBytes(1_u8, 0_u8, 4.5f, 5.5f, 6.5f, 180.0f, uint16_t{0x0102}, 22_u8,
+                                 25_u8, 31_u8, 0x0A0B0C0Du, 2u, 3u);
+  want.insert(want.end(), member.begin(), member.end());
+  want.resize(6433);
+  EXPECT_EQ(Bytes(pool_->classes[0]), want);
 }
 
 TEST_F(SpawnClassPoolTest, CoordinateLimitIsInclusiveAndNonFiniteValuesAreRefused) {

@@ -10,11 +10,7 @@ using namespace recordbytes;
 
 TEST(WeaponShopTableTest, SlotBytesAndTheDefaultStock) {
   WeaponShopTable table;
-  const auto b = Bytes(table.slots[0]);
-  ASSERT_EQ(b.size(), 9u);
-  EXPECT_EQ(b[0], 17);
-  EXPECT_EQ(U32At(b, 1), 10000u);
-  EXPECT_EQ(U32At(b, 5), 500u);
+  EXPECT_EQ(Bytes(table.slots[0]), PlainBytes(17_u8, 10000u, 500u));
 
   const WeaponShopSlot& s44 = table.Get(4, 4);
   EXPECT_EQ(s44.weapon, 18);

@@ -76,37 +76,29 @@ TEST(WorldAllocationTest, StoppingATestServerFreesTheWorld) {
 
 using PlayerLocalWorldTest = WorldTest;
 
-TEST_F(PlayerLocalWorldTest, ANewPlayerStartsWithoutTheLocalPickupsAndIconsLeftInHisSlot) {
+TEST_F(PlayerLocalWorldTest, ALeaversObjectsGoAtOnceHisPickupsAndIconsWhenTheSlotIsTaken) {
   Join(6);
   Join(7);
-  ASSERT_TRUE(gLocalPickupPool->AddCashPickup(6, 10, 0, 0, 0));
-  ASSERT_TRUE(gLocalIconPool->Add(6, 0, 0, 0, 1, 1, 1));
-  ASSERT_TRUE(gLocalPickupPool->AddCashPickup(7, 10, 0, 0, 0));
-  ASSERT_TRUE(gLocalIconPool->Add(7, 0, 0, 0, 1, 1, 1));
+  for (uint8_t p : {6, 7}) {
+    ASSERT_TRUE(gLocalPickupPool->AddCashPickup(p, 10, 0, 0, 0));
+    ASSERT_TRUE(gLocalIconPool->Add(p, 0, 0, 0, 1, 1, 1));
+    ASSERT_TRUE(gLocalObjectPool->Add(p, 100 + p, 1, 1, 1, 1, 1, 1, 1));
+  }
+  ASSERT_TRUE(gLocalObjectPool->Add(6, 100, 1, 1, 1, 1, 1, 1, 1));
   Leave(6);
-  // Left in place while the slot is free...
+  EXPECT_EQ(gLocalObjectPool->FindFreeSlot(6), kNoObject);  // the slot is free...
+  for (int slot = 0; slot < kLocalObjectsPerPlayer; ++slot) {
+    ASSERT_EQ(+gLocalObjectPool->Get(6, slot).model, 0u);  // ...and its objects gone
+  }
   EXPECT_EQ(gLocalPickupPool->Get(6, 0).kind, kPickupCash);
   EXPECT_EQ(gLocalIconPool->Get(6, 0).used, 1);
-  // ...and gone when the next player takes it.
   Join(6);
   EXPECT_EQ(gLocalPickupPool->Get(6, 0).kind, kPickupFree);
   EXPECT_EQ(gLocalIconPool->Get(6, 0).used, 0);
+  EXPECT_EQ(gLocalObjectPool->FindFreeSlot(6), 0);
   EXPECT_EQ(gLocalPickupPool->Get(7, 0).kind, kPickupCash);
   EXPECT_EQ(gLocalIconPool->Get(7, 0).used, 1);
-}
-
-TEST_F(PlayerLocalWorldTest, ALeavingPlayersLocalObjectsAreClearedAsHeLeaves) {
-  Join(6);
-  Join(7);
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(gLocalObjectPool->Add(6, 100, 1, 1, 1, 1, 1, 1, 1));
-  ASSERT_TRUE(gLocalObjectPool->Add(7, 200, 1, 1, 1, 1, 1, 1, 1));
-  Leave(6);
-  for (int slot = 0; slot < kLocalObjectsPerPlayer; ++slot) {
-    ASSERT_EQ(+gLocalObjectPool->Get(6, slot).model, 0u);
-  }
-  EXPECT_EQ(+gLocalObjectPool->Get(7, 0).model, 200u);
-  Join(6);
-  EXPECT_EQ(gLocalObjectPool->FindFreeSlot(6), 0);
+  EXPECT_EQ(+gLocalObjectPool->Get(7, 0).model, 107u);
 }
 
 }  // namespace
