@@ -26,7 +26,9 @@ void IrcBot::Shut() {
 bool IrcBot::SendLine(const std::optional<std::string>& line) {
   if (!line) return false;
   // Whether the server gets it is not our business here (only QUIT checks).
-  platform::TcpSendAll(socket_, line->data(), line->size());
+  if (!sendFailed_ && !platform::TcpSendAll(socket_, line->data(), line->size())) {
+    sendFailed_ = true;
+  }
   return true;
 }
 
@@ -43,6 +45,7 @@ bool IrcBot::Connect(const char* host, uint16_t port, const char* nick) {
 
   socket_ = fd;
   connected_ = true;
+  sendFailed_ = false;
   ++connection_;
   reader_.Reset();
   nick_ = nick;
@@ -87,7 +90,10 @@ void IrcBot::RequestNames(std::string_view channel) {
 void IrcBot::Disconnect() {
   if (!connected_) return;
   static constexpr char kQuit[] = "QUIT\r\n";
-  if (!platform::TcpSendAll(socket_, kQuit, sizeof kQuit - 1)) return;
+  if (sendFailed_ || !platform::TcpSendAll(socket_, kQuit, sizeof kQuit - 1)) {
+    sendFailed_ = true;
+    return;
+  }
   platform::TcpClose(socket_);
   socket_ = -1;
   connected_ = false;

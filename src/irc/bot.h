@@ -105,6 +105,10 @@ class IrcBot {
   uint32_t connection_ = 0;  // counts connections: lines of an old one are not handled
   int handling_ = 0;         // > 0 while received lines are being handled
   bool shut_ = false;
+  // A send of this connection failed (the server stopped reading, or the
+  // connection broke): nothing more is written to it, so a server that never
+  // reads costs the main loop one send time-out, not one per line.
+  bool sendFailed_ = false;
 };
 
 class IrcBotTable {

@@ -18,6 +18,10 @@ class StoreQueryResult;
 
 // The longest row text GetReturnedLineData hands out; longer rows are cut.
 inline constexpr size_t kMaxSqlRowText = 1023;
+// A database that accepts the connection and then stays silent would hold the
+// main loop for ever; these bound the handshake and each read and write.
+inline constexpr unsigned kSqlConnectTimeoutS = 10;
+inline constexpr unsigned kSqlReadWriteTimeoutS = 60;
 // What a row read gives when there is no such row (or no connection).
 inline constexpr const char* kSqlNoRow = "NULLED";
 

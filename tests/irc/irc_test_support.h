@@ -78,6 +78,23 @@ class LinePeer {
       if (l.rfind(prefix, 0) == 0 || l == "<timeout>" || l == "<eof>") return lines;
     }
   }
+  // Everything that arrives until `quietMs` pass without data, then forgets
+  // it all; the text read.
+  std::string Drain(uint32_t quietMs) {
+    std::string all = std::move(buffer_);
+    buffer_.clear();
+    uint64_t quietSince = platform::MonotonicUs();
+    while (platform::MonotonicUs() - quietSince < uint64_t{quietMs} * 1000) {
+      Pull();
+      if (!buffer_.empty()) {
+        all += buffer_;
+        buffer_.clear();
+        quietSince = platform::MonotonicUs();
+      }
+      platform::SleepMs(1);
+    }
+    return all;
+  }
   // True once the other side has closed the connection.
   bool WaitForEof(uint32_t ms = 5000) {
     return WaitFor([&] {

@@ -117,14 +117,10 @@ TEST_F(NgircdTest, BotTalksTracksLevelsAndSeesTheChannel) {
   EXPECT_TRUE(Pump([&] { return std::string(bot->GetUserLevel(channel, botNick)) == "@"; }));
   EXPECT_STREQ(bot->GetUserLevel(channel, opNick), "@");
 
-  // A guest comes and goes in every way.
+  // A guest comes and goes; the server's KICK names the kicker.
   LinePeer guest = User(guestNick);
   guest.SendLine("JOIN " + channel);
   PumpForEvent("join 0 " + guestNick + " " + channel);
-  guest.SendLine("PART " + channel + " :later");
-  PumpForEvent("leave 0 " + guestNick + " " + channel + " 0");
-  guest.SendLine("JOIN " + channel);
-  ASSERT_TRUE(Expect(guest, " 366 "));
   op.SendLine("KICK " + channel + " " + guestNick + " :out");
   PumpForEvent("leave 0 " + opNick + " " + channel + " 2");
   guest.SendLine("JOIN " + channel);

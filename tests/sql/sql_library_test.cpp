@@ -126,12 +126,20 @@ TEST_F(SqlLibraryTest, SelectsAndDropsDatabases) {
   EXPECT_EQ(Eval("SQL.getRowCountInTable('t')"), "0");
   EXPECT_EQ(RunLua("SQL.selectDatabase('" + database_ + "_b')"), "");
   EXPECT_EQ(Eval("SQL.getRowCountInTable('t')"), "2");
-  EXPECT_EQ(RunLua("SQL.selectDatabase()"), "");  // wrong count: nothing
+  // Wrong counts, missing and unknown names change nothing and report nothing.
+  EXPECT_EQ(RunLua("SQL.selectDatabase() SQL.selectDatabase(nil) "
+                   "SQL.selectDatabase('qlm_no_such_database') SQL.dropDatabase(nil) "
+                   "SQL.dropDatabase('qlm_no_such_database') SQL.dropDatabase('" +
+                   database_ + "', 1)"),
+            "");
+  EXPECT_EQ(Eval("SQL.getRowCountInTable('t'), SQL.getRowCountInTable('missing'), "
+                 "SQL.getRowCountInTable(nil), SQL.getRowCountInTable('')"),
+            "2,0,0,0");
   EXPECT_EQ(RunLua("SQL.dropDatabase('" + database_ + "_b')"), "");
   EXPECT_FALSE(DatabaseExists(database_ + "_b"));
   EXPECT_EQ(Eval("SQL.getRowCountInTable('t')"), "0");
-  EXPECT_EQ(RunLua("SQL.dropDatabase('" + database_ + "', 1)"), "");  // wrong count: nothing
   EXPECT_TRUE(DatabaseExists(database_));
+  EXPECT_EQ(LogCount(kQueryError), 0u);
 }
 
 // The whole server: "Main.lua" connects at start-up; a restart destroys the
