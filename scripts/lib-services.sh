@@ -49,3 +49,19 @@ qlm_stop_pid() {
   done
   return 1
 }
+
+# Stops a service by its pid (checking the process name) and removes its temp
+# dir, which must carry the service's own prefix. Exits non-zero when the
+# process did not stop.
+qlm_stop_service() {
+  local pid=$1 name=$2 grace=$3 dir=$4 prefix=$5 status=0
+  if [ -n "$pid" ]; then
+    qlm_stop_pid "$pid" "$name" "$grace" || status=1
+  fi
+  case "$dir" in
+    "$prefix"*) rm -rf "$dir" ;;
+    "") ;;
+    *) echo "not removing unexpected dir '$dir'" >&2 ;;
+  esac
+  return $status
+}

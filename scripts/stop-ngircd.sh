@@ -3,16 +3,4 @@
 # QLM_IRC_DIR) and removes its temp dir.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib-services.sh"
-
-pid=${QLM_IRC_PID:-}
-dir=${QLM_IRC_DIR:-}
-status=0
-if [ -n "$pid" ]; then
-  qlm_stop_pid "$pid" ngircd 30 || status=1
-fi
-case "$dir" in
-  /tmp/qlm-ngircd.*) rm -rf "$dir" ;;
-  "") ;;
-  *) echo "not removing unexpected dir '$dir'" >&2 ;;
-esac
-exit $status
+qlm_stop_service "${QLM_IRC_PID:-}" ngircd 30 "${QLM_IRC_DIR:-}" /tmp/qlm-ngircd.
