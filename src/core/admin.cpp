@@ -17,9 +17,7 @@ bool RemovePlayerFromServer(uint8_t playerId, uint8_t reason) {
   }
   Rpc(ban ? "BanPlayer" : "KickPlayer").ToPlayer(playerId);
   platform::SleepMs(100);
-  if (net::Peer* peer = GetRegisteredPeer(); peer && address != net::UNASSIGNED_SYSTEM_ADDRESS) {
-    peer->CloseConnection(address, false, 0);
-  }
+  ClosePlayerConnection(playerId);
   CallOnPlayerDisconnect(playerId, reason);
   DisconnectPlayer(reason, playerId);
   UpdateServerQueryReply();

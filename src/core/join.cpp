@@ -109,7 +109,7 @@ bool IsValidNickname(const char* name) {
   if (length < kMinNameLength || length > kMaxNameLength) return false;
   for (size_t i = 0; i < length; ++i) {
     const auto c = static_cast<unsigned char>(name[i]);
-    if (c == '-' || c < 32 || c == 127) return false;
+    if (c == '-' || IsControlByte(c)) return false;
   }
   return true;
 }

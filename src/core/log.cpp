@@ -6,6 +6,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "core/settings.h"
+
 namespace {
 
 constexpr size_t kMessageBytes = 512;
@@ -22,8 +24,7 @@ void FormatMessage(char (&buffer)[kMessageBytes], const char* format, va_list ar
   // reach the operator's terminal as an escape sequence, so only line ends
   // and tabs pass.
   for (char* c = buffer; *c; ++c) {
-    const auto u = static_cast<unsigned char>(*c);
-    if ((u < 32 && u != '\n' && u != '\t') || u == 127) *c = '?';
+    if (IsControlByte(static_cast<unsigned char>(*c)) && *c != '\n' && *c != '\t') *c = '?';
   }
 }
 

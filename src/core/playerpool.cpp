@@ -82,9 +82,8 @@ void DisconnectPlayer(uint8_t reason, uint8_t playerId) {
   if (const char* text = DisconnectReasonText(reason)) {
     LogPrint(1, "[LEAVE] %s has left the server. [%s]", pool->names[playerId], text);
     Rpc("PlayerDisconnect").c8(playerId).c8(reason).ToAllBut(playerId);
-  } else if (net::Peer* peer = GetRegisteredPeer()) {
-    const net::SystemAddress address = peer->GetSystemAddressFromIndex(playerId);
-    if (address != net::UNASSIGNED_SYSTEM_ADDRESS) peer->CloseConnection(address, false, 0);
+  } else {
+    ClosePlayerConnection(playerId);
   }
 
   std::memset(pool->names[playerId], 0, kPlayerNameSize);

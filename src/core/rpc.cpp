@@ -12,6 +12,11 @@ net::SystemAddress GetPlayerAddress(uint8_t playerId) {
   return registeredPeer->GetSystemAddressFromIndex(playerId);
 }
 
+void ClosePlayerConnection(uint8_t playerId) {
+  const net::SystemAddress address = GetPlayerAddress(playerId);
+  if (address != net::UNASSIGNED_SYSTEM_ADDRESS) registeredPeer->CloseConnection(address, false, 0);
+}
+
 bool Rpc::To(const net::SystemAddress& target, bool broadcast) {
   if (!registeredPeer) return false;
   return registeredPeer->RPC(name_, &stream_, net::HIGH_PRIORITY, net::RELIABLE, 0, target,

@@ -56,3 +56,6 @@ net::Peer* GetRegisteredPeer();
 void SetRegisteredPeer(net::Peer* peer);
 // The address of a player's connection, or UNASSIGNED_SYSTEM_ADDRESS.
 net::SystemAddress GetPlayerAddress(uint8_t playerId);
+// Closes a player's connection without a notice (what was queued to it still
+// arrives); nothing when the player has no connection.
+void ClosePlayerConnection(uint8_t playerId);

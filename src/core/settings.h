@@ -34,5 +34,8 @@ void SetDefaultServerSettings();
 // with `alsoBlank` a blank becomes '_' too.
 void SanitizeString(char* text, bool alsoBlank);
 void SanitizeString(std::string& text, bool alsoBlank);
+// Bytes below 32 and 127: kept out of names and the log, where they would
+// reach the operator's terminal as line breaks or escape sequences.
+inline bool IsControlByte(unsigned char c) { return c < 32 || c == 127; }
 // Copies `text` into a fixed field, cut to fit and NUL-terminated.
 void CopyToField(char* field, size_t fieldSize, const char* text);

@@ -119,6 +119,12 @@ const char* ArgText(lua_State* L, int index, size_t* length = nullptr);
 // nil and false are false, everything else (0 included) true.
 bool ArgBool(lua_State* L, int index);
 
+// Pushes one number as the native's result; returns the result count (1).
+inline int PushNumber(lua_State* L, double value) {
+  lua_pushnumber(L, value);
+  return 1;
+}
+
 // The player guard: an id 0..99 whose slot is in use.
 bool IsPlayer(int playerId);
 // The vehicle guard: an id 1..499 (as unsigned) whose vehicle exists.

@@ -28,11 +28,6 @@ uint8_t ArgFlashing(lua_State* L, int index) {
   return on > 1 ? 1 : on;
 }
 
-int PushId(lua_State* L, int id) {
-  lua_pushnumber(L, id);
-  return 1;
-}
-
 }  // namespace
 
 // --- global icons ---
@@ -41,10 +36,10 @@ int CreateGlobalIcon(lua_State* L) {
   const float x = script::ArgFloat(L, 1), y = script::ArgFloat(L, 2), z = script::ArgFloat(L, 3);
   const uint8_t type = script::ArgU8(L, 4), size = script::ArgU8(L, 5), flag = script::ArgU8(L, 6);
   const int id = gGlobalIconPool ? gGlobalIconPool->FindFreeSlot() : -1;
-  if (id < 0 || !gGlobalIconPool->Add(x, y, z, type, size, flag)) return PushId(L, -1);
+  if (id < 0 || !gGlobalIconPool->Add(x, y, z, type, size, flag)) return script::PushNumber(L, -1);
   // The flag byte goes out as given; the record keeps only whether it was set.
   Rpc("CreateGlobalIcon").vec3(x, y, z).c8(type).c8(size).c8(flag).ToAll();
-  return PushId(L, id);
+  return script::PushNumber(L, id);
 }
 
 int DestroyGlobalIcon(lua_State* L) {
@@ -95,14 +90,14 @@ int CreateLocalIcon(lua_State* L) {
   const int player = ArgIconPlayer(L, 1);
   const float x = script::ArgFloat(L, 2), y = script::ArgFloat(L, 3), z = script::ArgFloat(L, 4);
   const uint8_t type = script::ArgU8(L, 5), size = script::ArgU8(L, 6), flag = script::ArgU8(L, 7);
-  if (player < 0 || !gLocalIconPool) return PushId(L, -1);
+  if (player < 0 || !gLocalIconPool) return script::PushNumber(L, -1);
   const int slot = gLocalIconPool->FindFreeSlot(static_cast<uint16_t>(player));
   if (slot < 0 || !gLocalIconPool->Add(static_cast<uint16_t>(player), x, y, z, type, size, flag)) {
-    return PushId(L, -1);
+    return script::PushNumber(L, -1);
   }
   Rpc("CreateLocalIcon").vec3(x, y, z).c8(type).c8(size).c8(flag)
       .ToPlayer(static_cast<uint8_t>(player));
-  return PushId(L, slot);
+  return script::PushNumber(L, slot);
 }
 
 int DestroyLocalIcon(lua_State* L) {

@@ -29,11 +29,6 @@ uint8_t* UsedLocalMarker(lua_State* L) {
   return flag && *flag ? flag : nullptr;
 }
 
-int PushId(lua_State* L, int id) {
-  lua_pushnumber(L, id);
-  return 1;
-}
-
 }  // namespace
 
 // --- global markers ---
@@ -42,9 +37,9 @@ int CreateGlobalCheckpoint(lua_State* L) {
   const float x = script::ArgFloat(L, 1), y = script::ArgFloat(L, 2), z = script::ArgFloat(L, 3);
   const float radius = script::ArgFloat(L, 4);
   const int id = gMarkerPool ? gMarkerPool->FindFreeSlot() : -1;
-  if (id < 0 || !gMarkerPool->AddCheckpoint(x, y, z, radius)) return PushId(L, -1);
+  if (id < 0 || !gMarkerPool->AddCheckpoint(x, y, z, radius)) return script::PushNumber(L, -1);
   Rpc("CreateCheckpoint").f32(x).f32(y).f32(z).f32(radius).ToAll();
-  return PushId(L, id);
+  return script::PushNumber(L, id);
 }
 
 int DestroyGlobalCheckpoint(lua_State* L) {
@@ -74,9 +69,9 @@ int CreateGlobalCorona(lua_State* L) {
   const float x = script::ArgFloat(L, 1), y = script::ArgFloat(L, 2), z = script::ArgFloat(L, 3);
   const uint8_t red = script::ArgU8(L, 4), green = script::ArgU8(L, 5), blue = script::ArgU8(L, 6);
   const int id = gMarkerPool ? gMarkerPool->FindFreeSlot() : -1;
-  if (id < 0 || !gMarkerPool->AddCorona(red, green, blue, x, y, z)) return PushId(L, -1);
+  if (id < 0 || !gMarkerPool->AddCorona(red, green, blue, x, y, z)) return script::PushNumber(L, -1);
   Rpc("CreateCorona").f32(x).f32(y).f32(z).c8(red).c8(green).c8(blue).ToAll();
-  return PushId(L, id);
+  return script::PushNumber(L, id);
 }
 
 int DestroyGlobalCorona(lua_State* L) {
@@ -103,7 +98,7 @@ int SetGlobalCoronaPos(lua_State* L) {
 }
 
 int GetGlobalMarkerType(lua_State* L) {
-  return PushId(L, gMarkerPool ? gMarkerPool->GetKind(script::ArgU8(L, 1)) : 0);
+  return script::PushNumber(L, gMarkerPool ? gMarkerPool->GetKind(script::ArgU8(L, 1)) : 0);
 }
 
 // --- local markers ---
@@ -116,10 +111,10 @@ int CreateLocalCheckpoint(lua_State* L) {
   const float x = script::ArgFloat(L, 2), y = script::ArgFloat(L, 3), z = script::ArgFloat(L, 4);
   const float radius = script::ArgFloat(L, 5);
   const int slot = GetPlayerPool()->FindFreeLocalMarkerSlot(player);
-  if (slot < 0) return PushId(L, -1);
+  if (slot < 0) return script::PushNumber(L, -1);
   Rpc("CreateLocalCheckpoint").f32(x).f32(y).f32(z).f32(radius).ToPlayer(player);
   GetPlayerPool()->localMarkers[player][slot] = 1;
-  return PushId(L, slot);
+  return script::PushNumber(L, slot);
 }
 
 int DestroyLocalCheckpoint(lua_State* L) {
@@ -151,10 +146,10 @@ int CreateLocalCorona(lua_State* L) {
   const float x = script::ArgFloat(L, 2), y = script::ArgFloat(L, 3), z = script::ArgFloat(L, 4);
   const uint8_t red = script::ArgU8(L, 5), green = script::ArgU8(L, 6), blue = script::ArgU8(L, 7);
   const int slot = GetPlayerPool()->FindFreeLocalMarkerSlot(player);
-  if (slot < 0) return PushId(L, -1);
+  if (slot < 0) return script::PushNumber(L, -1);
   Rpc("CreateLocalCorona").f32(x).f32(y).f32(z).c8(red).c8(green).c8(blue).ToPlayer(player);
   GetPlayerPool()->localMarkers[player][slot] = 1;
-  return PushId(L, slot);
+  return script::PushNumber(L, slot);
 }
 
 int DestroyLocalCorona(lua_State* L) {

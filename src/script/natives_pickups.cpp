@@ -20,11 +20,6 @@ Position ArgPosition(lua_State* L, int first) {
           script::ArgFloat(L, first + 2)};
 }
 
-int PushNumber(lua_State* L, double value) {
-  lua_pushnumber(L, value);
-  return 1;
-}
-
 // The id the next global creation takes, or -1.
 int FreeGlobalPickup() { return gGlobalPickupPool ? gGlobalPickupPool->FindFreeSlot() : -1; }
 
@@ -41,10 +36,10 @@ int CreateGlobalCashPickup(lua_State* L) {
   const uint32_t amount = script::ArgU32Via64(L, 1);
   const Position p = ArgPosition(L, 2);
   const int id = FreeGlobalPickup();
-  if (id < 0) return PushNumber(L, -1);
+  if (id < 0) return script::PushNumber(L, -1);
   gGlobalPickupPool->AddCashPickup(amount, p.x, p.y, p.z);
   Rpc("CreateGlobalCashPickup").c32(amount).f32(p.x).f32(p.y).f32(p.z).ToAll();
-  return PushNumber(L, id);
+  return script::PushNumber(L, id);
 }
 
 int CreateGlobalWeaponPickup(lua_State* L) {
@@ -52,10 +47,10 @@ int CreateGlobalWeaponPickup(lua_State* L) {
   const uint32_t ammo = script::ArgU32Via64(L, 2);
   const Position p = ArgPosition(L, 3);
   const int id = FreeGlobalPickup();
-  if (id < 0) return PushNumber(L, -1);
+  if (id < 0) return script::PushNumber(L, -1);
   gGlobalPickupPool->AddWeaponPickup(weapon, ammo, p.x, p.y, p.z);
   Rpc("CreateGlobalWeaponPickup").c32(weapon).c32(ammo).f32(p.x).f32(p.y).f32(p.z).ToAll();
-  return PushNumber(L, id);
+  return script::PushNumber(L, id);
 }
 
 int CreateGlobalGenericPickup(lua_State* L) {
@@ -63,10 +58,10 @@ int CreateGlobalGenericPickup(lua_State* L) {
   const uint8_t type = script::ArgU8(L, 2);
   const Position p = ArgPosition(L, 3);
   const int id = FreeGlobalPickup();
-  if (id < 0) return PushNumber(L, -1);
+  if (id < 0) return script::PushNumber(L, -1);
   gGlobalPickupPool->AddGenericPickup(model, type, p.x, p.y, p.z);
   Rpc("CreateGlobalGenericPickup").c32(model).c8(type).f32(p.x).f32(p.y).f32(p.z).ToAll();
-  return PushNumber(L, id);
+  return script::PushNumber(L, id);
 }
 
 int DestroyGlobalPickup(lua_State* L) {
@@ -80,7 +75,7 @@ int DestroyGlobalPickup(lua_State* L) {
 
 int GetGlobalPickupType(lua_State* L) {
   const uint8_t id = script::ArgU8(L, 1);
-  return PushNumber(L, gGlobalPickupPool ? gGlobalPickupPool->Get(id).kind : 0);
+  return script::PushNumber(L, gGlobalPickupPool ? gGlobalPickupPool->Get(id).kind : 0);
 }
 
 // --- local ---
@@ -91,10 +86,10 @@ int CreateLocalCashPickup(lua_State* L) {
   const uint32_t amount = script::ArgU32Via64(L, 2);
   const Position p = ArgPosition(L, 3);
   const int slot = FreeLocalPickup(player);
-  if (slot < 0) return PushNumber(L, -1);
+  if (slot < 0) return script::PushNumber(L, -1);
   gLocalPickupPool->AddCashPickup(player, amount, p.x, p.y, p.z);
   Rpc("CreateLocalCashPickup").c32(amount).f32(p.x).f32(p.y).f32(p.z).ToPlayer(player);
-  return PushNumber(L, slot);
+  return script::PushNumber(L, slot);
 }
 
 int CreateLocalWeaponPickup(lua_State* L) {
@@ -104,10 +99,10 @@ int CreateLocalWeaponPickup(lua_State* L) {
   const uint32_t ammo = script::ArgU32Via64(L, 3);
   const Position p = ArgPosition(L, 4);
   const int slot = FreeLocalPickup(player);
-  if (slot < 0) return PushNumber(L, -1);
+  if (slot < 0) return script::PushNumber(L, -1);
   gLocalPickupPool->AddWeaponPickup(player, weapon, ammo, p.x, p.y, p.z);
   Rpc("CreateLocalWeaponPickup").c32(weapon).c32(ammo).f32(p.x).f32(p.y).f32(p.z).ToPlayer(player);
-  return PushNumber(L, slot);
+  return script::PushNumber(L, slot);
 }
 
 int CreateLocalGenericPickup(lua_State* L) {
@@ -117,10 +112,10 @@ int CreateLocalGenericPickup(lua_State* L) {
   const uint8_t type = script::ArgU8(L, 3);
   const Position p = ArgPosition(L, 4);
   const int slot = FreeLocalPickup(player);
-  if (slot < 0) return PushNumber(L, -1);
+  if (slot < 0) return script::PushNumber(L, -1);
   gLocalPickupPool->AddGenericPickup(player, model, type, p.x, p.y, p.z);
   Rpc("CreateLocalGenericPickup").c32(model).c8(type).f32(p.x).f32(p.y).f32(p.z).ToPlayer(player);
-  return PushNumber(L, slot);
+  return script::PushNumber(L, slot);
 }
 
 int DestroyLocalPickup(lua_State* L) {
@@ -137,9 +132,9 @@ int DestroyLocalPickup(lua_State* L) {
 int GetLocalPickupType(lua_State* L) {
   const uint8_t player = script::ArgU8(L, 1);
   const uint8_t slot = script::ArgU8(L, 2);
-  if (!script::IsPlayer(player) || !gLocalPickupPool) return PushNumber(L, 0);
+  if (!script::IsPlayer(player) || !gLocalPickupPool) return script::PushNumber(L, 0);
   // Slots above 24 read as a free record.
-  return PushNumber(L, gLocalPickupPool->Get(player, slot).kind);
+  return script::PushNumber(L, gLocalPickupPool->Get(player, slot).kind);
 }
 
 }  // namespace natives

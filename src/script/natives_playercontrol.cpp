@@ -8,6 +8,7 @@
 #include "core/playerpool.h"
 #include "core/query.h"
 #include "core/rpc.h"
+#include "core/settings.h"
 #include "script/native_list.h"
 #include "script/natives.h"
 
@@ -24,8 +25,7 @@ constexpr int8_t kMaxTeam = 100;
 bool IsAcceptableScriptName(const char* name, size_t length) {
   if (length < 1 || length > kMaxScriptNameLength) return false;
   for (size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    if (c < 32 || c == 127) return false;
+    if (IsControlByte(static_cast<unsigned char>(name[i]))) return false;
   }
   return true;
 }

@@ -24,11 +24,6 @@ PlayerRecord* GuardedRecord(lua_State* L) {
   return pool ? pool->Get(player) : nullptr;
 }
 
-int PushNumber(lua_State* L, double value) {
-  lua_pushnumber(L, value);
-  return 1;
-}
-
 // A command whose only payload is one f32 argument.
 int SendFloat(lua_State* L, const char* rpc) {
   const uint8_t player = script::ArgU8(L, 1);
@@ -76,19 +71,19 @@ constexpr uint8_t kMissingInterior = 13;
 int IsPlayerConnected(lua_State* L) {
   const uint8_t player = script::ArgU8(L, 1);
   const PlayerPool* pool = GetPlayerPool();
-  return PushNumber(L, pool && pool->IsInUse(player) ? 1 : 0);
+  return script::PushNumber(L, pool && pool->IsInUse(player) ? 1 : 0);
 }
 
 int IsPlayerSpawned(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   const uint8_t spawned = r ? r->spawned : 0;
-  return PushNumber(L, spawned);
+  return script::PushNumber(L, spawned);
 }
 
 int IsPlayerMuted(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   const uint8_t muted = r ? r->muted : 0;
-  return PushNumber(L, muted);
+  return script::PushNumber(L, muted);
 }
 
 int GetPlayerName(lua_State* L) {
@@ -119,43 +114,43 @@ int GetPlayerPing(lua_State* L) {
   int ping = -1;
   net::Peer* peer = GetRegisteredPeer();
   if (script::IsPlayer(player) && peer) ping = peer->GetLastPing(GetPlayerAddress(player));
-  return PushNumber(L, ping);
+  return script::PushNumber(L, ping);
 }
 
 int GetPlayerSkin(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   const int32_t skin = r ? r->skin : -1;
-  return PushNumber(L, skin);
+  return script::PushNumber(L, skin);
 }
 
 int GetPlayerScore(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   const int32_t score = r ? r->score : -1;
-  return PushNumber(L, score);
+  return script::PushNumber(L, score);
 }
 
 int GetPlayerTeam(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   const int8_t team = r ? r->team : int8_t{-1};
-  return PushNumber(L, team);
+  return script::PushNumber(L, team);
 }
 
 int GetPlayerWeaponID(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   const uint8_t weapon = r ? r->weapon : 0;
-  return PushNumber(L, weapon);
+  return script::PushNumber(L, weapon);
 }
 
 int GetPlayerCellPhoneStatus(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   const int8_t status = r ? r->phoneStatus : int8_t{0};
-  return PushNumber(L, status);
+  return script::PushNumber(L, status);
 }
 
 int GetPlayerSeatID(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   const uint8_t seat = r ? r->seat : 0;
-  return PushNumber(L, seat);
+  return script::PushNumber(L, seat);
 }
 
 int GetPlayerClassInfo(lua_State* L) {
@@ -171,28 +166,28 @@ int GetPlayerHealth(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   if (!r) return 0;
   const float health = r->health;
-  return PushNumber(L, health);
+  return script::PushNumber(L, health);
 }
 
 int GetPlayerArmour(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   if (!r) return 0;
   const float armour = r->armour;
-  return PushNumber(L, armour);
+  return script::PushNumber(L, armour);
 }
 
 int GetPlayerAngle(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   if (!r) return 0;
   const float angle = r->angle;
-  return PushNumber(L, angle);
+  return script::PushNumber(L, angle);
 }
 
 int GetPlayerInterior(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   if (!r) return 0;
   const uint8_t interior = r->interior;
-  return PushNumber(L, interior);
+  return script::PushNumber(L, interior);
 }
 
 int GetPlayerCash(lua_State* L) {
@@ -200,14 +195,14 @@ int GetPlayerCash(lua_State* L) {
   if (!r) return 0;
   // Unsigned: a negative amount the client reported reads as 2^32 + amount.
   const uint32_t cash = r->cash;
-  return PushNumber(L, cash);
+  return script::PushNumber(L, cash);
 }
 
 int GetPlayerWantedLevel(lua_State* L) {
   const PlayerRecord* r = GuardedRecord(L);
   if (!r) return 0;
   const uint8_t level = r->wantedLevel;
-  return PushNumber(L, level);
+  return script::PushNumber(L, level);
 }
 
 int GetPlayerPos(lua_State* L) {

@@ -7,6 +7,7 @@
 
 #include "core/clock.h"
 #include "core/events.h"
+#include "support/null_event_sink.h"
 #include "core/log.h"
 #include "core/playerpool.h"
 #include "core/world.h"
@@ -31,32 +32,13 @@ std::ostream& operator<<(std::ostream& out, const AreaEvent& e) {
 }
 
 // Records the area events; `onEvent` runs inside the raise, as a script would.
-class AreaSink : public ScriptEventSink {
+class AreaSink : public NullEventSink {
  public:
   std::vector<AreaEvent> events;
   std::function<void(const AreaEvent&)> onEvent;
 
   void OnPlayerEnterArea(uint8_t p, int16_t a) override { Raise(Enter(p, a)); }
   void OnPlayerLeaveArea(uint8_t p, int16_t a) override { Raise(Leave(p, a)); }
-
-  void OnPlayerConnect(uint8_t) override {}
-  void OnPlayerDisconnect(uint8_t, uint8_t) override {}
-  void OnPlayerSpawn(uint8_t) override {}
-  void OnPlayerDeath(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerChat(uint8_t, const char*) override {}
-  void OnPlayerKeyPress(uint8_t, uint8_t) override {}
-  void OnPlayerEnterVehicle(uint8_t, uint32_t, uint8_t) override {}
-  void OnPlayerExitVehicle(uint8_t, int16_t) override {}
-  void OnPlayerEnterGlobalMarker(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerExitGlobalMarker(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerEnterLocalMarker(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerExitLocalMarker(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerEnterGlobalPickup(uint8_t, uint8_t) override {}
-  void OnPlayerEnterLocalPickup(uint8_t, uint8_t) override {}
-  void OnIRCUserJoin(uint8_t, const char*, const char*) override {}
-  void OnIRCUserLeave(uint8_t, const char*, const char*, uint8_t) override {}
-  void DispatchPlayerCommand(uint8_t, const char*) override {}
-  void DispatchIRCCommand(uint8_t, const char*, const char*, const char*) override {}
 
  private:
   void Raise(const AreaEvent& e) {

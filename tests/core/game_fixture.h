@@ -15,6 +15,7 @@
 
 #include "core/clock.h"
 #include "core/events.h"
+#include "support/null_event_sink.h"
 #include "core/join.h"
 #include "core/netgame.h"
 #include "core/rpc.h"
@@ -27,7 +28,7 @@
 namespace gametest {
 
 // Every event as one line of text, in the order raised.
-class RecordingSink : public ScriptEventSink {
+class RecordingSink : public NullEventSink {
  public:
   std::vector<std::string> events;
   std::function<void(uint8_t)> onConnect;
@@ -75,10 +76,7 @@ class RecordingSink : public ScriptEventSink {
   }
   void OnPlayerEnterArea(uint8_t p, int16_t a) override { Add("enterarea", {p, a}); }
   void OnPlayerLeaveArea(uint8_t p, int16_t a) override { Add("leavearea", {p, a}); }
-  void OnIRCUserJoin(uint8_t, const char*, const char*) override {}
-  void OnIRCUserLeave(uint8_t, const char*, const char*, uint8_t) override {}
   void DispatchPlayerCommand(uint8_t p, const char* line) override { Add("command", {p}, line); }
-  void DispatchIRCCommand(uint8_t, const char*, const char*, const char*) override {}
 
   // The first number of an event line: the player it names.
   static int PlayerOf(const std::string& event) {

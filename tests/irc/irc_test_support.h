@@ -15,18 +15,15 @@
 #include <gtest/gtest.h>
 
 #include "core/events.h"
+#include "support/null_event_sink.h"
+#include "support/test_client.h"
 #include "platform/platform.h"
 
 namespace irctest {
 
-template <typename F>
-bool WaitFor(F cond, uint32_t ms = 5000) {
-  const uint64_t deadline = platform::MonotonicUs() + uint64_t{ms} * 1000;
-  while (!cond()) {
-    if (platform::MonotonicUs() > deadline) return false;
-    platform::SleepMs(1);
-  }
-  return true;
+// Waits for `cond` with a deadline (the harness's own wait).
+inline bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 5000) {
+  return support::WaitUntil(cond, ms);
 }
 
 // One TCP connection read and written in whole lines.
@@ -159,7 +156,7 @@ class FakeIrcServer {
 
 // Records the IRC events and "!" lines; installed for its lifetime. `onEvent`
 // runs inside each raise (a script handler's stand-in).
-struct RecordingSink final : ScriptEventSink {
+struct RecordingSink final : NullEventSink {
   // "join 0 nick #chan", "leave 1 nick #chan 2", "cmd 0 nick #chan line"
   std::vector<std::string> events;
   std::function<void(const std::string&)> onEvent;
@@ -181,24 +178,6 @@ struct RecordingSink final : ScriptEventSink {
                           const char* line) override {
     Record("cmd " + std::to_string(bot) + " " + nick + " " + channel + " " + line);
   }
-
-  void OnPlayerConnect(uint8_t) override {}
-  void OnPlayerDisconnect(uint8_t, uint8_t) override {}
-  void OnPlayerSpawn(uint8_t) override {}
-  void OnPlayerDeath(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerChat(uint8_t, const char*) override {}
-  void OnPlayerKeyPress(uint8_t, uint8_t) override {}
-  void OnPlayerEnterVehicle(uint8_t, uint32_t, uint8_t) override {}
-  void OnPlayerExitVehicle(uint8_t, int16_t) override {}
-  void OnPlayerEnterGlobalMarker(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerExitGlobalMarker(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerEnterLocalMarker(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerExitLocalMarker(uint8_t, uint8_t, uint8_t) override {}
-  void OnPlayerEnterGlobalPickup(uint8_t, uint8_t) override {}
-  void OnPlayerEnterLocalPickup(uint8_t, uint8_t) override {}
-  void OnPlayerEnterArea(uint8_t, int16_t) override {}
-  void OnPlayerLeaveArea(uint8_t, int16_t) override {}
-  void DispatchPlayerCommand(uint8_t, const char*) override {}
 };
 
 }  // namespace irctest

@@ -18,6 +18,7 @@
 #include "net/peer.h"
 #include "net/types.h"
 #include "platform/platform.h"
+#include "support/test_client.h"
 
 namespace net::test {
 
@@ -102,13 +103,9 @@ class Node {
 // Pumps the nodes until `done` holds or the deadline passes.
 inline bool WaitFor(std::initializer_list<Node*> nodes, const std::function<bool()>& done,
                     uint32_t ms = 3000) {
-  const uint64_t end = platform::MonotonicUs() + static_cast<uint64_t>(ms) * 1000;
-  for (;;) {
+  return support::WaitUntil(done, ms, [&] {
     for (Node* n : nodes) n->Pump();
-    if (done()) return true;
-    if (platform::MonotonicUs() >= end) return false;
-    platform::SleepMs(1);
-  }
+  });
 }
 
 // Connects `client` to `server` and returns the first answer id (14, 15, 18,
