@@ -1,255 +1,237 @@
-// The bodies of the natives, by family. Each family lives in its own file
-// (natives_<family>.cpp); the native table (native_table.cpp) wraps every body
-// with its argument-count rule. A native whose family has not landed yet is
-// registered with the placeholder NotBuilt.
-#pragma once
-
+// Every native the game mode sees, one row each, in registration order:
+//
+//   QLM_NATIVE(Body, count rule, result of a wrong count)  // luaName(arguments)
+//
+// The body is natives::Body (in natives_<family>.cpp; addCommand's in
+// commands.cpp, loadExtension's in engine.cpp); Lua knows it by the body's
+// name with a lower-case first letter. The count rule (Exactly(n),
+// Between(low, high), AtLeast(n), kAnyCount) is checked before the body runs;
+// a wrong count returns the WrongCount result named in the row (kNothing: no
+// results). Adding a native is its body and its row.
+//
+// Included plainly, this file declares every body; a file that defines
+// QLM_NATIVE first gets the rows instead (native_table.cpp builds the
+// registration table from them).
+#ifndef QLM_NATIVE
 #include <lua.hpp>
+#define QLM_NATIVE(Body, count, wrong) \
+  namespace natives {                  \
+  int Body(lua_State* L);              \
+  }
+#define QLM_NATIVE_DECLARING
+#endif
 
-namespace natives {
+QLM_NATIVE(OutputConsole, AtLeast(1), kNothing)  // outputConsole(text, ...)
+QLM_NATIVE(AddCommand, Between(2, 3), kNothing)  // addCommand(command, functionName [, parameterCount])
+QLM_NATIVE(OutputChatBox, Between(5, 6), kNothing)  // outputChatBox([playerid,] text, first, second, third, fourth)
+QLM_NATIVE(ToggleDriveOnWater, AtLeast(2), kNothing)  // toggleDriveOnWater(playerid, on, ...)
+QLM_NATIVE(ToggleFlyingCar, Exactly(2), kNothing)  // toggleFlyingCar(playerid, on)
+QLM_NATIVE(TogglePlayerClock, Exactly(2), kNothing)  // togglePlayerClock(playerid, on)
+QLM_NATIVE(SetPlayerGravity, AtLeast(2), kNothing)  // setPlayerGravity(playerid, gravity, ...)
+QLM_NATIVE(GetPlayerPos, Exactly(1), kNothing)  // getPlayerPos(playerid)
+QLM_NATIVE(SetPlayerPos, Exactly(4), kNothing)  // setPlayerPos(playerid, x, y, z)
+QLM_NATIVE(SetPlayerTeam, Exactly(2), kNothing)  // setPlayerTeam(playerid, team)
+QLM_NATIVE(GetPlayerTeam, Exactly(1), kNothing)  // getPlayerTeam(playerid)
+QLM_NATIVE(SetPlayerScore, Exactly(2), kNothing)  // setPlayerScore(playerid, score)
+QLM_NATIVE(GetPlayerScore, Exactly(1), kNothing)  // getPlayerScore(playerid)
+QLM_NATIVE(SetPlayerInterior, Exactly(2), kNothing)  // setPlayerInterior(playerid, interior)
+QLM_NATIVE(GetPlayerInterior, Exactly(1), kNothing)  // getPlayerInterior(playerid)
+QLM_NATIVE(SetPlayerAngle, Exactly(2), kNothing)  // setPlayerAngle(playerid, angle)
+QLM_NATIVE(GetPlayerAngle, Exactly(1), kNothing)  // getPlayerAngle(playerid)
+QLM_NATIVE(SetPlayerHealth, Exactly(2), kNothing)  // setPlayerHealth(playerid, health)
+QLM_NATIVE(GetPlayerHealth, Exactly(1), kNothing)  // getPlayerHealth(playerid)
+QLM_NATIVE(SetPlayerArmour, Exactly(2), kNothing)  // setPlayerArmour(playerid, armour)
+QLM_NATIVE(GetPlayerArmour, Exactly(1), kNothing)  // getPlayerArmour(playerid)
+QLM_NATIVE(SetPlayerCash, Exactly(2), kNothing)  // setPlayerCash(playerid, amount)
+QLM_NATIVE(GetPlayerCash, Exactly(1), kNothing)  // getPlayerCash(playerid)
+QLM_NATIVE(GivePlayerCash, Exactly(2), kNothing)  // givePlayerCash(playerid, amount)
+QLM_NATIVE(SetPlayerWantedLevel, Exactly(2), kNothing)  // setPlayerWantedLevel(playerid, level)
+QLM_NATIVE(SetPlayerFixedWantedLevel, Exactly(2), kNothing)  // setPlayerFixedWantedLevel(playerid, level)
+QLM_NATIVE(SetPlayerStaticWantedLevel, Exactly(2), kNothing)  // setPlayerStaticWantedLevel(playerid, level)
+QLM_NATIVE(GetPlayerWantedLevel, Exactly(1), kNothing)  // getPlayerWantedLevel(playerid)
+QLM_NATIVE(CreateLocalObject, Exactly(9), kNothing)  // createLocalObject(playerid, model, x, y, z, rx, ry, rz, interior)
+QLM_NATIVE(DestroyLocalObject, Exactly(2), kNothing)  // destroyLocalObject(playerid, slot)
+QLM_NATIVE(SetLocalObjectRotation, Exactly(5), kNothing)  // setLocalObjectRotation(playerid, slot, rx, ry, rz)
+QLM_NATIVE(SetLocalObjectInterior, Exactly(3), kNothing)  // setLocalObjectInterior(playerid, slot, interior)
+QLM_NATIVE(SetLocalObjectPos, Exactly(5), kNothing)  // setLocalObjectPos(playerid, slot, x, y, z)
+QLM_NATIVE(GetLocalObjectRotation, Exactly(2), kNothing)  // getLocalObjectRotation(playerid, slot)
+QLM_NATIVE(GetLocalObjectInterior, Exactly(2), kNothing)  // getLocalObjectInterior(playerid, slot)
+QLM_NATIVE(GetLocalObjectPos, Exactly(2), kNothing)  // getLocalObjectPos(playerid, slot)
+QLM_NATIVE(GetLocalObjectModel, Exactly(2), kNothing)  // getLocalObjectModel(playerid, slot)
+QLM_NATIVE(GetGlobalObjectModel, Exactly(1), kNothing)  // getGlobalObjectModel(id)
+QLM_NATIVE(CreateGlobalObject, Exactly(8), kNothing)  // createGlobalObject(model, x, y, z, rx, ry, rz, interior)
+QLM_NATIVE(MoveGlobalObject, Exactly(5), kNothing)  // moveGlobalObject(id, x, y, z, speed)
+QLM_NATIVE(MoveGlobalObjectAngles, Exactly(5), kNothing)  // moveGlobalObjectAngles(id, rx, ry, rz, speed)
+QLM_NATIVE(StopGlobalObject, Exactly(1), kNothing)  // stopGlobalObject(id)
+QLM_NATIVE(DestroyGlobalObject, Exactly(1), kNothing)  // destroyGlobalObject(id)
+QLM_NATIVE(SetGlobalObjectRotation, Exactly(4), kNothing)  // setGlobalObjectRotation(id, rx, ry, rz)
+QLM_NATIVE(SetGlobalObjectInterior, Exactly(2), kNothing)  // setGlobalObjectInterior(id, interior)
+QLM_NATIVE(SetGlobalObjectPos, Exactly(4), kNothing)  // setGlobalObjectPos(id, x, y, z)
+QLM_NATIVE(GetGlobalObjectRotation, Exactly(1), kNothing)  // getGlobalObjectRotation(id)
+QLM_NATIVE(GetGlobalObjectInterior, Exactly(1), kNothing)  // getGlobalObjectInterior(id)
+QLM_NATIVE(GetGlobalObjectPos, Exactly(1), kNothing)  // getGlobalObjectPos(id)
+QLM_NATIVE(CreateVehicle, Exactly(7), kNothing)  // createVehicle(model, x, y, z, angle, colour1, colour2)
+QLM_NATIVE(DestroyVehicle, Exactly(1), kNothing)  // destroyVehicle(vehicleid)
+QLM_NATIVE(GetVehiclePos, Exactly(1), kNothing)  // getVehiclePos(vehicleid)
+QLM_NATIVE(SetVehiclePos, Exactly(4), kNothing)  // setVehiclePos(vehicleid, x, y, z)
+QLM_NATIVE(GetVehicleAngle, Exactly(1), kNothing)  // getVehicleAngle(vehicleid)
+QLM_NATIVE(SetVehicleAngle, Exactly(2), kNothing)  // setVehicleAngle(vehicleid, angle)
+QLM_NATIVE(GetVehicleColor, Exactly(1), kNothing)  // getVehicleColor(vehicleid)
+QLM_NATIVE(SetVehicleColor, Exactly(3), kNothing)  // setVehicleColor(vehicleid, colour1, colour2)
+QLM_NATIVE(GetVehicleHealth, Exactly(1), kNothing)  // getVehicleHealth(vehicleid)
+QLM_NATIVE(SetVehicleHealth, Exactly(2), kNothing)  // setVehicleHealth(vehicleid, health)
+QLM_NATIVE(SetVehicleSpeed, Exactly(2), kNothing)  // setVehicleSpeed(vehicleid, speed)
+QLM_NATIVE(GetVehicleSpeed, Exactly(1), kNothing)  // getVehicleSpeed(vehicleid)
+QLM_NATIVE(RepairVehicle, Exactly(1), kNothing)  // repairVehicle(vehicleid)
+QLM_NATIVE(ExplodeVehicle, Exactly(1), kNothing)  // explodeVehicle(vehicleid)
+QLM_NATIVE(PutPlayerInVehicle, Exactly(3), kNothing)  // putPlayerInVehicle(playerid, vehicleid, seat)
+QLM_NATIVE(GetPlayerVehicleID, Exactly(1), kNothing)  // getPlayerVehicleID(playerid)
+QLM_NATIVE(IsPlayerInVehicle, Exactly(2), kNothing)  // isPlayerInVehicle(playerid, vehicleid)
+QLM_NATIVE(IsPlayerInAnyVehicle, Exactly(1), kNothing)  // isPlayerInAnyVehicle(playerid)
+QLM_NATIVE(GetVehicleModel, Exactly(1), kNothing)  // getVehicleModel(vehicleid)
+QLM_NATIVE(TogglePlayerDrunk, Exactly(2), kNothing)  // togglePlayerDrunk(playerid, on)
+QLM_NATIVE(RemovePlayerFromVehicle, Exactly(1), kNothing)  // removePlayerFromVehicle(playerid)
+QLM_NATIVE(SetVehicleToRespawn, Exactly(1), kNothing)  // setVehicleToRespawn(vehicleid)
+QLM_NATIVE(SetVehicleLockedState, Exactly(2), kNothing)  // setVehicleLockedState(vehicleid, locked)
+QLM_NATIVE(GetVehicleLockedState, Exactly(1), kNothing)  // getVehicleLockedState(vehicleid)
+QLM_NATIVE(SetVehicleSpawnInfo, Exactly(5), kNothing)  // setVehicleSpawnInfo(vehicleid, x, y, z, angle)
+QLM_NATIVE(AddSpawnClass, Exactly(12), kNothing)  // addSpawnClass(name, c0, c1, c2, x, y, z, angle, secondX, secondY, secondZ, interior)
+QLM_NATIVE(AddClassMember, Exactly(12), kNothing)  // addClassMember(class, skin, x, y, z, angle, weapon0, ammo0, weapon1, ammo1, weapon2, ammo2)
+QLM_NATIVE(CreatePlayerExplosion, Exactly(5), kNothing)  // createPlayerExplosion(playerid, x, y, z, type)
+QLM_NATIVE(CreateExplosion, Exactly(4), kNothing)  // createExplosion(x, y, z, type)
+QLM_NATIVE(IsPlayerSpawned, Exactly(1), kNothing)  // isPlayerSpawned(playerid)
+QLM_NATIVE(IsPlayerConnected, Exactly(1), kNothing)  // isPlayerConnected(playerid)
+QLM_NATIVE(ForceToClassSelection, Exactly(1), kNothing)  // forceToClassSelection(playerid)
+QLM_NATIVE(GetPlayerIP, Exactly(1), kNothing)  // getPlayerIP(playerid)
+QLM_NATIVE(GetPlayerPing, Exactly(1), kNothing)  // getPlayerPing(playerid)
+QLM_NATIVE(GetPlayerName, Exactly(1), kNothing)  // getPlayerName(playerid)
+QLM_NATIVE(TogglePlayerControllable, Exactly(2), kNothing)  // togglePlayerControllable(playerid, controllable)
+QLM_NATIVE(SetPlayerName, Exactly(2), kNothing)  // setPlayerName(playerid, name)
+QLM_NATIVE(GivePlayerWeapon, Exactly(3), kNothing)  // givePlayerWeapon(playerid, weapon, ammo)
+QLM_NATIVE(ClearPlayerWeapons, Exactly(1), kNothing)  // clearPlayerWeapons(playerid)
+QLM_NATIVE(SetServerWeather, Exactly(1), kNothing)  // setServerWeather(weather)
+QLM_NATIVE(SetServerTime, Exactly(2), kNothing)  // setServerTime(hour, minute)
+QLM_NATIVE(GetServerTime, Exactly(0), kNothing)  // getServerTime()
+QLM_NATIVE(KickPlayer, Exactly(1), kNothing)  // kickPlayer(playerid)
+QLM_NATIVE(BanPlayer, Exactly(1), kNothing)  // banPlayer(playerid)
+QLM_NATIVE(SetPlayerSkin, Exactly(2), kNothing)  // setPlayerSkin(playerid, skin)
+QLM_NATIVE(SetPlayerAnimation, Exactly(2), kNothing)  // setPlayerAnimation(playerid, animation)
+QLM_NATIVE(CreateStaticActor, Exactly(6), kMinusOne)  // createStaticActor(skin, x, y, z, angle, blip)
+QLM_NATIVE(DestroyStaticActor, Exactly(1), kNothing)  // destroyStaticActor(id)
+QLM_NATIVE(SetStaticActorPos, Exactly(4), kNothing)  // setStaticActorPos(id, x, y, z)
+QLM_NATIVE(GetStaticActorPos, Exactly(1), kZeroZeroZero)  // getStaticActorPos(id)
+QLM_NATIVE(SetStaticActorAngle, Exactly(2), kNothing)  // setStaticActorAngle(id, angle)
+QLM_NATIVE(GetStaticActorAngle, Exactly(1), kZero)  // getStaticActorAngle(id)
+QLM_NATIVE(SetStaticActorSkin, Exactly(2), kNothing)  // setStaticActorSkin(id, skin)
+QLM_NATIVE(GetStaticActorSkin, Exactly(1), kZero)  // getStaticActorSkin(id)
+QLM_NATIVE(SetStaticActorAnimation, Exactly(2), kNothing)  // setStaticActorAnimation(id, animation)
+QLM_NATIVE(GetStaticActorAnimation, Exactly(1), kZero)  // getStaticActorAnimation(id)
+QLM_NATIVE(CreateTimer, Exactly(3), kNothing)  // createTimer(functionName, interval, count)
+QLM_NATIVE(DestroyTimer, Exactly(1), kNothing)  // destroyTimer(timerid)
+QLM_NATIVE(AddBanIP, Exactly(1), kNothing)  // addBanIP(ip)
+QLM_NATIVE(RemoveBanIP, Exactly(1), kNothing)  // removeBanIP(ip)
+QLM_NATIVE(ReloadBans, kAnyCount, kNothing)  // reloadBans(...)
+QLM_NATIVE(HostToIP, Exactly(1), kNothing)  // hostToIP(host)
+QLM_NATIVE(SetVehicleTireState, Exactly(3), kNothing)  // setVehicleTireState(vehicleid, tyre, state)
+QLM_NATIVE(GetVehicleTireState, Exactly(2), kNothing)  // getVehicleTireState(vehicleid, tyre)
+QLM_NATIVE(ToggleVehicleLights, Exactly(2), kNothing)  // toggleVehicleLights(vehicleid, on)
+QLM_NATIVE(GetPlayerSkin, Exactly(1), kNothing)  // getPlayerSkin(playerid)
+QLM_NATIVE(SetAmmunationWeaponData, Exactly(5), kNothing)  // setAmmunationWeaponData(shop, slot, weapon, ammo, price)
+QLM_NATIVE(GetAmmunationWeaponData, Exactly(2), kNothing)  // getAmmunationWeaponData(shop, slot)
+QLM_NATIVE(ToggleAmmunations, Exactly(1), kNothing)  // toggleAmmunations(on)
+QLM_NATIVE(CreateGlobalGenericPickup, Exactly(5), kNothing)  // createGlobalGenericPickup(model, type, x, y, z)
+QLM_NATIVE(CreateGlobalWeaponPickup, Exactly(5), kNothing)  // createGlobalWeaponPickup(weapon, ammo, x, y, z)
+QLM_NATIVE(CreateGlobalCashPickup, Exactly(4), kNothing)  // createGlobalCashPickup(amount, x, y, z)
+QLM_NATIVE(DestroyGlobalPickup, Exactly(1), kNothing)  // destroyGlobalPickup(id)
+QLM_NATIVE(GetGlobalPickupType, Exactly(1), kNothing)  // getGlobalPickupType(id)
+QLM_NATIVE(GetLocalPickupType, Exactly(2), kNothing)  // getLocalPickupType(playerid, slot)
+QLM_NATIVE(CreateGlobalCheckpoint, Exactly(4), kNothing)  // createGlobalCheckpoint(x, y, z, radius)
+QLM_NATIVE(SetGlobalCheckpointPos, Exactly(4), kNothing)  // setGlobalCheckpointPos(id, x, y, z)
+QLM_NATIVE(SetGlobalCheckpointRadius, Exactly(2), kNothing)  // setGlobalCheckpointRadius(id, radius)
+QLM_NATIVE(DestroyGlobalCheckpoint, Exactly(1), kNothing)  // destroyGlobalCheckpoint(id)
+QLM_NATIVE(CreateGlobalCorona, Exactly(6), kNothing)  // createGlobalCorona(x, y, z, red, green, blue)
+QLM_NATIVE(SetGlobalCoronaPos, Exactly(4), kNothing)  // setGlobalCoronaPos(id, x, y, z)
+QLM_NATIVE(SetGlobalCoronaRGB, Exactly(4), kNothing)  // setGlobalCoronaRGB(id, red, green, blue)
+QLM_NATIVE(DestroyGlobalCorona, Exactly(1), kNothing)  // destroyGlobalCorona(id)
+QLM_NATIVE(GetGlobalMarkerType, Exactly(1), kNothing)  // getGlobalMarkerType(id)
+QLM_NATIVE(CreateLocalCheckpoint, Exactly(5), kNothing)  // createLocalCheckpoint(playerid, x, y, z, radius)
+QLM_NATIVE(SetLocalCheckpointPos, Exactly(5), kNothing)  // setLocalCheckpointPos(playerid, slot, x, y, z)
+QLM_NATIVE(SetLocalCheckpointRadius, Exactly(3), kNothing)  // setLocalCheckpointRadius(playerid, slot, radius)
+QLM_NATIVE(DestroyLocalCheckpoint, Exactly(2), kNothing)  // destroyLocalCheckpoint(playerid, slot)
+QLM_NATIVE(CreateLocalCorona, Exactly(7), kNothing)  // createLocalCorona(playerid, x, y, z, red, green, blue)
+QLM_NATIVE(SetLocalCoronaPos, Exactly(5), kNothing)  // setLocalCoronaPos(playerid, slot, x, y, z)
+QLM_NATIVE(SetLocalCoronaRGB, Exactly(5), kNothing)  // setLocalCoronaRGB(playerid, slot, red, green, blue)
+QLM_NATIVE(DestroyLocalCorona, Exactly(2), kNothing)  // destroyLocalCorona(playerid, slot)
+QLM_NATIVE(LoadExtension, Exactly(1), kNothing)  // loadExtension(fileName)
+QLM_NATIVE(ExitServer, Exactly(0), kNothing)  // exitServer()
+QLM_NATIVE(RestartGameMode, Exactly(0), kNothing)  // restartGameMode()
+QLM_NATIVE(SetPlayerColor, Exactly(4), kNothing)  // setPlayerColor(playerid, red, green, blue)
+QLM_NATIVE(Delay, Exactly(1), kNothing)  // delay(milliseconds)
+QLM_NATIVE(Strval, Exactly(1), kOne)  // strval(text)
+QLM_NATIVE(CreateArea, Exactly(6), kMinusOne)  // createArea(minX, minY, minZ, maxX, maxY, maxZ)
+QLM_NATIVE(DestroyArea, Exactly(1), kFalse)  // destroyArea(areaid)
+QLM_NATIVE(GetPlayerArea, Exactly(1), kNothing)  // getPlayerArea(playerid)
+QLM_NATIVE(GameTextForPlayer, Exactly(4), kNothing)  // gameTextForPlayer(playerid, text, a, b)
+QLM_NATIVE(GameTextForAll, Exactly(3), kNothing)  // gameTextForAll(text, a, b)
+QLM_NATIVE(ClearGameTextForPlayer, Exactly(1), kNothing)  // clearGameTextForPlayer(playerid)
+QLM_NATIVE(ClearGameTextForAll, Exactly(0), kNothing)  // clearGameTextForAll()
+QLM_NATIVE(SetPlayerBoundaries, Exactly(5), kNothing)  // setPlayerBoundaries(playerid, a, b, c, d)
+QLM_NATIVE(GetPlayerCellPhoneStatus, Exactly(1), kNothing)  // getPlayerCellPhoneStatus(playerid)
+QLM_NATIVE(SetPlayerCellPhoneStatus, Exactly(2), kNothing)  // setPlayerCellPhoneStatus(playerid, status)
+QLM_NATIVE(PlaySoundForPlayer, Exactly(5), kNothing)  // playSoundForPlayer(playerid, soundid, x, y, z)
+QLM_NATIVE(PlayWaveForPlayer, Exactly(2), kNothing)  // playWaveForPlayer(playerid, waveName)
+QLM_NATIVE(PlayWaveForAll, Exactly(1), kNothing)  // playWaveForAll(waveName)
+QLM_NATIVE(PlayWaveForPlayerAtPos, Exactly(5), kNothing)  // playWaveForPlayerAtPos(playerid, waveName, x, y, z)
+QLM_NATIVE(PlayWaveForAllAtPos, Exactly(4), kNothing)  // playWaveForAllAtPos(waveName, x, y, z)
+QLM_NATIVE(GetWeaponName, Exactly(1), kTwoFiftyFive)  // getWeaponName(weaponid)
+QLM_NATIVE(GetPlayerWeaponID, Exactly(1), kNothing)  // getPlayerWeaponID(playerid)
+QLM_NATIVE(GetPlayerClassInfo, Exactly(1), kZeroZero)  // getPlayerClassInfo(playerid)
+QLM_NATIVE(SetStaticActorName, Exactly(2), kNothing)  // setStaticActorName(id, name)
+QLM_NATIVE(GetStaticActorName, Exactly(1), kNil)  // getStaticActorName(id)
+QLM_NATIVE(ToggleStaticActorBlip, Exactly(2), kNothing)  // toggleStaticActorBlip(id, on)
+QLM_NATIVE(CreateLocalGenericPickup, Exactly(6), kMinusOne)  // createLocalGenericPickup(playerid, model, type, x, y, z)
+QLM_NATIVE(CreateLocalCashPickup, Exactly(5), kNothing)  // createLocalCashPickup(playerid, amount, x, y, z)
+QLM_NATIVE(CreateLocalWeaponPickup, Exactly(6), kNothing)  // createLocalWeaponPickup(playerid, weapon, ammo, x, y, z)
+QLM_NATIVE(DestroyLocalPickup, Exactly(2), kNothing)  // destroyLocalPickup(playerid, slot)
+QLM_NATIVE(GetPlayerSeatID, Exactly(1), kZero)  // getPlayerSeatID(playerid)
+QLM_NATIVE(CreateGlobalIcon, Exactly(6), kMinusOne)  // createGlobalIcon(x, y, z, type, size, flag)
+QLM_NATIVE(DestroyGlobalIcon, Exactly(1), kNothing)  // destroyGlobalIcon(id)
+QLM_NATIVE(SetGlobalIconColor, Exactly(5), kNothing)  // setGlobalIconColor(id, c0, c1, c2, c3)
+QLM_NATIVE(SetGlobalIconSize, Exactly(2), kNothing)  // setGlobalIconSize(id, size)
+QLM_NATIVE(SetGlobalIconPosition, Exactly(4), kNothing)  // setGlobalIconPosition(id, x, y, z)
+QLM_NATIVE(ToggleGlobalIconFlashing, Exactly(2), kNothing)  // toggleGlobalIconFlashing(id, on)
+QLM_NATIVE(CreateLocalIcon, Exactly(7), kMinusOne)  // createLocalIcon(playerid, x, y, z, type, size, flag)
+QLM_NATIVE(DestroyLocalIcon, Exactly(2), kNothing)  // destroyLocalIcon(playerid, slot)
+QLM_NATIVE(SetLocalIconColor, Exactly(6), kNothing)  // setLocalIconColor(playerid, slot, c0, c1, c2, c3)
+QLM_NATIVE(SetLocalIconSize, Exactly(3), kNothing)  // setLocalIconSize(playerid, slot, size)
+QLM_NATIVE(SetLocalIconPosition, Exactly(5), kNothing)  // setLocalIconPosition(playerid, slot, x, y, z)
+QLM_NATIVE(ToggleLocalIconFlashing, Exactly(3), kNothing)  // toggleLocalIconFlashing(playerid, slot, on)
+QLM_NATIVE(TogglePlayerScanlines, Exactly(2), kNothing)  // togglePlayerScanlines(playerid, on)
+QLM_NATIVE(TogglePlayerCameraInterface, Exactly(2), kNothing)  // togglePlayerCameraInterface(playerid, on)
+QLM_NATIVE(TogglePlayerBlackLines, Exactly(2), kNothing)  // togglePlayerBlackLines(playerid, on)
+QLM_NATIVE(ShakePlayerCamera, Exactly(2), kNothing)  // shakePlayerCamera(playerid, value)
+QLM_NATIVE(SetCameraBehindPlayer, Exactly(1), kNothing)  // setCameraBehindPlayer(playerid)
+QLM_NATIVE(RestorePlayerCamera, Exactly(1), kNothing)  // restorePlayerCamera(playerid)
+QLM_NATIVE(FadePlayerCamera, Exactly(6), kNothing)  // fadePlayerCamera(playerid, value1, value2, value3, value4, flag)
+QLM_NATIVE(SetPlayerCameraPos, Exactly(4), kNothing)  // setPlayerCameraPos(playerid, x, y, z)
+QLM_NATIVE(SetPlayerCameraLookAt, Exactly(5), kNothing)  // setPlayerCameraLookAt(playerid, x, y, z, flag)
+QLM_NATIVE(GetMaxPlayers, kAnyCount, kNothing)  // getMaxPlayers(...)
+QLM_NATIVE(Random, Exactly(2), kZero)  // random(base, range)
+QLM_NATIVE(TogglePlayerMuted, Exactly(2), kNothing)  // togglePlayerMuted(playerid, muted)
+QLM_NATIVE(IsPlayerMuted, Exactly(1), kNothing)  // isPlayerMuted(playerid)
+QLM_NATIVE(SetVehicleRespawnDelay, Exactly(1), kNothing)  // setVehicleRespawnDelay(milliseconds)
+QLM_NATIVE(SetServerPort, Exactly(1), kNothing)  // setServerPort(port)
+QLM_NATIVE(SetMaxPlayers, Exactly(1), kNothing)  // setMaxPlayers(limit)
+QLM_NATIVE(SetServerName, Exactly(1), kNothing)  // setServerName(name)
+QLM_NATIVE(SetModeName, Exactly(1), kNothing)  // setModeName(name)
+QLM_NATIVE(Announce, Exactly(1), kNothing)  // announce(on)
+QLM_NATIVE(SetServerPassword, Exactly(1), kNothing)  // setServerPassword(password)
+QLM_NATIVE(BindToIP, Exactly(1), kNothing)  // bindToIP(address)
+QLM_NATIVE(ToggleStaticInitialWantedLevel, Exactly(1), kNothing)  // toggleStaticInitialWantedLevel(on)
+QLM_NATIVE(GetVehicleNameFromModelID, Exactly(1), kNil)  // getVehicleNameFromModelID(model)
+QLM_NATIVE(GetVehicleModelIDFromName, Exactly(1), kMinusOne)  // getVehicleModelIDFromName(name)
 
-// Does nothing and returns no results.
-int NotBuilt(lua_State* L);
-
-// Script engine (engine.cpp).
-int LoadExtension(lua_State* L);
-
-// Script commands (commands.cpp).
-int AddCommand(lua_State* L);
-
-// Timers and the game clock (natives_timers.cpp).
-int CreateTimer(lua_State* L);
-int DestroyTimer(lua_State* L);
-int SetServerTime(lua_State* L);
-int GetServerTime(lua_State* L);
-
-// Pickups (natives_pickups.cpp).
-int CreateGlobalCashPickup(lua_State* L);
-int CreateGlobalWeaponPickup(lua_State* L);
-int CreateGlobalGenericPickup(lua_State* L);
-int DestroyGlobalPickup(lua_State* L);
-int GetGlobalPickupType(lua_State* L);
-int CreateLocalCashPickup(lua_State* L);
-int CreateLocalWeaponPickup(lua_State* L);
-int CreateLocalGenericPickup(lua_State* L);
-int DestroyLocalPickup(lua_State* L);
-int GetLocalPickupType(lua_State* L);
-
-// Objects (natives_objects.cpp).
-int CreateGlobalObject(lua_State* L);
-int DestroyGlobalObject(lua_State* L);
-int SetGlobalObjectPos(lua_State* L);
-int SetGlobalObjectRotation(lua_State* L);
-int SetGlobalObjectInterior(lua_State* L);
-int MoveGlobalObject(lua_State* L);
-int MoveGlobalObjectAngles(lua_State* L);
-int StopGlobalObject(lua_State* L);
-int GetGlobalObjectModel(lua_State* L);
-int GetGlobalObjectInterior(lua_State* L);
-int GetGlobalObjectPos(lua_State* L);
-int GetGlobalObjectRotation(lua_State* L);
-int CreateLocalObject(lua_State* L);
-int DestroyLocalObject(lua_State* L);
-int SetLocalObjectPos(lua_State* L);
-int SetLocalObjectRotation(lua_State* L);
-int SetLocalObjectInterior(lua_State* L);
-int GetLocalObjectModel(lua_State* L);
-int GetLocalObjectInterior(lua_State* L);
-int GetLocalObjectPos(lua_State* L);
-int GetLocalObjectRotation(lua_State* L);
-
-// Markers (natives_markers.cpp).
-int CreateGlobalCheckpoint(lua_State* L);
-int DestroyGlobalCheckpoint(lua_State* L);
-int SetGlobalCheckpointRadius(lua_State* L);
-int SetGlobalCheckpointPos(lua_State* L);
-int CreateGlobalCorona(lua_State* L);
-int DestroyGlobalCorona(lua_State* L);
-int SetGlobalCoronaRGB(lua_State* L);
-int SetGlobalCoronaPos(lua_State* L);
-int GetGlobalMarkerType(lua_State* L);
-int CreateLocalCheckpoint(lua_State* L);
-int DestroyLocalCheckpoint(lua_State* L);
-int SetLocalCheckpointRadius(lua_State* L);
-int SetLocalCheckpointPos(lua_State* L);
-int CreateLocalCorona(lua_State* L);
-int DestroyLocalCorona(lua_State* L);
-int SetLocalCoronaRGB(lua_State* L);
-int SetLocalCoronaPos(lua_State* L);
-
-// Radar icons (natives_icons.cpp).
-int CreateGlobalIcon(lua_State* L);
-int DestroyGlobalIcon(lua_State* L);
-int SetGlobalIconPosition(lua_State* L);
-int SetGlobalIconSize(lua_State* L);
-int SetGlobalIconColor(lua_State* L);
-int ToggleGlobalIconFlashing(lua_State* L);
-int CreateLocalIcon(lua_State* L);
-int DestroyLocalIcon(lua_State* L);
-int SetLocalIconPosition(lua_State* L);
-int SetLocalIconSize(lua_State* L);
-int SetLocalIconColor(lua_State* L);
-int ToggleLocalIconFlashing(lua_State* L);
-
-// Static actors (natives_actors.cpp).
-int CreateStaticActor(lua_State* L);
-int DestroyStaticActor(lua_State* L);
-int GetStaticActorName(lua_State* L);
-int GetStaticActorAnimation(lua_State* L);
-int GetStaticActorSkin(lua_State* L);
-int GetStaticActorAngle(lua_State* L);
-int GetStaticActorPos(lua_State* L);
-int SetStaticActorName(lua_State* L);
-int SetStaticActorAnimation(lua_State* L);
-int SetStaticActorSkin(lua_State* L);
-int SetStaticActorAngle(lua_State* L);
-int SetStaticActorPos(lua_State* L);
-int ToggleStaticActorBlip(lua_State* L);
-
-// Spawn classes and weapon shops (natives_spawnclasses.cpp).
-int AddSpawnClass(lua_State* L);
-int AddClassMember(lua_State* L);
-int SetAmmunationWeaponData(lua_State* L);
-int GetAmmunationWeaponData(lua_State* L);
-int ToggleAmmunations(lua_State* L);
-
-// Players (natives_players.cpp).
-int IsPlayerConnected(lua_State* L);
-int IsPlayerSpawned(lua_State* L);
-int IsPlayerMuted(lua_State* L);
-int GetPlayerName(lua_State* L);
-int GetPlayerIP(lua_State* L);
-int GetPlayerPing(lua_State* L);
-int GetPlayerSkin(lua_State* L);
-int GetPlayerScore(lua_State* L);
-int GetPlayerTeam(lua_State* L);
-int GetPlayerWeaponID(lua_State* L);
-int GetPlayerCellPhoneStatus(lua_State* L);
-int GetPlayerSeatID(lua_State* L);
-int GetPlayerClassInfo(lua_State* L);
-int GetPlayerHealth(lua_State* L);
-int GetPlayerArmour(lua_State* L);
-int GetPlayerAngle(lua_State* L);
-int GetPlayerInterior(lua_State* L);
-int GetPlayerCash(lua_State* L);
-int GetPlayerWantedLevel(lua_State* L);
-int GetPlayerPos(lua_State* L);
-int SetPlayerHealth(lua_State* L);
-int SetPlayerArmour(lua_State* L);
-int SetPlayerAngle(lua_State* L);
-int SetPlayerPos(lua_State* L);
-int SetPlayerBoundaries(lua_State* L);
-int SetPlayerGravity(lua_State* L);
-int SetPlayerCash(lua_State* L);
-int GivePlayerCash(lua_State* L);
-int GivePlayerWeapon(lua_State* L);
-int ClearPlayerWeapons(lua_State* L);
-int SetPlayerSkin(lua_State* L);
-int SetPlayerInterior(lua_State* L);
-int SetPlayerScore(lua_State* L);
-int TogglePlayerControllable(lua_State* L);
-int ToggleFlyingCar(lua_State* L);
-int ToggleDriveOnWater(lua_State* L);
-int TogglePlayerMuted(lua_State* L);
-int ForceToClassSelection(lua_State* L);
-
-// Player control (natives_playercontrol.cpp).
-int SetPlayerName(lua_State* L);
-int SetPlayerTeam(lua_State* L);
-int SetPlayerWantedLevel(lua_State* L);
-int SetPlayerFixedWantedLevel(lua_State* L);
-int SetPlayerStaticWantedLevel(lua_State* L);
-int SetPlayerCellPhoneStatus(lua_State* L);
-int TogglePlayerClock(lua_State* L);
-int SetPlayerAnimation(lua_State* L);
-int SetPlayerColor(lua_State* L);
-
-// Vehicles (natives_vehicles.cpp).
-int CreateVehicle(lua_State* L);
-int DestroyVehicle(lua_State* L);
-int GetVehiclePos(lua_State* L);
-int SetVehiclePos(lua_State* L);
-int GetVehicleAngle(lua_State* L);
-int SetVehicleAngle(lua_State* L);
-int GetVehicleColor(lua_State* L);
-int SetVehicleColor(lua_State* L);
-int GetVehicleHealth(lua_State* L);
-int SetVehicleHealth(lua_State* L);
-int SetVehicleSpeed(lua_State* L);
-int GetVehicleSpeed(lua_State* L);
-int RepairVehicle(lua_State* L);
-int ExplodeVehicle(lua_State* L);
-int PutPlayerInVehicle(lua_State* L);
-int GetPlayerVehicleID(lua_State* L);
-int IsPlayerInVehicle(lua_State* L);
-int IsPlayerInAnyVehicle(lua_State* L);
-int GetVehicleModel(lua_State* L);
-int RemovePlayerFromVehicle(lua_State* L);
-int SetVehicleToRespawn(lua_State* L);
-int SetVehicleLockedState(lua_State* L);
-int GetVehicleLockedState(lua_State* L);
-int SetVehicleSpawnInfo(lua_State* L);
-int SetVehicleTireState(lua_State* L);
-int GetVehicleTireState(lua_State* L);
-int ToggleVehicleLights(lua_State* L);
-int SetVehicleRespawnDelay(lua_State* L);
-int GetVehicleNameFromModelID(lua_State* L);
-int GetVehicleModelIDFromName(lua_State* L);
-
-// Camera, sound and effects (natives_camera.cpp).
-int TogglePlayerDrunk(lua_State* L);
-int CreatePlayerExplosion(lua_State* L);
-int CreateExplosion(lua_State* L);
-int PlaySoundForPlayer(lua_State* L);
-int PlayWaveForPlayer(lua_State* L);
-int PlayWaveForAll(lua_State* L);
-int PlayWaveForPlayerAtPos(lua_State* L);
-int PlayWaveForAllAtPos(lua_State* L);
-int TogglePlayerScanlines(lua_State* L);
-int TogglePlayerCameraInterface(lua_State* L);
-int TogglePlayerBlackLines(lua_State* L);
-int ShakePlayerCamera(lua_State* L);
-int SetCameraBehindPlayer(lua_State* L);
-int RestorePlayerCamera(lua_State* L);
-int FadePlayerCamera(lua_State* L);
-int SetPlayerCameraPos(lua_State* L);
-int SetPlayerCameraLookAt(lua_State* L);
-
-// Server configuration, output and utilities (natives_server.cpp).
-int OutputConsole(lua_State* L);
-int OutputChatBox(lua_State* L);
-int SetServerWeather(lua_State* L);
-int HostToIP(lua_State* L);
-int ExitServer(lua_State* L);
-int Delay(lua_State* L);
-int Strval(lua_State* L);
-int GameTextForPlayer(lua_State* L);
-int GameTextForAll(lua_State* L);
-int ClearGameTextForPlayer(lua_State* L);
-int ClearGameTextForAll(lua_State* L);
-int GetWeaponName(lua_State* L);
-int GetMaxPlayers(lua_State* L);
-int Random(lua_State* L);
-int SetServerPort(lua_State* L);
-int SetMaxPlayers(lua_State* L);
-int SetServerName(lua_State* L);
-int SetModeName(lua_State* L);
-int Announce(lua_State* L);
-int SetServerPassword(lua_State* L);
-int BindToIP(lua_State* L);
-int ToggleStaticInitialWantedLevel(lua_State* L);
-
-// Areas (natives_areas.cpp).
-int CreateArea(lua_State* L);
-int DestroyArea(lua_State* L);
-int GetPlayerArea(lua_State* L);
-
-// Administration (natives_bans.cpp).
-int KickPlayer(lua_State* L);
-int BanPlayer(lua_State* L);
-int AddBanIP(lua_State* L);
-int RemoveBanIP(lua_State* L);
-int ReloadBans(lua_State* L);
-int RestartGameMode(lua_State* L);
-
-}  // namespace natives
+#ifdef QLM_NATIVE_DECLARING
+#undef QLM_NATIVE
+#undef QLM_NATIVE_DECLARING
+#endif

@@ -10,8 +10,8 @@
 //     return 0;
 //   }
 //
-// and its row in the native table (native_table.cpp) says how many arguments
-// it takes: the count is checked before the body runs.
+// and its row in native_list.h says how many arguments it takes: the count is
+// checked before the body runs.
 #pragma once
 
 #include <lua.hpp>
@@ -83,8 +83,7 @@ constexpr luaL_Reg LibraryFunction(const char* name) {
 }
 
 inline constexpr int kNativeCount = 209;
-// Every native in registration order (kNativeCount of them; the definition
-// asserts the count).
+// Every row of native_list.h, in its order (the definition asserts the count).
 extern const NativeDescriptor kNatives[];
 
 // Stores every native as a global of its name, in table order.

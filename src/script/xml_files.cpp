@@ -37,6 +37,14 @@ namespace {
 // - comments, CDATA and unknown tags ("<!...>", "<?...>") are skipped byte by
 //   byte to their end marker.
 
+// The scan is a copy of one TinyXML's rules. When the version moves, compare
+// TiXmlElement::Parse and ReadValue, TiXmlNode::Identify, TiXmlBase's
+// SkipWhiteSpace, ReadText, GetEntity and the UTF-8 lead-byte table, and the
+// declaration's encoding rule in TiXmlDocument::Parse, with the scan below;
+// then update this check.
+static_assert(TIXML_MAJOR_VERSION == 2 && TIXML_MINOR_VERSION == 6 && TIXML_PATCH_VERSION == 2,
+              "the nesting scan follows TinyXML 2.6.2's parser");
+
 using Byte = unsigned char;
 
 bool IsSpace(Byte c) { return std::isspace(c) || c == '\n' || c == '\r'; }

@@ -46,6 +46,13 @@ struct DriverStateAccess {
   friend typename Tag::Member DriverState(Tag) { return kMember; }
 };
 template struct DriverStateAccess<DriverStateTag, &mysqlpp::DBDriver::mysql_>;
+// Reaching inside ties this file to one MySQL++. When the version moves,
+// check in dbdriver.h/.cpp that the driver still keeps the client library's
+// state as the member `MYSQL mysql_` and still leaves it unreleased after a
+// failed connect (if it now releases it, drop ReleaseFailedConnectState);
+// then update this check.
+static_assert(MYSQLPP_HEADER_VERSION == MYSQLPP_VERSION(3, 2, 5),
+              "ReleaseFailedConnectState relies on MySQL++ 3.2.5's private DBDriver::mysql_");
 
 void ReleaseFailedConnectState(mysqlpp::Connection& connection) {
   mysqlpp::DBDriver* driver = connection.driver();

@@ -37,13 +37,13 @@ class AreaSink : public NullEventSink {
   std::vector<AreaEvent> events;
   std::function<void(const AreaEvent&)> onEvent;
 
-  void OnPlayerEnterArea(uint8_t p, int16_t a) override { Raise(Enter(p, a)); }
-  void OnPlayerLeaveArea(uint8_t p, int16_t a) override { Raise(Leave(p, a)); }
-
- private:
-  void Raise(const AreaEvent& e) {
-    events.push_back(e);
-    if (onEvent) onEvent(e);
+  void Raise(const ScriptEvent& e) override {
+    const bool enter = e.kind == ScriptEventKind::kPlayerEnterArea;
+    if (!enter && e.kind != ScriptEventKind::kPlayerLeaveArea) return;
+    const AreaEvent area{enter, static_cast<uint8_t>(e.args[0].number),
+                         static_cast<int16_t>(e.args[1].number)};
+    events.push_back(area);
+    if (onEvent) onEvent(area);
   }
 };
 

@@ -147,7 +147,7 @@ TEST_F(ClientCallTest, NoticesRaiseTheirEventsAndVehicleEntryGoesToTheOthers) {
                               "exitlocalmarker " + p + " 13 23",
                               "enterglobalpickup " + p + " 99",
                               "enterlocalpickup " + p + " 99",
-                              "key " + p + " 255",
+                              "keypress " + p + " 255",
                           }));
   EXPECT_TRUE(SameBits(bravo_->LastRpc("SendVehicleEntry"), Want().c8(a_).c16(321).c8(1).Stream()));
   EXPECT_EQ(alpha_->Count("SendVehicleEntry"), 0u);

@@ -34,62 +34,20 @@ class RecordingSink : public NullEventSink {
   std::function<void(uint8_t)> onConnect;
   std::function<void(uint8_t)> onDisconnect;
 
-  void OnPlayerConnect(uint8_t p) override {
-    Add("connect", {p});
-    if (onConnect) onConnect(p);
+  void Raise(const ScriptEvent& e) override {
+    events.push_back(DescribeEvent(e));
+    const uint8_t p = static_cast<uint8_t>(e.args[0].number);
+    if (e.kind == ScriptEventKind::kPlayerConnect && onConnect) onConnect(p);
+    if (e.kind == ScriptEventKind::kPlayerDisconnect && onDisconnect) onDisconnect(p);
   }
-  void OnPlayerDisconnect(uint8_t p, uint8_t reason) override {
-    Add("disconnect", {p, reason});
-    if (onDisconnect) onDisconnect(p);
+  void DispatchPlayerCommand(uint8_t p, const char* line) override {
+    events.push_back("command " + std::to_string(p) + " " + line);
   }
-  void OnPlayerSpawn(uint8_t p) override { Add("spawn", {p}); }
-  void OnPlayerDeath(uint8_t p, uint8_t killer, uint8_t reason) override {
-    Add("death", {p, killer, reason});
-  }
-  void OnPlayerChat(uint8_t p, const char* text) override {
-    Add("chat", {p}, text);
-  }
-  void OnPlayerKeyPress(uint8_t p, uint8_t key) override { Add("key", {p, key}); }
-  void OnPlayerEnterVehicle(uint8_t p, uint32_t vehicle, uint8_t seat) override {
-    Add("entervehicle", {p, static_cast<int64_t>(vehicle), seat});
-  }
-  void OnPlayerExitVehicle(uint8_t p, int16_t vehicle) override {
-    Add("exitvehicle", {p, vehicle});
-  }
-  void OnPlayerEnterGlobalMarker(uint8_t p, uint8_t m, uint8_t t) override {
-    Add("enterglobalmarker", {p, m, t});
-  }
-  void OnPlayerExitGlobalMarker(uint8_t p, uint8_t m, uint8_t t) override {
-    Add("exitglobalmarker", {p, m, t});
-  }
-  void OnPlayerEnterLocalMarker(uint8_t p, uint8_t m, uint8_t t) override {
-    Add("enterlocalmarker", {p, m, t});
-  }
-  void OnPlayerExitLocalMarker(uint8_t p, uint8_t m, uint8_t t) override {
-    Add("exitlocalmarker", {p, m, t});
-  }
-  void OnPlayerEnterGlobalPickup(uint8_t p, uint8_t id) override {
-    Add("enterglobalpickup", {p, id});
-  }
-  void OnPlayerEnterLocalPickup(uint8_t p, uint8_t id) override {
-    Add("enterlocalpickup", {p, id});
-  }
-  void OnPlayerEnterArea(uint8_t p, int16_t a) override { Add("enterarea", {p, a}); }
-  void OnPlayerLeaveArea(uint8_t p, int16_t a) override { Add("leavearea", {p, a}); }
-  void DispatchPlayerCommand(uint8_t p, const char* line) override { Add("command", {p}, line); }
 
   // The first number of an event line: the player it names.
   static int PlayerOf(const std::string& event) {
     const size_t space = event.find(' ');
     return space == std::string::npos ? -1 : std::atoi(event.c_str() + space + 1);
-  }
-
- private:
-  void Add(const char* name, std::initializer_list<int64_t> numbers, const char* text = nullptr) {
-    std::string line = name;
-    for (int64_t n : numbers) line += " " + std::to_string(n);
-    if (text) line += std::string(" ") + text;
-    events.push_back(line);
   }
 };
 

@@ -168,11 +168,10 @@ struct RecordingSink final : NullEventSink {
     events.push_back(e);
     if (onEvent) onEvent(e);
   }
-  void OnIRCUserJoin(uint8_t bot, const char* nick, const char* channel) override {
-    Record("join " + std::to_string(bot) + " " + nick + " " + channel);
-  }
-  void OnIRCUserLeave(uint8_t bot, const char* nick, const char* channel, uint8_t how) override {
-    Record("leave " + std::to_string(bot) + " " + nick + " " + channel + " " + std::to_string(how));
+  void Raise(const ScriptEvent& e) override {
+    if (e.kind == ScriptEventKind::kIRCUserJoin || e.kind == ScriptEventKind::kIRCUserLeave) {
+      Record(DescribeEvent(e));
+    }
   }
   void DispatchIRCCommand(uint8_t bot, const char* nick, const char* channel,
                           const char* line) override {

@@ -106,7 +106,7 @@ TEST(ScriptEngineState, ANewEngineForgetsTheOldScriptAndNothingRunsWithoutOne) {
   DestroyScriptEngine();
   EXPECT_EQ(GetScriptEventSink(), nullptr);
   // Straight to the raiser, past the sink: it checks for the engine itself.
-  GetScriptEventRaiser().OnPlayerSpawn(1);
+  GetScriptEventRaiser().Raise({ScriptEventKind::kPlayerSpawn, {{1}}});
   GetScriptEventRaiser().DispatchPlayerCommand(1, "/x");
   GetScriptEventRaiser().DispatchIRCCommand(0, "bob", "#c", "x");
 }
