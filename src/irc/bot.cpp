@@ -15,19 +15,14 @@ IrcBot::~IrcBot() { Shut(); }
 
 void IrcBot::Shut() {
   Disconnect();
-  // A QUIT that could not be sent leaves the socket open; the bot is going
-  // away, so it is closed regardless.
-  if (socket_ >= 0) platform::TcpClose(socket_);
-  socket_ = -1;
-  connected_ = false;
   shut_ = true;
 }
 
 bool IrcBot::SendLine(const std::optional<std::string>& line) {
-  if (!line) return false;
-  // Whether the server gets it is not our business here (only QUIT checks).
-  if (!sendFailed_ && !platform::TcpSendAll(socket_, line->data(), line->size())) {
+  if (!line || sendFailed_) return false;
+  if (!platform::TcpSendAll(socket_, line->data(), line->size())) {
     sendFailed_ = true;
+    return false;
   }
   return true;
 }
@@ -89,11 +84,9 @@ void IrcBot::RequestNames(std::string_view channel) {
 
 void IrcBot::Disconnect() {
   if (!connected_) return;
-  static constexpr char kQuit[] = "QUIT\r\n";
-  if (sendFailed_ || !platform::TcpSendAll(socket_, kQuit, sizeof kQuit - 1)) {
-    sendFailed_ = true;
-    return;
-  }
+  // Closed even when the QUIT cannot go out: a broken connection must not
+  // keep the bot from connecting again.
+  SendLine(std::string("QUIT\r\n"));
   platform::TcpClose(socket_);
   socket_ = -1;
   connected_ = false;

@@ -39,13 +39,14 @@ class IrcBotTable;
 class IrcBot {
  public:
   IrcBot(uint8_t id, IrcBotTable* table) : id_(id), table_(table) {}
-  // Disconnects (QUIT when connected) and closes the socket in any case.
+  // Disconnects (QUIT when connected).
   ~IrcBot();
   IrcBot(const IrcBot&) = delete;
   IrcBot& operator=(const IrcBot&) = delete;
 
   // Each returns false, sends nothing and changes nothing when its condition
-  // does not hold; "true" means the line was handed to the socket.
+  // does not hold; "true" means the line was handed to the socket. Once a
+  // send of a connection has failed, every later one returns false.
   // Not connected: connects within kIrcConnectTimeoutMs, registers with
   // NICK and USER and leaves any channel.
   bool Connect(const char* host, uint16_t port, const char* nick);
@@ -60,8 +61,8 @@ class IrcBot {
   bool Notice(const char* target, const char* text);
   // Connected and a name of at most kMaxNamesChannelLength: NAMES.
   void RequestNames(std::string_view channel);
-  // Connected: QUIT; only when it could be sent is the socket closed and
-  // the bot not connected. Channel and user list stay.
+  // Connected: QUIT (when it can still be sent), then the socket is closed
+  // and the bot is not connected. Channel and user list stay.
   void Disconnect();
   // "~", "&", "@", "%", "+" for the first listed user of that channel and
   // nick that has a mode, "-" otherwise.
@@ -107,7 +108,8 @@ class IrcBot {
   bool shut_ = false;
   // A send of this connection failed (the server stopped reading, or the
   // connection broke): nothing more is written to it, so a server that never
-  // reads costs the main loop one send time-out, not one per line.
+  // reads costs the main loop one send time-out, not one per line, and the
+  // script learns from the message functions' 0 that its lines are lost.
   bool sendFailed_ = false;
 };
 

@@ -74,10 +74,11 @@ std::optional<std::string_view> PingParameter(std::string_view line) {
 std::optional<std::string_view> BangCommand(std::string_view parameters) {
   const size_t space = parameters.find(' ');
   if (space == std::string_view::npos) return std::nullopt;
-  std::string_view text = parameters.substr(space + 1);
-  if (!text.empty() && text[0] == ':') text.remove_prefix(1);
-  if (text.empty() || text[0] != '!') return std::nullopt;
-  return text.substr(1);
+  // The message's first character is the ':' of the trailing parameter and
+  // is not looked at; the "!" must be the second.
+  const std::string_view text = parameters.substr(space + 1);
+  if (text.size() < 2 || text[1] != '!') return std::nullopt;
+  return text.substr(2);
 }
 
 unsigned char ModeBitOfPrefix(char c) {

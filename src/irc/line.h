@@ -65,8 +65,8 @@ std::optional<PrefixedLine> ParsePrefixedLine(std::string_view line);
 // (its leading ':' taken off); nothing when the line is no PING.
 std::optional<std::string_view> PingParameter(std::string_view line);
 
-// The text of a PRIVMSG's parameters after "!", when the message begins with
-// one ("#chan :!give b 5" gives "give b 5"); nothing otherwise.
+// The text of a PRIVMSG's parameters after "!", when that is the message's
+// second character ("#chan :!give b 5" gives "give b 5"); nothing otherwise.
 std::optional<std::string_view> BangCommand(std::string_view parameters);
 
 // The names reply ("353"): "<me> <type> <#channel> :<names>". Each name is

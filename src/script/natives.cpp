@@ -1,6 +1,7 @@
 #include "script/natives.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "core/netgame.h"
 #include "core/playerpool.h"
@@ -75,7 +76,9 @@ const char* ArgText(lua_State* L, int index, size_t* length) {
   }
   size_t n = 0;
   const char* text = lua_tolstring(L, index, &n);
-  if (length) *length = text ? n : 0;
+  // A text ends at its first NUL, for every native alike: the rest of a Lua
+  // string would otherwise reach a client, a log line or the database.
+  if (length) *length = text ? strnlen(text, n) : 0;
   return text;
 }
 

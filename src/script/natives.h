@@ -113,7 +113,8 @@ inline uint32_t ArgU32(lua_State* L, int index) { return static_cast<uint32_t>(A
 uint32_t ArgU32Via64(lua_State* L, int index);
 float ArgFloat(lua_State* L, int index);
 // A string as it is, a number as its text, anything else null. `length`
-// (optional) receives the text's length.
+// (optional) receives the text's length up to its first NUL, where every
+// text argument ends.
 const char* ArgText(lua_State* L, int index, size_t* length = nullptr);
 // nil and false are false, everything else (0 included) true.
 bool ArgBool(lua_State* L, int index);

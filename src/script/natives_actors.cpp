@@ -106,11 +106,9 @@ int GetStaticActorPos(lua_State* L) {
 
 int SetStaticActorName(lua_State* L) {
   StaticActorRecord* actor = ArgActor(L, 1);
-  size_t luaLength = 0;
-  const char* text = script::ArgText(L, 2, &luaLength);
+  size_t length = 0;
+  const char* text = script::ArgText(L, 2, &length);
   if (!actor || !text) return 0;
-  // The name is a zero-ended text: a Lua string with a zero byte ends there.
-  const size_t length = strnlen(text, luaLength);
   if (length > kMaxActorNameLength) return 0;
   // The rest of the field is cleared too: the record goes byte for byte to
   // every joining player, who should not get the tail of an older name.

@@ -1,7 +1,6 @@
 // Natives of the camera, sounds and screen effects. The server keeps nothing
 // of them: each checks its arguments and tells the client(s), which carry the
 // effect out.
-#include <cstring>
 
 #include "core/rpc.h"
 #include "script/native_list.h"
@@ -17,13 +16,12 @@ uint8_t Flag(lua_State* L, int index) {
   return flag > 1 ? 1 : flag;
 }
 
-// The wave name at `index` and its length (the text ends at its first NUL);
-// false unless it has 1..15 characters.
+// The wave name at `index` and its length; false unless it has 1..15
+// characters.
 bool WaveName(lua_State* L, int index, const char** name, size_t* length) {
   size_t n = 0;
   const char* text = script::ArgText(L, index, &n);
   if (!text) return false;
-  n = strnlen(text, n);
   if (n < 1 || n > kMaxWaveNameLength) return false;
   *name = text;
   *length = n;

@@ -220,8 +220,9 @@ int Random(lua_State* L) {
   const int64_t base = script::ArgInt(L, 1);
   const int64_t range = script::ArgInt(L, 2);
   // A range of 0 has no remainder: the base itself. The sum is taken wide so
-  // that a base near the top of the range cannot overflow.
-  const int64_t draw = std::rand();
+  // that a base near the top of the range cannot overflow. Draws are 0..32767
+  // whatever the C library's RAND_MAX, as game modes were written for.
+  const int64_t draw = std::rand() & 0x7FFF;
   lua_pushnumber(L, static_cast<double>(range == 0 ? base : base + draw % range));
   return 1;
 }

@@ -1,7 +1,9 @@
 #include "sql/sqlmanager.h"
 
 #include <dbdriver.h>
+#include <errmsg.h>
 #include <mysql++.h>
+#include <mysqld_error.h>
 
 #include <algorithm>
 #include <charconv>
@@ -72,6 +74,41 @@ void ApplyTimeouts(mysqlpp::Connection& connection) {
   connection.set_option(new mysqlpp::WriteTimeoutOption(kSqlReadWriteTimeoutS));
 }
 
+// Errors after which the connection is gone for good: the client library
+// does not notice by itself, so without closing it the game mode would see
+// a connection that fails every statement and could never connect again.
+bool IsConnectionLost(int error) {
+  // 4031: a MySQL server's disconnect of an idle client.
+  constexpr int kClientInteractionTimeout = 4031;
+  switch (error) {
+    case CR_SERVER_GONE_ERROR:
+    case CR_SERVER_LOST:
+    case CR_SERVER_LOST_EXTENDED:
+    case ER_CONNECTION_KILLED:
+    case ER_SERVER_SHUTDOWN:
+    case ER_NET_PACKET_TOO_LARGE:  // the server hangs up after it
+    case kClientInteractionTimeout:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The number in row 0, column 0 of an answer; 0 when there is none. A
+// statement fragment can make the answer empty, NULL or no number at all, so
+// every step is checked (the client library's count_rows indexes row 0 of
+// whatever came back).
+uint64_t CountOf(const mysqlpp::StoreQueryResult& result) {
+  if (!result || result.num_rows() == 0 || result[0].size() == 0) return 0;
+  const mysqlpp::String& count = result[0][0];
+  if (count.is_null() || !count.data()) return 0;
+  uint64_t value = 0;
+  const char* begin = count.data();
+  const auto [end, error] = std::from_chars(begin, begin + count.length(), value);
+  if (error != std::errc() || end == begin) return 0;
+  return value;
+}
+
 }  // namespace
 
 mysqlpp::Connection& SqlConnection() {
@@ -125,6 +162,15 @@ void SqlManager::Disconnect() {
   LogPrint(1, "[SQL] The connection to the MySQL server has terminated.");
 }
 
+void SqlManager::CloseIfConnectionLost() {
+  int error = 0;
+  try {
+    error = SqlConnection().errnum();
+  } catch (...) {
+  }
+  if (IsConnectionLost(error)) Disconnect();
+}
+
 void SqlManager::Query(std::string_view statement) {
   if (!IsConnected()) return;
   auto& holder = StoredResultHolder();
@@ -153,6 +199,7 @@ void SqlManager::Query(std::string_view statement) {
   } catch (...) {
     holder.reset();
   }
+  CloseIfConnectionLost();
 }
 
 int32_t SqlManager::GetNumberOfReturnedLines() const {
@@ -185,29 +232,21 @@ std::string SqlManager::GetReturnedLineData(int16_t row) const {
 
 uint64_t SqlManager::GetRowCountInTable(const char* table) {
   if (!table || !*table || !IsConnected()) return 0;
+  uint64_t count = 0;
   try {
-    // The statement the client library's count_rows sends; its own reading
-    // of the answer indexes row 0 of whatever came back (a name that ends
-    // the quote early can make that an empty result), so it is read here
-    // with every step checked.
-    std::string statement = "SELECT COUNT(*) FROM `";
-    statement += table;
-    statement += '`';
+    // The name is the script's statement fragment, as in a query: "db.t" or
+    // "t WHERE id <= 10" count too.
+    const std::string statement = std::string("SELECT COUNT(*) FROM ") + table;
     mysqlpp::Connection& connection = SqlConnection();
     mysqlpp::Query query = connection.query();
     const mysqlpp::StoreQueryResult result = query.store(statement.data(), statement.size());
     DrainMoreResults(query, connection);
-    if (!result || result.num_rows() == 0 || result[0].size() == 0) return 0;
-    const mysqlpp::String& count = result[0][0];
-    if (count.is_null() || !count.data()) return 0;
-    uint64_t value = 0;
-    const char* begin = count.data();
-    const auto [end, error] = std::from_chars(begin, begin + count.length(), value);
-    if (error != std::errc() || end == begin) return 0;
-    return value;
+    count = CountOf(result);
   } catch (...) {
-    return 0;
+    count = 0;
   }
+  CloseIfConnectionLost();
+  return count;
 }
 
 void SqlManager::SelectDatabase(const char* name) {
@@ -216,14 +255,17 @@ void SqlManager::SelectDatabase(const char* name) {
     SqlConnection().select_db(name);
   } catch (...) {
   }
+  CloseIfConnectionLost();
 }
 
 void SqlManager::DropDatabase(const char* name) {
   if (!name || !*name || !IsConnected()) return;
   try {
-    SqlConnection().drop_db(name);
+    // The name is the script's fragment too ("IF EXISTS x").
+    SqlConnection().query().exec(std::string("DROP DATABASE ") + name);
   } catch (...) {
   }
+  CloseIfConnectionLost();
 }
 
 SqlManager* GetSqlManager() { return gSqlManager; }

@@ -42,20 +42,29 @@ class SqlManager {
   void Close() { Disconnect(); }
   bool IsConnected() const;
 
-  // Runs the statement (every byte of it, NULs included) and keeps its rows in
-  // place of the previous query's, whatever the outcome. A failure with an
-  // error text is logged. Does nothing while not connected.
+  // Runs the statement (every byte of the view) and keeps its rows in place
+  // of the previous query's, whatever the outcome. A failure with an error
+  // text is logged. Does nothing while not connected.
+  //
+  // Here and in the three below, a statement that fails because the server
+  // has gone or the connection was lost closes the connection (with its log
+  // line), so the script sees it closed and can connect again.
   void Query(std::string_view statement);
   // The last stored row's number: rows - 1, and 0 for none (and for one).
   int32_t GetNumberOfReturnedLines() const;
   // The row's fields joined by "|", at most kMaxSqlRowText bytes; kSqlNoRow
   // when not connected or there is no such row.
   std::string GetReturnedLineData(int16_t row) const;
-  // SELECT COUNT(*) of the table; 0 for no name, no connection or a failure.
+  // "SELECT COUNT(*) FROM " and the name as it is; 0 for no name, no
+  // connection or a failure.
   uint64_t GetRowCountInTable(const char* table);
   // Neither reports its outcome; a missing or empty name does nothing.
+  // DropDatabase sends "DROP DATABASE " and the name as it is.
   void SelectDatabase(const char* name);
   void DropDatabase(const char* name);
+
+ private:
+  void CloseIfConnectionLost();
 };
 
 // The process's connection (exceptions off) and stored result.

@@ -85,7 +85,7 @@ TEST_F(ServerNativesTest, PasswordIsSanitisedAndGuardsTheRunningPeer) {
 }
 
 TEST_F(ServerNativesTest, ChatBoxAndGameTexts) {
-  Run("outputChatBox('hi', 1, 2, 3, 300)");
+  Run("outputChatBox('hi\\0x', 1, 2, 3, 300)");  // a text ends at its first NUL
   for (auto* c : {alpha_, bravo_}) {
     EXPECT_TRUE(Has(*c, "OutputChatBox", Want().u8(2).chars("hi", 2).u8(1).u8(2).u8(3).u8(44).Stream()));
   }
@@ -141,6 +141,7 @@ TEST(ServerUtilityNatives, StrvalRandomWeaponNamesAndHostLookup) {
       {"strval('99999999999')", "2147483647"}, {"strval('-99999999999')", "-2147483648"},
       {"strval({})", "0"}, {"strval()", "1"},
       {"random(7, 0)", "7"}, {"random(2147483647, 1)", "2147483647"}, {"random(1)", "0"},
+      {"(function() for i = 1, 50 do if random(0, 1e6) > 32767 then return 1 end end end)()", ""},
       {"getWeaponName(52)", "''"}, {"getWeaponName()", "255"},
       {"hostToIP('localhost')", "'127.0.0.1'"},
       {"select('#', hostToIP('no-such-host.invalid'))", "0"}, {"select('#', hostToIP(nil))", "0"}};
