@@ -78,7 +78,7 @@ bool StartPeerServer(Server& s, const Options& o) {
 class PeerClient {
  public:
   bool Start(uint16_t port, const Options& o) {
-    return peer_.Startup(1, o.threadSleepMs, 0, "127.0.0.1") &&
+    return peer_.Startup(1, o.threadSleepMs, 0, relayanchor::NextClientIp().c_str()) &&
            peer_.Connect("127.0.0.1", port, "", 0);
   }
   bool Connected() const { return connected_; }

@@ -146,7 +146,7 @@ class GameClient {
  public:
   ~GameClient() { Stop(); }
   bool Start(uint16_t port) {
-    host_ = enet_host_create(nullptr, 1, 2, 0, 0);
+    host_ = relayanchor::CreateClientHost();
     if (host_ == nullptr) return false;
     ENetAddress address{};
     enet_address_set_host_ip(&address, "127.0.0.1");

@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <cstdlib>
+
 #include "server/server.h"
 
 namespace {
@@ -12,6 +15,10 @@ struct StaticInit {
 }  // namespace
 
 int main() {
-  StartServer();
+  if (!StartServer()) {
+    // The console thread still waits on its read: end without destructors.
+    std::fflush(nullptr);
+    std::_Exit(1);
+  }
   RunMainLoop();
 }

@@ -28,12 +28,14 @@ net::BitStream Reader(const net::RPCParameters* params) {
 // of an earlier call may since have freed the slot).
 int Sender(const net::RPCParameters* params) { return GetJoinedSender(params); }
 
-// The received bits again, unchanged.
-void RelayVerbatim(const char* name, const net::RPCParameters* params,
+// The received bits again, unchanged, up to the end of the fields `in` has
+// read: whatever a client sends after them would otherwise go to every
+// connection (a 1 MB tail, a megabyte per player per call).
+void RelayVerbatim(const char* name, const net::RPCParameters* params, const net::BitStream& in,
                    const net::SystemAddress& target, bool broadcast) {
   if (net::Peer* peer = GetRegisteredPeer()) {
-    peer->RPC(name, params->input, params->input ? params->numberOfBitsOfData : 0,
-              net::HIGH_PRIORITY, net::RELIABLE, 0, target, broadcast);
+    peer->RPC(name, params->input, in.GetReadOffset(), net::HIGH_PRIORITY, net::RELIABLE, 0,
+              target, broadcast);
   }
 }
 
@@ -86,7 +88,7 @@ void HandlePlayerChat(net::RPCParameters* params) {
     char logged[256];
     CopyForLog(text, logged);
     if (!record.muted) {
-      RelayVerbatim("PlayerChat", params, net::UNASSIGNED_SYSTEM_ADDRESS, true);
+      RelayVerbatim("PlayerChat", params, in, net::UNASSIGNED_SYSTEM_ADDRESS, true);
       LogPrint(1, "[CHAT] %s: %s", pool->Name(sender), logged);
     } else {
       LogPrint(1, "[MUTED] %s: %s", pool->Name(sender), logged);
@@ -104,7 +106,7 @@ void HandlePlayerDeath(net::RPCParameters* params) {
   if (sender < 0 || !pool || playerId != sender) return;
 
   pool->records[playerId].spawned = 0;
-  RelayVerbatim("PlayerDeath", params, net::UNASSIGNED_SYSTEM_ADDRESS, true);
+  RelayVerbatim("PlayerDeath", params, in, net::UNASSIGNED_SYSTEM_ADDRESS, true);
   CallOnPlayerDeath(playerId, killer, reason);
 }
 

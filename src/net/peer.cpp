@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "net/peer_impl.h"
@@ -100,6 +101,7 @@ bool Peer::Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port,
   address.host = ENET_HOST_ANY;
   address.port = port;
   if (bindAddress && *bindAddress && enet_address_set_host_ip(&address, bindAddress) != 0) {
+    errno = EADDRNOTAVAIL;
     return false;
   }
   // One slot beyond the limit, so that a full server can still say so.

@@ -33,6 +33,9 @@ class Peer {
   // connections may be open at once (the connection limit); `threadSleepMs`
   // how long the network thread waits for traffic between its rounds; port 0
   // picks a free port; an empty or null `bindAddress` means any address.
+  // False when it cannot start; errno then says why when the socket could
+  // not be bound (EADDRINUSE, EADDRNOTAVAIL; EADDRNOTAVAIL too for a bind
+  // address that is not dotted IPv4 text).
   bool Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port, const char* bindAddress);
   // Closes every connection (with notification) and stops the thread.
   void Shutdown();

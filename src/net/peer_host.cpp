@@ -153,6 +153,7 @@ void Peer::Impl::OnConnect(ENetPeer* p, uint32_t now) {
 
 void Peer::Impl::Refuse(int index, uint8_t id, uint32_t now) {
   SendBytes(&host->peers[index], &id, 1);
+  slots[index].refused = true;
   CloseLater(index, now);
 }
 
@@ -266,7 +267,12 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
         }
         break;
       case SlotState::kClosing:
-        if (Silence(s, p, now) >= timeoutMs || now - s.since >= kCloseLimitMs) {
+        // A refusal is delivered once acknowledged; ENet then leaves
+        // DISCONNECT_LATER and queues its disconnect. When that has gone out
+        // the slot is free, whether or not the remote answers it.
+        if ((s.refused && p->state != ENET_PEER_STATE_DISCONNECT_LATER &&
+             enet_list_empty(&p->outgoingCommands)) ||
+            Silence(s, p, now) >= timeoutMs || now - s.since >= kCloseLimitMs) {
           enet_peer_reset(p);
           s = Slot{};
         }
@@ -360,10 +366,32 @@ void Peer::Impl::Run() {
   }
 }
 
+void Peer::Impl::LimitPending(uint32_t addressHost) {
+  // ENet counts every connection of the address except our own outgoing
+  // handshakes, accepted ones included; those stay unlimited (players share
+  // NATs), so they are added to the allowance.
+  size_t counted = 0, pending = 0;
+  for (size_t i = 0; i < host->peerCount; ++i) {
+    const ENetPeer& p = host->peers[i];
+    if (p.state == ENET_PEER_STATE_DISCONNECTED || p.state == ENET_PEER_STATE_CONNECTING ||
+        p.address.host != addressHost) {
+      continue;
+    }
+    ++counted;
+    if (IsPending(slots[i])) ++pending;
+  }
+  host->duplicatePeers = counted - pending + kMaxPendingPerAddress;
+}
+
 int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
   Impl* self = servicing;
-  if (!self || h->receivedDataLength != 5) return 0;
+  if (!self || h->receivedDataLength < 2) return 0;
   const uint8_t* d = h->receivedData;
+  // A datagram for no peer yet is a connect: ENet checks it against
+  // duplicatePeers right after this hook.
+  const uint16_t peerId = static_cast<uint16_t>(d[0] << 8 | d[1]) & ENET_PROTOCOL_MAXIMUM_PEER_ID;
+  if (peerId == ENET_PROTOCOL_MAXIMUM_PEER_ID) self->LimitPending(h->receivedAddress.host);
+  if (h->receivedDataLength != 5) return 0;
   if (d[0] != ID_PING && d[0] != ID_PING_OPEN_CONNECTIONS) return 0;
   std::memcpy(self->pong.data() + 1, d + 1, 4);
   ENetBuffer buffer;

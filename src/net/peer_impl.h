@@ -34,6 +34,9 @@ struct Peer::Impl {
   // An ENet host reads datagrams of at most 4096 bytes, so a pong stays within it.
   static constexpr uint32_t kMaxPingResponse = ENET_PROTOCOL_MAXIMUM_MTU - 5;
   static constexpr int kMaxEventsPerRound = 4096;
+  // Incoming connections one address may hold before they are accepted; more
+  // would let one host fill every slot with handshakes it never finishes.
+  static constexpr size_t kMaxPendingPerAddress = 4;
 
   enum class SlotState : uint8_t {
     kFree,          // nothing, or an incoming ENet handshake still under way
@@ -52,6 +55,7 @@ struct Peer::Impl {
     uint32_t lastHeard = 0;  // GetTimeMs() when anything was last heard from the remote
     uint32_t enetHeard = 0;  // ENet's lastReceiveTime when it was last looked at
     bool seen = false;       // kFree only: an incoming handshake was noticed
+    bool refused = false;    // kClosing only: an incoming connection we refused
     std::string password;    // what we send when connecting out
   };
 
@@ -153,6 +157,17 @@ struct Peer::Impl {
     }
     return -1;
   }
+
+  // An incoming connection not yet accepted: a handshake under way, one that
+  // has not asked, or a refused one still closing.
+  static bool IsPending(const Slot& s) {
+    return s.state == SlotState::kFree || s.state == SlotState::kAwaitRequest ||
+           (s.state == SlotState::kClosing && s.refused);
+  }
+
+  // Sets ENet's per-address limit so that a connect from `addressHost` is
+  // dropped when that address already holds kMaxPendingPerAddress pending.
+  void LimitPending(uint32_t addressHost);
 
   void ConfigureTimeout(ENetPeer* p);
 

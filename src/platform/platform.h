@@ -1,5 +1,5 @@
 // The operating-system layer: console lines and title, the main-loop hand-off,
-// sleep and the monotonic clock, and IPv4 TCP client sockets.
+// signals, sleep and the monotonic clock, and IPv4 TCP client sockets.
 #pragma once
 
 #include <condition_variable>
@@ -46,6 +46,13 @@ class Handoff {
   uint64_t grantedTicket_ = UINT64_MAX;  // ticket that owns the token, if any
   bool spare_ = false;                   // token signalled with nobody waiting
 };
+
+// ---- process ------------------------------------------------------------------
+
+// Ignores SIGPIPE for the whole process: a write to a pipe whose reader has
+// gone (the console piped into a pager or tee that ended) then fails with
+// EPIPE instead of ending the server.
+void IgnoreBrokenPipe();
 
 // ---- time ---------------------------------------------------------------------
 

@@ -12,10 +12,11 @@ platform::Handoff& MainLoopHandoff();
 
 // Start-up up to the main loop: world, settings, game mode, network, banner,
 // query reply, master list. `afterScript` runs right after the game mode's top
-// level (tests adjust settings there).
-void StartServer(const std::function<void()>& afterScript = {});
-// Starts the game peer of the network game.
-void StartNetwork(const char* bindAddress, const char* password, int passwordLength,
+// level (tests adjust settings there). False when the network could not
+// start: that is logged, and nothing after it (the banner on) is done.
+bool StartServer(const std::function<void()>& afterScript = {});
+// Starts the game peer of the network game; false (logged) when it cannot listen.
+bool StartNetwork(const char* bindAddress, const char* password, int passwordLength,
                   uint16_t maxPlayers, uint16_t port);
 // One pass of the core work.
 void ProcessServerFrame();

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -21,7 +22,7 @@ platform::Handoff& MainLoopHandoff() {
   return handoff;
 }
 
-void StartNetwork(const char* bindAddress, const char* password, int passwordLength,
+bool StartNetwork(const char* bindAddress, const char* password, int passwordLength,
                   uint16_t maxPlayers, uint16_t port) {
   net::Peer* peer = gNetGame->gamePeer;
   if (password) peer->SetIncomingPassword(password, passwordLength);
@@ -31,9 +32,16 @@ void StartNetwork(const char* bindAddress, const char* password, int passwordLen
   // keeps the script's value for the query reply.
   const uint16_t limit = maxPlayers < kMaxPlayers ? maxPlayers : kMaxPlayers;
   peer->SetMaximumIncomingConnections(limit);
-  peer->Startup(limit, 5, port, bindAddress);
+  if (!peer->Startup(limit, 5, port, bindAddress)) {
+    const int error = errno;
+    LogPrint(1, "[NETWORK] Cannot listen on %s:%u (UDP): %s",
+             bindAddress && *bindAddress ? bindAddress : "0.0.0.0", static_cast<unsigned>(port),
+             error ? std::strerror(error) : "the network library did not start");
+    return false;
+  }
   RegisterRPCs(peer);
   BanList::Load();
+  return true;
 }
 
 void LogStartupBanner() {
@@ -52,7 +60,8 @@ void LogStartupBanner() {
            s.password ? s.password->c_str() : "[N/A]");
 }
 
-void StartServer(const std::function<void()>& afterScript) {
+bool StartServer(const std::function<void()>& afterScript) {
+  platform::IgnoreBrokenPipe();
   LogPrint(1, "Intiating the server...\n");
   WorldLayerHooks hooks;
   hooks.createScriptEngine = CreateScriptEngine;
@@ -69,12 +78,15 @@ void StartServer(const std::function<void()>& afterScript) {
   SanitizeString(s.serverName, false);
   SanitizeString(s.modeName, false);
 
-  StartNetwork(s.bindAddress, s.password ? s.password->data() : nullptr,
-               s.password ? static_cast<int>(s.password->size()) : 0, s.maxPlayers, s.port);
+  if (!StartNetwork(s.bindAddress, s.password ? s.password->data() : nullptr,
+                    s.password ? static_cast<int>(s.password->size()) : 0, s.maxPlayers, s.port)) {
+    return false;
+  }
   LogStartupBanner();
   platform::SetConsoleTitle(kConsoleTitle);
   UpdateServerQueryReply();
   if (s.announce) StartMasterList();
+  return true;
 }
 
 void ProcessServerFrame() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
 
 #include "net/bitstream.h"
@@ -196,6 +197,26 @@ TEST(PeerTest, SilentAndUnaskingConnectionsAreDroppedOnTime) {
   ASSERT_TRUE(WaitFor({&server}, [&] { return server.Count(ID_NEW_INCOMING_CONNECTION) == 4; }));
   EXPECT_EQ(server.got.size(), 5u);
   EXPECT_EQ(server.Count(ID_DISCONNECTION_NOTIFICATION), 0);
+}
+
+// One address holds at most four connections that are not yet accepted, a
+// refused one only until its refusal is delivered; accepted ones are not
+// limited (players share NATs).
+TEST(PeerTest, OneAddressCannotHoldTheSlotsOfOthers) {
+  Node server(9);
+  server.peer.SetIncomingPassword("pw", 2);
+  server.peer.SetTimeoutTime(10000, UNASSIGNED_SYSTEM_ADDRESS);  // silence frees nothing here
+  const uint16_t port = server.peer.GetBoundPort();
+  for (int i = 0; i < 5; ++i) {  // refused, then gone without a word
+    RawClient gone;
+    ASSERT_TRUE(gone.Connect(port));
+    ASSERT_EQ(gone.Request(""), ID_INVALID_PASSWORD);
+  }
+  UdpSocket spoofer;  // eight handshakes from the same address, never completed
+  for (uint32_t id = 1; id <= 8; ++id) spoofer.SendTo(port, EnetConnectDatagram(id));
+  std::deque<Node> players;  // five from one other address: every one gets in
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(Join(players.emplace_back(1, "127.0.0.2"), server, "pw"), ID_CONNECTION_REQUEST_ACCEPTED);
 }
 
 // A remote that restarts and connects again from the same address while its

@@ -211,12 +211,13 @@ class RawClient {
     return received.size() > before && !received[before].empty() ? received[before][0] : 0;
   }
 
-  // Services the host (answering pings and acknowledging) until `done` or the deadline.
+  // Services the host (answering pings and acknowledging) until `done` or the
+  // deadline; nothing after the event that made `done` hold is answered.
   bool ServiceUntil(const std::function<bool()>& done, uint32_t ms = 3000) {
     const uint64_t end = platform::MonotonicUs() + static_cast<uint64_t>(ms) * 1000;
     for (;;) {
       ENetEvent ev;
-      while (enet_host_service(host_, &ev, 1) > 0) {
+      while (!done() && enet_host_service(host_, &ev, 1) > 0) {
         if (ev.type == ENET_EVENT_TYPE_CONNECT) connected_ = true;
         if (ev.type == ENET_EVENT_TYPE_DISCONNECT) disconnected = true;
         if (ev.type == ENET_EVENT_TYPE_RECEIVE) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "core/clock.h"
 #include "core/log.h"
@@ -69,6 +71,37 @@ TEST(StartupTest, StartupSanitisesTheScriptsTextsAndListens) {
   EXPECT_EQ(asWritten.LastRefusal(), net::ID_INVALID_PASSWORD);
   support::TestClient sanitised;
   EXPECT_TRUE(sanitised.Connect(server.Port(), "a_b"));
+
+  // The console's reader went away (`server | tee`, tee ended): a write fails
+  // and the server lives on.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  EXPECT_EQ(write(fds[1], "x", 1), -1);
+  close(fds[1]);
+}
+
+// A network that cannot listen (the port taken, an address this host does not
+// have) is logged in one line and ends the start-up before the banner.
+TEST(StartupTest, NetworkThatCannotListenStopsTheStartup) {
+  net::Peer holder;
+  ASSERT_TRUE(holder.Startup(1, 5, 0, "127.0.0.1"));
+  const uint16_t taken = holder.GetBoundPort();
+  for (const auto& [address, port, reason] :
+       {std::tuple<const char*, uint16_t, const char*>{"127.0.0.1", taken, "Address already in use"},
+        {"192.0.2.1", 4800, "Cannot assign requested address"}}) {
+    InProcessServer server;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(server.Start([&] {
+      gServerSettings.port = port;
+      CopyToField(gServerSettings.bindAddress, sizeof gServerSettings.bindAddress, address);
+    }));
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_NE(console.find("] [NETWORK] Cannot listen on " + std::string(address) + ":" +
+                           std::to_string(port) + " (UDP): " + reason + "\n"),
+              std::string::npos) << console;
+    EXPECT_EQ(console.find("Started"), std::string::npos);
+  }
 }
 
 std::atomic<uint32_t> fakeNow{0};

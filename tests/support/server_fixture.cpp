@@ -31,13 +31,13 @@ InProcessServer::~InProcessServer() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-void InProcessServer::Start(const std::function<void()>& adjust) {
-  StartServer([&] {
+bool InProcessServer::Start(const std::function<void()>& adjust) {
+  started_ = true;
+  return StartServer([&] {
     gServerSettings.port = 0;
     gServerSettings.announce = 0;
     if (adjust) adjust();
   });
-  started_ = true;
 }
 
 void InProcessServer::Pump() { RunMainLoopIteration(); }

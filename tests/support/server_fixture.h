@@ -17,7 +17,8 @@ class InProcessServer {
 
   // Runs the start-up. `adjust` runs after the game mode's top level; the
   // fixture has already set port 0 (any free port) and announce 0 there.
-  void Start(const std::function<void()>& adjust = {});
+  // False when the network did not start.
+  bool Start(const std::function<void()>& adjust = {});
   // One main-loop iteration (packets, periodic steps, timers, hand-off).
   void Pump();
   // Pumps until `condition` holds or `timeoutMs` passes; true when it held.
