@@ -1,6 +1,6 @@
 #include "core/admin.h"
 
-#include "core/banlist.h"
+#include "core/ban_file.h"
 #include "core/events.h"
 #include "core/playerpool.h"
 #include "core/query.h"

@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "core/admin.h"
-#include "core/banlist.h"
+#include "core/ban_file.h"
 #include "core/playerpool.h"
-#include "core/restart.h"
+#include "core/restart_request.h"
 #include "script/native_list.h"
 #include "script/natives.h"
 

@@ -1,4 +1,4 @@
-#include "core/banlist.h"
+#include "core/ban_file.h"
 #include "core/clock.h"
 #include "core/log.h"
 #include "core/netgame.h"

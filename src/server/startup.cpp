@@ -3,13 +3,13 @@
 #include <string>
 
 #include "core/areapool.h"
-#include "core/banlist.h"
+#include "core/ban_file.h"
 #include "core/clock.h"
 #include "core/log.h"
 #include "core/netgame.h"
 #include "core/packets.h"
 #include "core/query.h"
-#include "core/restart.h"
+#include "core/restart_request.h"
 #include "core/settings.h"
 #include "core/world.h"
 #include "server/gamemode.h"

@@ -7,7 +7,7 @@
 #include "core/gameclock.h"
 #include "core/log.h"
 #include "core/query.h"
-#include "core/restart.h"
+#include "core/restart_request.h"
 #include "core/settings.h"
 #include "core/vehiclepool.h"
 #include "server/server.h"

@@ -1,4 +1,4 @@
-#include "core/banlist.h"
+#include "core/ban_file.h"
 
 #include <fcntl.h>
 #include <tinyxml.h>

@@ -1,4 +1,4 @@
-#include "core/restart.h"
+#include "core/restart_request.h"
 
 namespace {
 bool restartRequested = false;

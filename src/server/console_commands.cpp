@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/admin.h"
-#include "core/banlist.h"
+#include "core/ban_file.h"
 #include "core/log.h"
 #include "core/netgame.h"
 #include "core/query.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/banlist.h"
+#include "core/ban_file.h"
 #include "core/netgame.h"
 #include "core/world.h"
 #include "support/server_fixture.h"
