@@ -4,6 +4,7 @@
 // once the current pass has finished.
 #pragma once
 
+// Ignored while a restart is pending, its completion's run of Main.lua included.
 void RequestRestart();
 // True once for each request (the request is consumed).
 bool TakeRestartRequest();
