@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <map>
-#include <mutex>
 #include <string>
 
 #include "platform/platform.h"
@@ -13,19 +11,6 @@ namespace platform {
 namespace {
 
 constexpr int kMaxLineChars = 255;
-
-// What a read leaves behind for the next read of the same descriptor.
-struct LineState {
-  // The previous read returned a full 255 characters without meeting the line
-  // end, so a line end met first now closes that line instead of being an
-  // empty line of its own.
-  bool continued = false;
-  // A byte read ahead (after a lone CR) that did not fit any more; -1 if none.
-  int pending = -1;
-};
-
-std::mutex gStateMutex;
-std::map<int, LineState> gStates;
 
 // One byte from `fd`: 0..255, or -1 at end of input or on an error. Waits on a
 // non-blocking descriptor instead of reporting "no data" as the end.
@@ -51,70 +36,37 @@ int ReadByte(int fd) {
 // short, so nothing is buffered beyond the line being read and another reader
 // of the same descriptor never loses input to us.
 int ReadConsoleLine(int fd, char* buffer) {
-  LineState state;
-  {
-    std::lock_guard<std::mutex> lock(gStateMutex);
-    auto it = gStates.find(fd);
-    if (it != gStates.end()) state = it->second;
-  }
-
   int count = 0;
-  bool ended = false;     // met the line end
-  bool exhausted = false; // met the end of input / an error
-  int pending = state.pending;
-  state.pending = -1;
-  while (count < kMaxLineChars) {
-    int c = pending >= 0 ? pending : ReadByte(fd);
-    pending = -1;
-    if (c < 0) {
-      exhausted = true;
-      break;
-    }
+  bool ended = false;  // met the line end
+  int c = ReadByte(fd);
+  while (c >= 0 && count < kMaxLineChars) {
     if (c == '\n') {
-      if (count == 0 && state.continued) {
-        state.continued = false;  // the end of the line delivered before
-        continue;
-      }
       ended = true;
       break;
     }
-    if (c == '\r') {
-      int next = ReadByte(fd);
-      if (next == '\n' || next < 0) {
-        // CR LF ends the line; a CR right before the end of input is dropped.
-        if (next < 0) {
-          exhausted = true;
-          if (count == 0) break;
-          ended = true;
-          break;
-        }
-        if (count == 0 && state.continued) {
-          state.continued = false;
-          continue;
-        }
-        ended = true;
-        break;
-      }
-      // A lone CR is ordinary text; the byte after it is looked at next.
-      buffer[count++] = '\r';
-      pending = next;
-      continue;
+    const int next = c == '\r' ? ReadByte(fd) : -2;
+    // CR LF ends the line; a CR right before the end of input is dropped; a
+    // lone CR is ordinary text and the byte after it is looked at next.
+    if (c == '\r' && next == '\n') {
+      ended = true;
+      break;
+    }
+    if (c == '\r' && next == -1) {
+      c = -1;
+      ended = count > 0;
+      break;
     }
     buffer[count++] = static_cast<char>(c);
+    c = next == -2 ? ReadByte(fd) : next;
   }
-  state.continued = !ended && !exhausted && count == kMaxLineChars;
-  state.pending = pending;
   buffer[count] = '\0';
-
-  bool fail = exhausted && count == 0 && !ended;
-  {
-    std::lock_guard<std::mutex> lock(gStateMutex);
-    if (fail || (!state.continued && state.pending < 0))
-      gStates.erase(fd);  // nothing to carry; a reused descriptor starts afresh
-    else
-      gStates[fd] = state;
+  // The rest of an overlong line is dropped up to its end: run as a command
+  // of its own it could do anything (a pasted text ending in "exit").
+  if (count == kMaxLineChars && !ended) {
+    while (c >= 0 && c != '\n') c = ReadByte(fd);
+    return count;
   }
-  return fail ? -1 : count;
+  return c < 0 && !ended && count == 0 ? -1 : count;
 }
 
 void ConsoleBackOff() { SleepMs(200); }

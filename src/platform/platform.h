@@ -13,8 +13,9 @@ namespace platform {
 // ---- console ----------------------------------------------------------------
 
 // Reads one line from `fd` into `buffer` (capacity at least 256): at most 255
-// characters per read, the line end not included, NUL-terminated. A line
-// longer than 255 characters is delivered over several reads. Returns the
+// characters per read, the line end not included, NUL-terminated. Of a line
+// longer than 255 characters only the first 255 are delivered; the rest is
+// read up to the line end and dropped. Returns the
 // number of characters (0 for an empty line), or -1 when the input has ended
 // or failed; the caller must then back off (see ConsoleBackOff), never spin.
 int ReadConsoleLine(int fd, char* buffer);
