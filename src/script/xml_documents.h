@@ -17,11 +17,9 @@
 
 #include <cstddef>
 
-namespace xml {
+#include "core/xml_file.h"
 
-// Elements may nest this deep and no deeper: TinyXML parses, prints and
-// destroys trees recursively, and a deeper tree would exhaust the stack.
-inline constexpr size_t kMaxElementDepth = 1000;
+namespace xml {
 
 // A new empty document named `name` (the path it saves to), kept for the life
 // of the process. It becomes the loaded document.

@@ -11,7 +11,7 @@
 #include "script/libraries.h"
 #include "script/natives.h"
 #include "script/xml_documents.h"
-#include "script/xml_files.h"
+#include "core/xml_file.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "script/engine.h"
 #include "script/script_host.h"
 #include "script/xml_documents.h"
-#include "script/xml_files.h"
+#include "core/xml_file.h"
 
 using scripttest::Eval;
 using scripttest::RunLua;

@@ -1,4 +1,4 @@
-#include "script/xml_files.h"
+#include "core/xml_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,8 +16,6 @@
 #include <new>
 #include <string>
 #include <vector>
-
-#include "script/xml_documents.h"
 
 namespace xml {
 namespace {

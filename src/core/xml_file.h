@@ -9,6 +9,10 @@
 
 namespace xml {
 
+// Elements may nest this deep and no deeper: TinyXML parses, prints and
+// destroys trees recursively, and a deeper tree would exhaust the stack.
+inline constexpr size_t kMaxElementDepth = 1000;
+
 // Reads the regular file `path` into `document` (which must be new and
 // empty) the way TinyXML's LoadFile does: line ends made "\n", the text up to
 // its first NUL parsed with the encoding detected from the file. Refused, and
