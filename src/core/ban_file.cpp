@@ -1,46 +1,40 @@
 #include "core/ban_file.h"
 
-#include <fcntl.h>
 #include <tinyxml.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "core/log.h"
 #include "core/netgame.h"
-#include "core/world.h"
+#include "core/xml_file.h"
 
 namespace BanList {
 
 namespace {
 
 constexpr const char* kBanFile = "server_bans.xml";
-// The new content is written here and renamed over the file, so a crash or a
-// full disk never leaves the file half-written.
-constexpr const char* kBanTempFile = "server_bans.xml.tmp";
 // A file that did not parse is kept here before it is replaced.
 constexpr const char* kBanBadFile = "server_bans.xml.bad";
 constexpr const char* kRootName = "BanInformation";
 
-SaveFault gSaveFault = SaveFault::kNone;
-
 net::Peer* GamePeer() { return gNetGame ? gNetGame->gamePeer : nullptr; }
 
 struct BanDocument {
-  TiXmlDocument doc{kBanFile};
+  TiXmlDocument doc;
   TiXmlNode* root = nullptr;
-  bool unparsed = false;    // the file exists but did not parse (wholly)
-  bool unreadable = false;  // the file exists but could not be opened
+  xml::ReadResult read = xml::ReadResult::kMissing;
 };
 
 // Loads the file afresh; the root is the first element, or a new
 // BanInformation (in memory only) when there is none.
 void LoadDocument(BanDocument& d) {
-  if (!d.doc.LoadFile()) {
-    if (d.doc.ErrorId() == TiXmlBase::TIXML_ERROR_OPENING_FILE)
-      d.unreadable = access(kBanFile, F_OK) == 0;
-    else
-      d.unparsed = true;
+  std::string why;
+  d.read = xml::ReadDocument(d.doc, kBanFile, &why);
+  if (d.read == xml::ReadResult::kUnreadable) {
+    LogPrint(1, "[BANS] %s cannot be read (%s): the bans in memory stay as they are and the file "
+             "is left untouched.", kBanFile, why.c_str());
   }
   for (TiXmlNode* node = d.doc.FirstChild(); node; node = node->NextSibling()) {
     if (node->ToElement()) {
@@ -74,84 +68,48 @@ bool CanWriteAsEntry(const char* address) {
   return true;
 }
 
-bool WriteAndSync(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return fsync(fd) == 0;
+// Keeps the operator's original of a file that did not parse before it is
+// replaced by what parsed, with the original's permissions.
+bool KeepOriginal(std::string& why) {
+  std::string original;
+  if (xml::ReadFileBytes(kBanFile, original, &why) != xml::ReadResult::kRead) return false;
+  if (original.empty()) return true;
+  const auto write = [&](FILE* f) {
+    return std::fwrite(original.data(), 1, original.size(), f) == original.size();
+  };
+  return xml::SaveFile(kBanBadFile, write, &why, kBanFile);
 }
 
-bool ReadWholeFile(const char* path, std::string& out) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
-bool KeepCopy(const std::string& original) {
-  const int fd = open(kBanBadFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const bool kept = WriteAndSync(fd, original);
-  return close(fd) == 0 && kept;
-}
-
-// Saves the document through the temporary file and a rename.
-bool WriteThroughTemp(const TiXmlDocument& doc) {
-  const int fd = open(kBanTempFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  FILE* f = fdopen(fd, "w");
-  if (!f) {
-    close(fd);
-    unlink(kBanTempFile);
-    return false;
+void SaveDocument(const BanDocument& d) {
+  // Never replace a file that could not be read: what it holds is unknown.
+  if (d.read == xml::ReadResult::kUnreadable) return;
+  std::string why;
+  if ((d.read == xml::ReadResult::kMalformed && !KeepOriginal(why)) ||
+      !xml::SaveDocument(d.doc, kBanFile, &why)) {
+    LogPrint(1, "[BANS] %s was not saved (%s): the bans in memory still hold.", kBanFile,
+             why.c_str());
   }
-  bool written = doc.SaveFile(f);
-  written = std::fflush(f) == 0 && written;
-  written = fsync(fd) == 0 && written;
-  written = std::fclose(f) == 0 && written;
-  if (gSaveFault == SaveFault::kStopBeforeRename) return false;
-  if (!written || gSaveFault == SaveFault::kRenameFails ||
-      std::rename(kBanTempFile, kBanFile) != 0) {
-    unlink(kBanTempFile);
-    return false;
-  }
-  return true;
-}
-
-bool SaveDocument(const BanDocument& d) {
-  // Never replace a file that exists but could not be read: what it holds is
-  // unknown.
-  if (d.unreadable) return false;
-  if (d.unparsed) {
-    // Keep the operator's original before it is replaced by what parsed.
-    std::string original;
-    if (!ReadWholeFile(kBanFile, original)) return false;
-    if (!original.empty() && !KeepCopy(original)) return false;
-  }
-  return WriteThroughTemp(d.doc);
 }
 
 }  // namespace
 
-void Load() {
+bool Load() {
   net::Peer* peer = GamePeer();
-  if (!peer) return;
-  peer->ClearBanList();
+  if (!peer) return false;
   BanDocument d;
   LoadDocument(d);
+  if (d.read == xml::ReadResult::kUnreadable) return false;
+  // Built aside and swapped in at once: a connection checked meanwhile never
+  // meets a half-loaded list.
+  std::vector<std::string> addresses;
   for (TiXmlNode* child = d.root->FirstChild(); child; child = child->NextSibling()) {
     std::string value = child->Value();
     const size_t blank = value.find(' ');
     if (blank != std::string::npos) value.resize(blank);
-    peer->AddToBanList(value.c_str(), 0);
+    addresses.push_back(std::move(value));
   }
+  peer->ReplaceBanList(addresses);
+  return true;
 }
 
 void AddAddress(const char* address) {
@@ -179,7 +137,5 @@ void RemoveAddress(const char* address) {
   d.root->RemoveChild(entry);
   SaveDocument(d);
 }
-
-void SetSaveFaultForTesting(SaveFault fault) { gSaveFault = fault; }
 
 }  // namespace BanList

@@ -4,20 +4,14 @@
 
 namespace BanList {
 
-// Replaces the game peer's ban list with the file's entries.
-void Load();
+// Replaces the game peer's ban list with the file's entries, all at once.
+// False, with the list left as it was, when the file is there but cannot be
+// read (it is logged).
+bool Load();
 // Bans the address in the peer and records it in the file, unless the peer
 // already bans it (a wildcard included).
 void AddAddress(const char* address);
 // Lifts the exact ban in the peer and removes its entry from the file.
 void RemoveAddress(const char* address);
-
-// Simulated faults of the file save, for tests.
-enum class SaveFault {
-  kNone,
-  kStopBeforeRename,  // as if the process died after writing the new file
-  kRenameFails,
-};
-void SetSaveFaultForTesting(SaveFault fault);
 
 }  // namespace BanList

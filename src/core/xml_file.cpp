@@ -12,8 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -319,31 +317,23 @@ struct FileDescriptor {
   }
 };
 
+bool Fail(std::string* why, const std::string& text) {
+  if (why) *why = text;
+  return false;
+}
+
+ReadResult Unreadable(std::string* why, const std::string& text) {
+  Fail(why, text);
+  return ReadResult::kUnreadable;
+}
+
+std::string ErrnoText() { return std::strerror(errno); }
+
 // Opens without blocking (a FIFO with no writer would hold the main thread)
 // and accepts regular files only.
 bool OpenRegularFile(const char* path, FileDescriptor& file, struct stat& info) {
   file.fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   return file.fd >= 0 && fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// The whole file, a terminator and kParsePadding zero bytes.
-std::unique_ptr<char[]> ReadPadded(const char* path, size_t& size) {
-  FileDescriptor file;
-  struct stat info;
-  if (!OpenRegularFile(path, file, info) || info.st_size <= 0) return nullptr;
-  if (static_cast<uint64_t>(info.st_size) > SIZE_MAX - kParsePadding - 1) return nullptr;
-  size = static_cast<size_t>(info.st_size);
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size + 1 + kParsePadding]);
-  if (!buffer) return nullptr;
-  size_t got = 0;
-  while (got < size) {
-    const ssize_t n = read(file.fd, buffer.get() + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return nullptr;
-    got += static_cast<size_t>(n);
-  }
-  std::memset(buffer.get() + size, 0, 1 + kParsePadding);
-  return buffer;
 }
 
 // As TinyXML's LoadFile: "\r\n" and a lone "\r" become "\n", and the text
@@ -364,17 +354,28 @@ void NormaliseLineEnds(char* text, size_t size) {
 
 // --- Writing -----------------------------------------------------------------
 
-// Where a save lands: the file a symbolic link names, or the path as given
-// when it does not resolve (a new file).
-std::string SaveTarget(const char* path) {
-  char* resolved = realpath(path, nullptr);
-  if (!resolved) return path;
-  std::string target(resolved);
-  std::free(resolved);
-  return target;
+// Root may write any file, so for root a file without any write permission
+// bit counts as one the operator protected.
+bool MayReplace(const std::string& path, const struct stat& info) {
+  if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  return geteuid() != 0 || (info.st_mode & 0222) != 0;
 }
 
-unsigned long saveCounter = 0;
+// Where a save lands: the file a symbolic link names, or the path as given
+// when it does not resolve (a new file).
+bool SaveTarget(const char* path, std::string& target) {
+  if (char* resolved = realpath(path, nullptr)) {
+    target = resolved;
+    std::free(resolved);
+    return true;
+  }
+  struct stat link;
+  target = path;
+  // A link to nothing: writing the path would replace the link itself.
+  return lstat(path, &link) != 0 || !S_ISLNK(link.st_mode);
+}
+
+SaveFault saveFault = SaveFault::kNone;
 
 }  // namespace
 
@@ -385,67 +386,117 @@ size_t NestingBound(const char* text, size_t stopAbove) {
   return std::max(asUtf8, ScanDocument(p, false, stopAbove));
 }
 
-bool LoadDocument(TiXmlDocument& document, const char* path) {
-  size_t size = 0;
-  std::unique_ptr<char[]> text = ReadPadded(path, size);
-  if (!text) return false;
-  NormaliseLineEnds(text.get(), size);
-  if (NestingBound(text.get(), kMaxElementDepth) > kMaxElementDepth) return false;
-  try {
-    document.Parse(text.get(), nullptr, TIXML_DEFAULT_ENCODING);
-  } catch (const std::exception&) {
-    document.Clear();
-    return false;
+ReadResult ReadFileBytes(const char* path, std::string& bytes, std::string* why) {
+  bytes.clear();
+  FileDescriptor file;
+  struct stat info;
+  if (!OpenRegularFile(path, file, info)) {
+    if (file.fd < 0 && errno == ENOENT) return ReadResult::kMissing;
+    return Unreadable(why, file.fd < 0 ? ErrnoText() : "it is not a regular file");
   }
-  if (document.Error()) {
-    // What parsed before the error stays linked in the document: drop it, so
-    // a failed load leaves nothing behind.
-    document.Clear();
-    document.ClearError();
-    return false;
+  if (static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
+    return Unreadable(why, "it is larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB");
   }
-  return true;
+  bytes.resize(static_cast<size_t>(info.st_size));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = read(file.fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      bytes.clear();
+      return Unreadable(why, n < 0 ? ErrnoText() : "it shrank while it was read");
+    }
+    got += static_cast<size_t>(n);
+  }
+  return ReadResult::kRead;
 }
 
-bool SaveDocument(const TiXmlDocument& document, const char* path) {
-  if (!*path) return false;
-  const std::string target = SaveTarget(path);
+ReadResult ReadDocument(TiXmlDocument& document, const char* path, std::string* why) {
+  std::string text;
+  const ReadResult read = ReadFileBytes(path, text, why);
+  if (read != ReadResult::kRead) return read;
+  const size_t size = text.size();
+  text.append(1 + kParsePadding, '\0');
+  NormaliseLineEnds(text.data(), size);
+  if (NestingBound(text.data(), kMaxElementDepth) > kMaxElementDepth) {
+    return Unreadable(why, "its elements nest deeper than " + std::to_string(kMaxElementDepth));
+  }
+  try {
+    document.Parse(text.data(), nullptr, TIXML_DEFAULT_ENCODING);
+  } catch (const std::exception&) {
+    document.Clear();
+    return Unreadable(why, "it does not fit in memory");
+  }
+  return document.Error() ? ReadResult::kMalformed : ReadResult::kRead;
+}
+
+bool LoadDocument(TiXmlDocument& document, const char* path) {
+  if (ReadDocument(document, path) == ReadResult::kRead) return true;
+  // What parsed before an error stays linked in the document: drop it, so a
+  // failed load leaves nothing behind.
+  document.Clear();
+  document.ClearError();
+  return false;
+}
+
+bool SaveFile(const char* path, const std::function<bool(FILE*)>& write, std::string* why,
+              const char* modeFrom) {
+  if (!path || !*path) return Fail(why, "it has no name");
+  std::string target;
+  if (!SaveTarget(path, target)) return Fail(why, "it is a symbolic link to nothing");
   struct stat existing;
   const bool exists = stat(target.c_str(), &existing) == 0;
   // Renaming over a device or FIFO would replace it; a directory cannot be.
-  if (exists && !S_ISREG(existing.st_mode)) return false;
+  if (exists && !S_ISREG(existing.st_mode)) return Fail(why, "it is not a regular file");
+  if (exists && !MayReplace(target, existing)) return Fail(why, "it is not writable");
+  struct stat like = existing;
+  const bool hasLike = modeFrom ? stat(modeFrom, &like) == 0 : exists;
 
-  std::string temp;
+  // A temporary file left by an interrupted save is replaced; O_EXCL never
+  // follows a link planted under its name.
+  const std::string temp = target + ".tmp";
+  unlink(temp.c_str());
   FileDescriptor file;
-  for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
-    temp = target + "." + std::to_string(getpid()) + "." + std::to_string(saveCounter++) + ".tmp";
-    file.fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file.fd < 0 && errno != EEXIST) return false;
+  file.fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (file.fd < 0) return Fail(why, temp + ": " + ErrnoText());
+  if (hasLike) {
+    // The owner first: changing it clears the set-id bits that the mode restores.
+    if (fchown(file.fd, like.st_uid, like.st_gid) != 0) (void)!fchown(file.fd, -1, like.st_gid);
+    (void)fchmod(file.fd, like.st_mode & 07777);
   }
-  if (file.fd < 0) return false;
-  if (exists) (void)fchmod(file.fd, existing.st_mode & 07777);
 
   FILE* stream = fdopen(file.fd, "w");
   if (!stream) {
     unlink(temp.c_str());
-    return false;
+    return Fail(why, ErrnoText());
   }
   file.fd = -1;  // the stream owns it now
   bool written = false;
   try {
-    written = document.SaveFile(stream);
+    written = write(stream);
   } catch (const std::exception&) {
     written = false;
   }
   written = std::fflush(stream) == 0 && written;
   written = std::ferror(stream) == 0 && written;
   written = fsync(fileno(stream)) == 0 && written;
+  const int writeErrno = errno;
   written = std::fclose(stream) == 0 && written;
-  if (!written || std::rename(temp.c_str(), target.c_str()) != 0) {
+  if (saveFault == SaveFault::kStopBeforeRename) return Fail(why, "stopped before the rename");
+  if (!written) {
     unlink(temp.c_str());
-    return false;
+    return Fail(why, std::string("the write failed: ") + std::strerror(writeErrno));
+  }
+  if (saveFault == SaveFault::kRenameFails || std::rename(temp.c_str(), target.c_str()) != 0) {
+    const std::string error = saveFault == SaveFault::kRenameFails ? "rename failed" : ErrnoText();
+    unlink(temp.c_str());
+    return Fail(why, error);
   }
   return true;
+}
+
+bool SaveDocument(const TiXmlDocument& document, const char* path, std::string* why) {
+  return SaveFile(path, [&](FILE* stream) { return document.SaveFile(stream); }, why);
 }
 
 bool IsReadableFile(const char* path) {
@@ -453,5 +504,7 @@ bool IsReadableFile(const char* path) {
   struct stat info;
   return OpenRegularFile(path, file, info);
 }
+
+void SetSaveFaultForTesting(SaveFault fault) { saveFault = fault; }
 
 }  // namespace xml

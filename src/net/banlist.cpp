@@ -1,7 +1,5 @@
 #include "net/banlist.h"
 
-#include <algorithm>
-
 #include "net/types.h"
 
 namespace net {
@@ -21,6 +19,14 @@ std::vector<std::string> Parts(const std::string& text) {
   return parts;
 }
 
+// A text without a "*" part matches only itself.
+bool IsWildcard(const std::string& ip) {
+  for (const std::string& part : Parts(ip)) {
+    if (part == "*") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool BanList::Matches(const std::string& pattern, const std::string& ip) {
@@ -34,51 +40,60 @@ bool BanList::Matches(const std::string& pattern, const std::string& ip) {
   return true;
 }
 
-void BanList::DropExpired(uint64_t nowUs) const {
-  entries_.erase(
-      std::remove_if(entries_.begin(), entries_.end(),
-                     [nowUs](const Entry& e) { return !e.forever && nowUs >= e.expiresUs; }),
-      entries_.end());
+void BanList::Entries::Add(const std::string& ip, Expiry expiry) {
+  (IsWildcard(ip) ? wildcards : exact)[ip] = expiry;
 }
 
 void BanList::Add(const char* ip, uint32_t milliseconds) {
   if (!ip || !*ip) return;
-  Entry entry;
-  entry.ip = ip;
-  entry.forever = milliseconds == 0;
-  entry.expiresUs = GetTimeUs() + static_cast<uint64_t>(milliseconds) * 1000;
+  const Expiry expiry =
+      milliseconds == 0 ? kForever : GetTimeUs() + static_cast<uint64_t>(milliseconds) * 1000;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (Entry& e : entries_) {
-    if (e.ip == entry.ip) {
-      e = entry;
-      return;
-    }
-  }
-  entries_.push_back(std::move(entry));
+  entries_.Add(ip, expiry);
 }
 
 void BanList::Remove(const char* ip) {
   if (!ip) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  entries_.erase(
-      std::remove_if(entries_.begin(), entries_.end(), [ip](const Entry& e) { return e.ip == ip; }),
-      entries_.end());
+  entries_.exact.erase(ip);
+  entries_.wildcards.erase(ip);
 }
 
 bool BanList::IsBanned(const char* ip) const {
   if (!ip) return false;
   const std::string text(ip);
+  const uint64_t now = GetTimeUs();
   std::lock_guard<std::mutex> lock(mutex_);
-  DropExpired(GetTimeUs());
-  for (const Entry& e : entries_) {
-    if (Matches(e.ip, text)) return true;
+  // An expired ban is dropped when it is met.
+  if (auto it = entries_.exact.find(text); it != entries_.exact.end()) {
+    if (now < it->second) return true;
+    entries_.exact.erase(it);
+  }
+  for (auto it = entries_.wildcards.begin(); it != entries_.wildcards.end();) {
+    if (now >= it->second) {
+      it = entries_.wildcards.erase(it);
+    } else if (Matches(it->first, text)) {
+      return true;
+    } else {
+      ++it;
+    }
   }
   return false;
 }
 
 void BanList::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
-  entries_.clear();
+  entries_ = Entries();
+}
+
+void BanList::Replace(const std::vector<std::string>& ips) {
+  Entries fresh;
+  for (const std::string& ip : ips) {
+    if (!ip.empty()) fresh.Add(ip, kForever);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::swap(entries_, fresh);
+  // The old entries are freed after the lock is released.
 }
 
 }  // namespace net

@@ -382,6 +382,8 @@ bool Peer::IsBanned(const char* ip) const { return impl_->bans.IsBanned(ip); }
 
 void Peer::ClearBanList() { impl_->bans.Clear(); }
 
+void Peer::ReplaceBanList(const std::vector<std::string>& ips) { impl_->bans.Replace(ips); }
+
 void Peer::SetOfflinePingResponse(const char* data, uint32_t length) {
   if (!data) length = 0;
   length = std::min(length, Impl::kMaxPingResponse);

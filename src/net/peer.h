@@ -95,6 +95,9 @@ class Peer {
   void RemoveFromBanList(const char* ip);  // exact text
   bool IsBanned(const char* ip) const;
   void ClearBanList();
+  // Replaces the whole list at once with `ips`, each banned forever: a
+  // connection checked meanwhile meets the old list or the new one.
+  void ReplaceBanList(const std::vector<std::string>& ips);
 
   // The bytes sent after ID_PONG and the time in answer to a query datagram.
   void SetOfflinePingResponse(const char* data, uint32_t length);

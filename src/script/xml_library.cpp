@@ -7,11 +7,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
+#include "core/log.h"
 #include "script/libraries.h"
 #include "script/natives.h"
 #include "script/xml_documents.h"
-#include "core/xml_file.h"
 
 namespace {
 
@@ -45,6 +46,15 @@ int PushNil(lua_State* L) {
   return 1;
 }
 
+// The outcome is not reported to the script; the operator learns of a refusal
+// (a protected or odd file) from the log.
+void Save(const TiXmlDocument& document, const char* path) {
+  std::string why;
+  if (!xml::SaveDocument(document, path, &why)) {
+    LogPrint(1, "[SCRIPT] The XML file '%s' was not saved: %s.", path, why.c_str());
+  }
+}
+
 template <typename Node>
 Node* Link(TiXmlNode& parent, std::unique_ptr<Node> child) {
   Node* linked = child.release();
@@ -68,7 +78,7 @@ int SaveFile(lua_State* L) {
   TiXmlElement* element = ArgElement(L, 1);
   if (!element) return 0;
   if (const TiXmlDocument* document = element->GetDocument()) {
-    xml::SaveDocument(*document, document->Value());
+    Save(*document, document->Value());
   }
   return 0;
 }
@@ -86,7 +96,7 @@ int CopyFile(lua_State* L) {
   const char* path = ArgLimitedText(L, 2, true);
   if (!element || !path) return PushNil(L);
   if (const TiXmlDocument* document = element->GetDocument()) {
-    xml::SaveDocument(*document, path);
+    Save(*document, path);
   }
   return 0;
 }

@@ -86,8 +86,11 @@ void ExecuteConsoleCommand(const char* line) {
     std::fflush(nullptr);
     std::_Exit(50);
   } else if (word == "reloadbans") {
-    BanList::Load();
-    LogPrint(0, "[CONSOLE] The bans file has been reloaded successfully.");
+    if (BanList::Load()) {
+      LogPrint(0, "[CONSOLE] The bans file has been reloaded successfully.");
+    } else {
+      LogPrint(0, "[CONSOLE] >> ERROR: The bans file could not be read; the bans are unchanged.");
+    }
   } else if (word == "ban") {
     KickOrBan(rest, kReasonBanned);
   } else if (word == "kick") {

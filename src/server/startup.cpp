@@ -24,6 +24,9 @@ platform::Handoff& MainLoopHandoff() {
 
 bool StartNetwork(const char* bindAddress, const char* password, int passwordLength,
                   uint16_t maxPlayers, uint16_t port) {
+  // The bans are in place before the peer accepts anyone.
+  BanList::Load();
+  errno = 0;  // what the ban file's reading left is no reason for a failed start below
   net::Peer* peer = gNetGame->gamePeer;
   if (password) peer->SetIncomingPassword(password, passwordLength);
   peer->SetTimeoutTime(3000, net::UNASSIGNED_SYSTEM_ADDRESS);
@@ -40,7 +43,6 @@ bool StartNetwork(const char* bindAddress, const char* password, int passwordLen
     return false;
   }
   RegisterRPCs(peer);
-  BanList::Load();
   return true;
 }
 

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "core/ban_file.h"
 #include "core/netgame.h"
+#include "core/xml_file.h"
 #include "core/world.h"
 #include "support/server_fixture.h"
 #include "support/test_client.h"
@@ -28,10 +33,14 @@ std::string BanFile(std::initializer_list<const char*> ips) {
 bool FileExists(const InProcessServer& s, const std::string& name) {
   return std::filesystem::exists(s.Dir() + "/" + name);
 }
+unsigned Mode(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 01000;
+}
 
 class BanListTest : public ::testing::Test {
  protected:
-  void TearDown() override { BanList::SetSaveFaultForTesting(BanList::SaveFault::kNone); }
+  void TearDown() override { xml::SetSaveFaultForTesting(xml::SaveFault::kNone); }
 };
 
 TEST_F(BanListTest, AddReloadAndRemoveInAnEmptyDirectory) {
@@ -179,6 +188,59 @@ TEST_F(BanListTest, FileThatDoesNotParseIsKeptBesideTheSavedOne) {
   EXPECT_EQ(s.ReadFile(kFile), BanFile({"8.8.8.8"}));
 }
 
+TEST_F(BanListTest, FilesThatCannotBeReadAreNeitherTrustedNorReplaced) {
+  InProcessServer s;
+  s.Start();
+  const std::string path = s.Dir() + "/" + kFile;
+  std::string deep;
+  for (int i = 0; i < 1001; ++i) deep += "<a>";
+  const std::function<void()> makers[] = {
+      [&] { s.WriteFile(kFile, deep); },
+      [&] { s.WriteFile(kFile, BanFile({"1.2.3.4"})), truncate(path.c_str(), 17 << 20); },
+      [&] { std::filesystem::create_directory(path); },
+      [&] { mkfifo(path.c_str(), 0644); },
+      [&] { std::filesystem::create_symlink("/dev/zero", path); },
+  };
+  const auto shape = [&] {
+    const auto status = std::filesystem::symlink_status(path);
+    return std::to_string(static_cast<int>(status.type())) +
+           (std::filesystem::is_regular_file(status) ? s.ReadFile(kFile) : "");
+  };
+  for (size_t i = 0; i < std::size(makers); ++i) {
+    SCOPED_TRACE(i);
+    std::filesystem::remove_all(path);
+    makers[i]();
+    const std::string before = shape();
+    GamePeer().ReplaceBanList({"9.9.9.9"});
+    EXPECT_FALSE(BanList::Load());
+    EXPECT_TRUE(Banned("9.9.9.9"));
+    BanList::AddAddress("8.8.8.8");
+    EXPECT_TRUE(Banned("8.8.8.8"));
+    EXPECT_EQ(shape(), before);
+    EXPECT_FALSE(FileExists(s, "server_bans.xml.bad"));
+  }
+}
+
+TEST_F(BanListTest, SavesWriteThroughLinksKeepTheModeAndSpareReadOnlyFiles) {
+  InProcessServer s;
+  const std::string real = s.Dir() + "/real.xml";
+  s.WriteFile("real.xml", "<BanInformation>\n    <1.2.3.4 />\n");  // no end tag
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  std::filesystem::create_symlink("real.xml", s.Dir() + "/" + kFile);
+  s.Start();
+  BanList::AddAddress("5.6.7.8");
+  EXPECT_TRUE(std::filesystem::is_symlink(s.Dir() + "/" + kFile));
+  EXPECT_EQ(s.ReadFile("real.xml"), BanFile({"1.2.3.4", "5.6.7.8"}));
+  EXPECT_EQ(Mode(real), 0600u);
+  EXPECT_EQ(Mode(s.Dir() + "/server_bans.xml.bad"), 0600u);
+
+  // A file nobody may write is left alone; the ban holds in memory.
+  ASSERT_EQ(chmod(real.c_str(), 0444), 0);
+  BanList::AddAddress("6.6.6.6");
+  EXPECT_TRUE(Banned("6.6.6.6"));
+  EXPECT_EQ(s.ReadFile("real.xml"), BanFile({"1.2.3.4", "5.6.7.8"}));
+}
+
 TEST_F(BanListTest, TextThatWouldBreakTheFileIsBannedButNotWritten) {
   InProcessServer s;
   s.Start();
@@ -200,13 +262,13 @@ TEST_F(BanListTest, InterruptedSaveLeavesTheOldFileIntact) {
   s.Start();
 
   // The process dies after writing the new file and before the rename.
-  BanList::SetSaveFaultForTesting(BanList::SaveFault::kStopBeforeRename);
+  xml::SetSaveFaultForTesting(xml::SaveFault::kStopBeforeRename);
   BanList::AddAddress("4.4.4.4");
   EXPECT_EQ(s.ReadFile(kFile), file);
   EXPECT_NE(s.ReadFile("server_bans.xml.tmp").find("4.4.4.4"), std::string::npos);
 
   // The next run sees the old file, and the leftover does no harm.
-  BanList::SetSaveFaultForTesting(BanList::SaveFault::kNone);
+  xml::SetSaveFaultForTesting(xml::SaveFault::kNone);
   BanList::Load();
   EXPECT_TRUE(Banned("1.2.3.4"));
   EXPECT_FALSE(Banned("4.4.4.4"));
@@ -216,14 +278,14 @@ TEST_F(BanListTest, InterruptedSaveLeavesTheOldFileIntact) {
 
   // A failed rename keeps the old file and cleans up.
   const std::string saved = s.ReadFile(kFile);
-  BanList::SetSaveFaultForTesting(BanList::SaveFault::kRenameFails);
+  xml::SetSaveFaultForTesting(xml::SaveFault::kRenameFails);
   BanList::RemoveAddress("1.2.3.4");
   EXPECT_FALSE(Banned("1.2.3.4"));
   EXPECT_EQ(s.ReadFile(kFile), saved);
   EXPECT_FALSE(FileExists(s, "server_bans.xml.tmp"));
 
   // So does a temporary file that cannot be written at all.
-  BanList::SetSaveFaultForTesting(BanList::SaveFault::kNone);
+  xml::SetSaveFaultForTesting(xml::SaveFault::kNone);
   ASSERT_TRUE(std::filesystem::create_directory(s.Dir() + "/server_bans.xml.tmp"));
   BanList::AddAddress("3.3.3.3");
   EXPECT_TRUE(Banned("3.3.3.3"));
@@ -245,6 +307,20 @@ TEST_F(BanListTest, TheFilesBansRefuseConnectionsFromTheStartUntilLifted) {
   support::TestClient again;
   again.BindTo("127.0.0.2");
   EXPECT_TRUE(again.Connect(s.Port()));
+
+  // A reload never shows the network thread a half-loaded list.
+  std::string file = "<BanInformation>";
+  for (int i = 0; i < 3000; ++i) file += "<10.0." + std::to_string(i) + ".1 />";
+  s.WriteFile(kFile, file + "<127.0.0.2 /></BanInformation>");
+  BanList::Load();
+  std::atomic<bool> loading = true, letIn = false;
+  std::thread checker([&] {
+    while (loading) letIn = letIn || !Banned("127.0.0.2");
+  });
+  for (int i = 0; i < 5; ++i) BanList::Load();
+  loading = false;
+  checker.join();
+  EXPECT_FALSE(letIn);
 }
 
 }  // namespace

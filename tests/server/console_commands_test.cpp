@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ TEST_F(ConsoleTest, WordsAreExactAndRefusalsExplainThemselves) {
   EXPECT_EQ(Run("say "), "[CONSOLE] >> SYNTAX: /SAY <TEXT>\r\n");
   EXPECT_EQ(Run("kick 7"), "[CONSOLE] >> ERROR: That player is not connected.\r\n");
   EXPECT_EQ(Run("reloadbans now"), "[CONSOLE] The bans file has been reloaded successfully.\r\n");
+  std::filesystem::create_directory(server_.Dir() + "/server_bans.xml");
+  EXPECT_NE(Run("reloadbans").find("[CONSOLE] >> ERROR: The bans file could not be read; the bans "
+                                   "are unchanged.\r\n"),
+            std::string::npos);
 }
 
 TEST_F(ConsoleTest, SayKeepsTheBlanksOfItsTextAndIsCutToOneLengthByte) {
