@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cerrno>
 #include <cstring>
 
@@ -36,45 +37,108 @@ bool ParseRpc(const uint8_t* d, uint32_t n, std::string& name, const uint8_t*& p
   return true;
 }
 
+// An RPC message: 11, u8 name length, the name, u32 the payload's bit count,
+// the payload. Writes itself into a packet's buffer.
+class RpcMessage {
+ public:
+  RpcMessage(const char* name, const uint8_t* data, uint32_t bitCount)
+      : name_(name),
+        nameLength_(name ? std::strlen(name) : 0),
+        data_(data),
+        bitCount_(bitCount),
+        payloadBytes_((static_cast<size_t>(bitCount) + 7) / 8) {}
+  bool Valid() const { return nameLength_ > 0 && nameLength_ <= 255 && (bitCount_ == 0 || data_); }
+  size_t Length() const { return 2 + nameLength_ + 4 + payloadBytes_; }
+  void operator()(uint8_t* out) const {
+    out[0] = ID_RPC;
+    out[1] = static_cast<uint8_t>(nameLength_);
+    std::memcpy(out + 2, name_, nameLength_);
+    uint8_t* b = out + 2 + nameLength_;
+    b[0] = static_cast<uint8_t>(bitCount_);
+    b[1] = static_cast<uint8_t>(bitCount_ >> 8);
+    b[2] = static_cast<uint8_t>(bitCount_ >> 16);
+    b[3] = static_cast<uint8_t>(bitCount_ >> 24);
+    if (payloadBytes_ > 0) {
+      std::memcpy(b + 4, data_, payloadBytes_);
+      // Bits past the payload's end go out as zeros.
+      if (bitCount_ % 8)
+        b[4 + payloadBytes_ - 1] &= static_cast<uint8_t>(0xFF << (8 - bitCount_ % 8));
+    }
+  }
+
+ private:
+  const char* name_;
+  size_t nameLength_;
+  const uint8_t* data_;
+  uint32_t bitCount_;
+  size_t payloadBytes_;
+};
+
+// The targets of a send to a set of indices: each index once, in the order given.
+auto EachOnce(std::span<const uint16_t> indices) {
+  return [indices](auto&& send) {
+    std::bitset<ENET_PROTOCOL_MAXIMUM_PEER_ID + 1> seen;
+    for (const uint16_t index : indices) {
+      if (index >= seen.size() || seen.test(index)) continue;
+      seen.set(index);
+      send(index);
+    }
+  };
+}
+
 }  // namespace
 
-// Sends a packet built by `fill` to the targets; one ENet packet serves them all.
+template <typename Fill, typename Targets>
+int Peer::Impl::SendShared(size_t length, PacketReliability reliability, Fill fill,
+                           Targets targets) {
+  if (length == 0 || length > kMaxMessageBytes) return -1;
+  const bool reliable = reliability == RELIABLE || reliability == RELIABLE_ORDERED ||
+                        reliability == RELIABLE_SEQUENCED;
+  const uint8_t channel = reliable ? kReliableChannel : kUnreliableChannel;
+  std::lock_guard<std::mutex> lock(hostMutex);
+  if (!host) return -1;
+  ENetPacket* packet = nullptr;
+  int queued = 0;
+  bool failed = false;
+  targets([&](int index) {
+    if (failed || index < 0 || static_cast<size_t>(index) >= slots.size() ||
+        slots[index].state != SlotState::kAccepted) {
+      return;
+    }
+    if (!packet) {  // built for the first receiver only: nobody, no packet
+      packet = enet_packet_create(nullptr, length, reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+      if (!packet) {
+        failed = true;
+        return;
+      }
+      fill(packet->data);
+    }
+    queued += enet_peer_send(&host->peers[index], channel, packet) == 0;
+  });
+  if (packet && packet->referenceCount == 0) enet_packet_destroy(packet);
+  if (queued > 0) RequestFlush();
+  return failed ? -1 : queued;
+}
+
 template <typename Fill>
 bool Peer::Impl::SendPacket(size_t length, PacketReliability reliability,
                             const SystemAddress& target, bool broadcast, Fill fill) {
-  if (length == 0 || length > kMaxMessageBytes) return false;
-  if (!broadcast && target == UNASSIGNED_SYSTEM_ADDRESS) return false;
-  const bool reliable = reliability == RELIABLE || reliability == RELIABLE_ORDERED ||
-                        reliability == RELIABLE_SEQUENCED;
-  std::lock_guard<std::mutex> lock(hostMutex);
-  if (!host) return false;
-  int single = -1;
   if (!broadcast) {
-    single = FindAccepted(target);
-    if (single < 0) return false;
+    if (target == UNASSIGNED_SYSTEM_ADDRESS) return false;
+    return SendShared(length, reliability, fill,
+                      [&](auto&& send) { send(FindAccepted(target)); }) > 0;
   }
-  ENetPacket* packet =
-      enet_packet_create(nullptr, length, reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
-  if (!packet) return false;
-  fill(packet->data);
-  const uint8_t channel = reliable ? kReliableChannel : kUnreliableChannel;
-  bool sent = true;
-  if (single >= 0) {
-    sent = enet_peer_send(&host->peers[single], channel, packet) == 0;
-  } else {
-    for (size_t i = 0; i < slots.size(); ++i) {
-      if (slots[i].state == SlotState::kAccepted && slots[i].address != target) {
-        enet_peer_send(&host->peers[i], channel, packet);
-      }
-    }
-  }
-  if (packet->referenceCount == 0) enet_packet_destroy(packet);
-  RequestFlush();
-  return sent;
+  return SendShared(length, reliability, fill, [&](auto&& send) {
+           for (size_t i = 0; i < slots.size(); ++i)
+             if (slots[i].address != target) send(static_cast<int>(i));
+         }) >= 0;
 }
 
 void Peer::Impl::RequestFlush() {
-  if (flushPending.exchange(true, std::memory_order_acq_rel)) return;  // a wake is on its way
+  // Sequentially consistent with Receive()'s end of a drain: either it sees
+  // this flag or this sees the drain over and wakes the thread.
+  if (flushPending.exchange(true)) return;  // a flush is on its way
+  if (draining.load()) return;
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = write(wakeFd, &one, sizeof one);
 }
@@ -240,12 +304,14 @@ Packet* Peer::Receive() {
   for (;;) {
     Impl::Message m;
     if (rpcs >= kMaxRpcsPerCall || impl_->queued.load(std::memory_order_acquire) == 0) {
+      impl_->draining.store(false);
       impl_->FlushIfPending();
       return nullptr;
     }
+    if (!impl_->draining.load(std::memory_order_relaxed)) impl_->draining.store(true);
     {
       std::lock_guard<std::mutex> lock(impl_->queueMutex);
-      if (impl_->queue.empty()) return nullptr;
+      if (impl_->queue.empty()) continue;  // emptied by Shutdown: end the drain above
       m = std::move(impl_->queue.front());
       impl_->queue.pop_front();
       if (m.fromRemote) impl_->queuedBytes -= m.length;
@@ -304,6 +370,22 @@ bool Peer::Send(const uint8_t* data, uint32_t bitCount, PacketPriority,
                            [&](uint8_t* out) { std::memcpy(out, data, length); });
 }
 
+int Peer::Send(const BitStream* stream, PacketPriority priority, PacketReliability reliability,
+               uint8_t orderingChannel, std::span<const uint16_t> indices) {
+  if (!stream) return -1;
+  return Send(stream->GetData(), stream->GetNumberOfBitsUsed(), priority, reliability,
+              orderingChannel, indices);
+}
+
+int Peer::Send(const uint8_t* data, uint32_t bitCount, PacketPriority,
+               PacketReliability reliability, uint8_t, std::span<const uint16_t> indices) {
+  if (!data || bitCount == 0) return -1;
+  const size_t length = (static_cast<size_t>(bitCount) + 7) / 8;
+  return impl_->SendShared(
+      length, reliability, [&](uint8_t* out) { std::memcpy(out, data, length); },
+      EachOnce(indices));
+}
+
 bool Peer::RPC(const char* name, const BitStream* payload, PacketPriority priority,
                PacketReliability reliability, uint8_t orderingChannel, const SystemAddress& target,
                bool broadcast) {
@@ -315,26 +397,15 @@ bool Peer::RPC(const char* name, const BitStream* payload, PacketPriority priori
 bool Peer::RPC(const char* name, const uint8_t* data, uint32_t bitCount, PacketPriority,
                PacketReliability reliability, uint8_t, const SystemAddress& target,
                bool broadcast) {
-  const size_t nameLength = name ? std::strlen(name) : 0;
-  if (nameLength == 0 || nameLength > 255) return false;
-  if (bitCount > 0 && !data) return false;
-  const size_t payloadBytes = (static_cast<size_t>(bitCount) + 7) / 8;
-  const size_t length = 2 + nameLength + 4 + payloadBytes;
-  return impl_->SendPacket(length, reliability, target, broadcast, [&](uint8_t* out) {
-    out[0] = ID_RPC;
-    out[1] = static_cast<uint8_t>(nameLength);
-    std::memcpy(out + 2, name, nameLength);
-    uint8_t* b = out + 2 + nameLength;
-    b[0] = static_cast<uint8_t>(bitCount);
-    b[1] = static_cast<uint8_t>(bitCount >> 8);
-    b[2] = static_cast<uint8_t>(bitCount >> 16);
-    b[3] = static_cast<uint8_t>(bitCount >> 24);
-    if (payloadBytes > 0) {
-      std::memcpy(b + 4, data, payloadBytes);
-      // Bits past the payload's end go out as zeros.
-      if (bitCount % 8) b[4 + payloadBytes - 1] &= static_cast<uint8_t>(0xFF << (8 - bitCount % 8));
-    }
-  });
+  const RpcMessage m(name, data, bitCount);
+  return m.Valid() && impl_->SendPacket(m.Length(), reliability, target, broadcast, m);
+}
+
+int Peer::RPC(const char* name, const BitStream* payload, PacketPriority,
+              PacketReliability reliability, uint8_t, std::span<const uint16_t> indices) {
+  const RpcMessage m(name, payload ? payload->GetData() : nullptr,
+                     payload ? payload->GetNumberOfBitsUsed() : 0);
+  return m.Valid() ? impl_->SendShared(m.Length(), reliability, m, EachOnce(indices)) : -1;
 }
 
 void Peer::RegisterAsRemoteProcedureCall(const char* name, RpcHandler handler) {

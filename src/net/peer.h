@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,16 @@ class Peer {
             PacketReliability reliability, uint8_t orderingChannel, const SystemAddress& target,
             bool broadcast);
 
+  // One message to a set of connections by index: one packet that every
+  // receiver shares, queued to each under one lock in the order given.
+  // Indices without an open connection, and repeats, are skipped. Returns how
+  // many connections it was queued to; -1 when the message cannot be sent.
+  int Send(const BitStream* stream, PacketPriority priority, PacketReliability reliability,
+           uint8_t orderingChannel, std::span<const uint16_t> indices);
+  int Send(const uint8_t* data, uint32_t bitCount, PacketPriority priority,
+           PacketReliability reliability, uint8_t orderingChannel,
+           std::span<const uint16_t> indices);
+
   // RPCs by name; the receiver's handler gets the exact bit count.
   // Targets: (address, false) that system; (UNASSIGNED, true) everyone;
   // (address, true) all but that system; (UNASSIGNED, false) nobody.
@@ -80,6 +91,10 @@ class Peer {
   bool RPC(const char* name, const uint8_t* data, uint32_t bitCount, PacketPriority priority,
            PacketReliability reliability, uint8_t orderingChannel, const SystemAddress& target,
            bool broadcast);
+  // An RPC to a set of connections by index, as Send above.
+  int RPC(const char* name, const BitStream* payload, PacketPriority priority,
+          PacketReliability reliability, uint8_t orderingChannel,
+          std::span<const uint16_t> indices);
   void RegisterAsRemoteProcedureCall(const char* name, RpcHandler handler);
   void UnregisterAsRemoteProcedureCall(const char* name);
 

@@ -106,7 +106,11 @@ struct Peer::Impl {
   // Sends are queued on the host and flushed in batches: by the network
   // thread, which a send wakes, or by Receive() when the caller has drained
   // its messages (so a relay answering a burst flushes once, not per send).
+  // While the caller is draining (Receive() handed over something and has not
+  // yet found the queue empty) a send does not wake the thread: the Receive()
+  // that finds nothing flushes, and the thread's own round bounds the wait.
   std::atomic<bool> flushPending{false};
+  std::atomic<bool> draining{false};
   void RequestFlush();
   void FlushIfPending();
 
@@ -216,7 +220,13 @@ struct Peer::Impl {
 
   // ---- sending (takes hostMutex) ----
 
-  // Sends a packet built by `fill` to the targets (defined in peer.cpp, its only user).
+  // Builds one packet with `fill` and queues it to every open connection that
+  // `targets` names (it calls its argument with each candidate index). The
+  // receivers share the packet; ENet frees it after the last of them. Returns
+  // how many it was queued to, -1 when it could not be built. Defined in
+  // peer.cpp, its only user.
+  template <typename Fill, typename Targets>
+  int SendShared(size_t length, PacketReliability reliability, Fill fill, Targets targets);
   template <typename Fill>
   bool SendPacket(size_t length, PacketReliability reliability, const SystemAddress& target,
                   bool broadcast, Fill fill);
