@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "core/clock.h"
 #include "core/events.h"
@@ -231,17 +232,23 @@ void RelaySyncToPlayers(uint8_t sender, const net::BitStream& stream,
   PlayerPool* pool = GetPlayerPool();
   net::Peer* peer = GetRegisteredPeer();
   if (!pool || !peer || !pool->IsInUse(sender) || !pool->records[sender].present) return;
+  // Player ids are connection indices: the receivers go to the peer as one
+  // set, which queues one shared packet to all of them.
+  uint16_t receivers[kMaxPlayers];
+  size_t count = 0;
   for (int id = 0; id < kMaxPlayers; ++id) {
     if (id == sender || !pool->IsInUse(id)) continue;
     const PlayerRecord& r = pool->records[id];
     if (!r.present || !r.spawned) continue;
-    const auto receiver = static_cast<uint8_t>(id);
     // One draw per far receiver, none for near ones.
-    if (!(GetDistanceBetweenPlayers(sender, receiver) < kRelayNearDistance) && rand() % 8 != 0)
+    if (!(GetDistanceBetweenPlayers(sender, static_cast<uint8_t>(id)) < kRelayNearDistance) &&
+        rand() % 8 != 0)
       continue;
-    peer->Send(&stream, priority, net::UNRELIABLE_SEQUENCED, 0,
-               peer->GetSystemAddressFromIndex(id), false);
+    receivers[count++] = static_cast<uint16_t>(id);
   }
+  if (count > 0)
+    peer->Send(&stream, priority, net::UNRELIABLE_SEQUENCED, 0,
+               std::span<const uint16_t>(receivers, count));
 }
 
 void ProcessPackets(NetGame* netGame) {
@@ -310,9 +317,12 @@ void BroadcastWorldTime() {
   GetGameClock(hour, minute);
   if (hour == 0 && minute == 0) return;
   const uint8_t packet[3] = {kPacketWorldTime, minute, hour};
-  for (int id = 0; id < kMaxPlayers; ++id) {
-    if (!pool->IsInUse(id) || !pool->records[id].spawned) continue;
+  uint16_t receivers[kMaxPlayers];
+  size_t count = 0;
+  for (int id = 0; id < kMaxPlayers; ++id)
+    if (pool->IsInUse(id) && pool->records[id].spawned)
+      receivers[count++] = static_cast<uint16_t>(id);
+  if (count > 0)
     peer->Send(packet, sizeof packet * 8, net::MEDIUM_PRIORITY, net::UNRELIABLE_SEQUENCED, 0,
-               peer->GetSystemAddressFromIndex(id), false);
-  }
+               std::span<const uint16_t>(receivers, count));
 }

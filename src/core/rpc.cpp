@@ -29,6 +29,12 @@ bool Rpc::ToPlayer(uint8_t playerId) {
   return To(address, false);
 }
 
+bool Rpc::ToPlayers(std::span<const uint16_t> playerIds) {
+  // Player ids are connection indices.
+  return registeredPeer && registeredPeer->RPC(name_, &stream_, net::HIGH_PRIORITY, net::RELIABLE,
+                                               0, playerIds) > 0;
+}
+
 bool Rpc::ToAll() { return To(net::UNASSIGNED_SYSTEM_ADDRESS, true); }
 
 bool Rpc::ToAllBut(uint8_t playerId) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "net/bitstream.h"
 #include "net/peer.h"
@@ -38,6 +39,9 @@ class Rpc {
 
   // To one player (nothing when that player has no connection).
   bool ToPlayer(uint8_t playerId);
+  // To each of these players at once, one packet shared by all (false when
+  // none of them has a connection).
+  bool ToPlayers(std::span<const uint16_t> playerIds);
   // To every connected system.
   bool ToAll();
   // To every connected system but the player's.

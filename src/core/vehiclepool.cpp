@@ -152,7 +152,9 @@ void SpawnVehicleForAll(uint32_t vehicleId) {
       .u8(v->spawnColour1).u8(v->spawnColour2).f32(v->spawnHealth)
       .f32(v->x).f32(v->y).f32(v->z).f32(v->angle)
       .u8(v->colour1).u8(v->colour2).f32(v->health).u8(v->locked);
-  for (int id = 0; id < kMaxPlayers; ++id) {
-    if (players->IsInUse(id)) rpc.ToPlayer(static_cast<uint8_t>(id));
-  }
+  uint16_t receivers[kMaxPlayers];
+  size_t count = 0;
+  for (int id = 0; id < kMaxPlayers; ++id)
+    if (players->IsInUse(id)) receivers[count++] = static_cast<uint16_t>(id);
+  rpc.ToPlayers(std::span<const uint16_t>(receivers, count));
 }
