@@ -53,13 +53,15 @@ bool StartPeerServer(Server& s, const Options& o) {
     if (!before.count(t)) s.cpuClocks.push_back(ThreadCpuClock(t));
   s.port = peer->GetBoundPort();
   const int idleUs = o.idleUs;
-  s.thread = std::thread([&s, peer, idleUs] {
+  const uint64_t others = static_cast<uint64_t>(o.clients - 1);  // all connected: all but one
+  s.thread = std::thread([&s, peer, idleUs, others] {
     while (!s.stop.load(std::memory_order_relaxed)) {
       bool any = false;
       while (net::Packet* p = peer->Receive()) {
         any = true;
         if (p->length >= kHeaderBytes && p->data[0] == kRelayId) {
           s.received.fetch_add(1, std::memory_order_relaxed);
+          s.relayed.fetch_add(others, std::memory_order_relaxed);
           peer->Send(p->data, p->bitSize, net::HIGH_PRIORITY, net::UNRELIABLE_SEQUENCED, 0,
                      p->systemAddress, true);
         }

@@ -1,9 +1,11 @@
 // The raw-ENet relay anchor and the measurement machinery shared by the relay
-// benchmarks: a minimal relay server on raw ENet that sends every message on
-// to all the other clients, raw ENet clients, the client driver (N clients
-// sending at a fixed rate, latency histogram) and the CPU clocks of the
-// server's threads. bench/net_relay runs it against the network library's
-// Peer, bench/server_relay against the whole game server.
+// benchmarks: a minimal relay server on raw ENet, raw ENet clients, the client
+// driver (N clients sending at a fixed rate, latency histogram) and the CPU
+// clocks of the server's threads. The anchor sends every message on to all the
+// other clients or, given the clients' places, picks its receivers as the game
+// server does (near ones always, each far one with a one-in-eight draw), so
+// that it does the same work. bench/net_relay runs it against the network
+// library's Peer, bench/server_relay against the whole game server.
 #pragma once
 
 #include <dirent.h>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +26,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "net/peer.h"
@@ -33,6 +37,9 @@ namespace relayanchor {
 
 inline constexpr uint8_t kRelayId = 200;  // any id the peer hands to the application
 inline constexpr uint32_t kHeaderBytes = 1 + 2 + 4 + 8;  // id, sender, sequence, send time (us)
+inline constexpr uint32_t kPlaceOffset = kHeaderBytes;    // then f32 x, f32 y when placed
+inline constexpr uint32_t kPlacedBytes = kPlaceOffset + 8;
+inline constexpr float kNearDistance = 200.0f;            // the game's relay rule
 inline constexpr uint8_t kMovementChannel = 1;            // ENet channel of unreliable kinds
 // Packet throttle as our Peer configures it, so loopback bursts are not dropped.
 inline constexpr uint32_t kThrottleInterval = ENET_PEER_PACKET_THROTTLE_INTERVAL;
@@ -47,11 +54,16 @@ inline std::string NextClientIp() {
   const uint32_t n = next.fetch_add(1) % (200 * 250);
   return "127.1." + std::to_string(n / 200) + "." + std::to_string(n % 200 + 1);
 }
+// The clients are the measuring instrument: a client thread that a busy
+// machine leaves unscheduled for a while must not overflow its socket and
+// count as relay loss, so every client gets a wide receive buffer.
 inline ENetHost* CreateClientHost() {
   ENetAddress local{};
   enet_address_set_host_ip(&local, NextClientIp().c_str());
   local.port = ENET_PORT_ANY;
-  return enet_host_create(&local, 1, 2, 0, 0);
+  ENetHost* host = enet_host_create(&local, 1, 2, 0, 0);
+  if (host != nullptr) enet_socket_set_option(host->socket, ENET_SOCKOPT_RCVBUF, 4 << 20);
+  return host;
 }
 
 struct Options {
@@ -63,7 +75,15 @@ struct Options {
   int threadSleepMs = 1;
   int idleUs = 1000;  // our relay loop's pause when Receive() had nothing
   bool ourEnetClients = true;  // raw ENet clients (with our handshake) in our run
+  // Client i stands at places[i] (x, y); empty: the anchor relays to everyone.
+  std::vector<std::pair<float, float>> places;
 };
+
+// The game's distance (horizontal plane, in f32) and its near rule.
+inline bool IsNear(std::pair<float, float> a, std::pair<float, float> b) {
+  const float dx = a.first - b.first, dy = a.second - b.second;
+  return std::sqrt(dx * dx + dy * dy) < kNearDistance;
+}
 
 // ---- measurement helpers ----------------------------------------------------
 
@@ -126,6 +146,11 @@ inline double CpuSeconds(clockid_t clock) {
 inline void PutU16(uint8_t* p, uint16_t v) { p[0] = v & 0xFF; p[1] = v >> 8; }
 inline void PutU32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF; }
 inline void PutU64(uint8_t* p, uint64_t v) { for (int i = 0; i < 8; ++i) p[i] = (v >> (8 * i)) & 0xFF; }
+inline float GetF32(const uint8_t* p) {
+  float v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
 inline uint64_t GetU64(const uint8_t* p) {
   uint64_t v = 0;
   for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
@@ -144,6 +169,7 @@ struct Server {
   uint16_t port = 0;
   std::vector<clockid_t> cpuClocks;  // every thread doing server work, the relay loop's last
   std::atomic<uint64_t> received{0};
+  std::atomic<uint64_t> relayed{0};  // sends queued: received x receivers
   std::atomic<bool> stop{false};
   std::thread thread;
   std::function<void()> shutdown;  // after the thread has been joined
@@ -168,8 +194,13 @@ inline bool StartEnetServer(Server& s, const Options& o) {
   ENetHost* host = enet_host_create(&addr, static_cast<size_t>(o.clients) + 1, 2, 0, 0);
   if (host == nullptr) return false;
   s.port = host->address.port;
-  s.thread = std::thread([&s, host] {
+  const bool gameRule = !o.places.empty();
+  s.thread = std::thread([&s, host, gameRule] {
     std::vector<ENetPeer*> peers;
+    // With the game's rule: each connection's last reported place, and
+    // whether it has reported one (the game's "spawned").
+    std::vector<std::pair<float, float>> place(host->peerCount);
+    std::vector<bool> placed(host->peerCount, false);
     ENetEvent ev;
     while (!s.stop.load(std::memory_order_relaxed)) {
       int r = enet_host_service(host, &ev, 1);
@@ -181,14 +212,34 @@ inline bool StartEnetServer(Server& s, const Options& o) {
             break;
           case ENET_EVENT_TYPE_DISCONNECT:
             peers.erase(std::remove(peers.begin(), peers.end(), ev.peer), peers.end());
+            placed[static_cast<size_t>(ev.peer - host->peers)] = false;
             break;
           case ENET_EVENT_TYPE_RECEIVE: {
             const ENetPacket* in = ev.packet;
             if (in->dataLength >= kHeaderBytes && in->data[0] == kRelayId) {
-              s.received.fetch_add(1, std::memory_order_relaxed);
+              const bool placing = GetU64(in->data + 7) == 0;  // not counted, as by the clients
+              if (!placing) s.received.fetch_add(1, std::memory_order_relaxed);
               ENetPacket* out = enet_packet_create(in->data, in->dataLength, 0);
-              for (ENetPeer* p : peers)
-                if (p != ev.peer) enet_peer_send(p, kMovementChannel, out);
+              uint64_t sends = 0;
+              if (!gameRule) {
+                for (ENetPeer* p : peers)
+                  if (p != ev.peer) sends += enet_peer_send(p, kMovementChannel, out) == 0;
+              } else if (in->dataLength >= kPlacedBytes) {
+                // The game's relay: receivers in slot order, near ones always,
+                // one draw per far one; the sender's place is updated after.
+                const size_t from = static_cast<size_t>(ev.peer - host->peers);
+                for (size_t to = 0; to < host->peerCount; ++to) {
+                  if (to == from || !placed[to] ||
+                      host->peers[to].state != ENET_PEER_STATE_CONNECTED)
+                    continue;
+                  if (!IsNear(place[from], place[to]) && rand() % 8 != 0) continue;
+                  sends += enet_peer_send(&host->peers[to], kMovementChannel, out) == 0;
+                }
+                place[from] = {GetF32(in->data + kPlaceOffset),
+                               GetF32(in->data + kPlaceOffset + 4)};
+                placed[from] = true;
+              }
+              if (!placing) s.relayed.fetch_add(sends, std::memory_order_relaxed);
               if (out->referenceCount == 0) enet_packet_destroy(out);
             }
             enet_packet_destroy(ev.packet);
@@ -280,6 +331,7 @@ struct Shared {
 struct ThreadResult {
   uint64_t sent = 0;
   uint64_t received = 0;
+  uint64_t near = 0, far = 0;  // of received, when the clients are placed
   Histogram latency;
 };
 
@@ -294,32 +346,60 @@ void ClientThread(const Options& o, uint16_t port, int first, int count, Shared&
       return;
     }
   }
+  const bool placed = !o.places.empty();
+  int receiver = 0;  // the client whose messages are being polled
   auto onMessage = [&](const uint8_t* data) {
-    const uint64_t now = platform::MonotonicUs();
+    const uint64_t start = sh.startUs.load(std::memory_order_relaxed);
     const uint64_t sentAt = GetU64(data + 7);
+    if (start == 0 || sentAt < start) return;  // placing messages, sent before the clock
+    const uint64_t now = platform::MonotonicUs();
     out.latency.Add(now > sentAt ? now - sentAt : 0);
     ++out.received;
+    const size_t sender = data[1] | (data[2] << 8);
+    if (placed && sender < o.places.size()) {
+      if (IsNear(o.places[sender], o.places[static_cast<size_t>(first + receiver)])) ++out.near;
+      else ++out.far;
+    }
+  };
+  auto pollAll = [&] {
+    int n = 0;
+    for (receiver = 0; receiver < count; ++receiver)
+      n += clients[static_cast<size_t>(receiver)]->Poll(onMessage);
+    return n;
+  };
+  std::vector<uint8_t> msg(static_cast<size_t>(o.payload), 0);
+  msg[0] = kRelayId;
+  auto send = [&](int i, uint32_t seq, uint64_t at) {
+    PutU16(&msg[1], static_cast<uint16_t>(first + i));
+    PutU32(&msg[3], seq);
+    PutU64(&msg[7], at);
+    if (placed) {
+      std::memcpy(&msg[kPlaceOffset], &o.places[static_cast<size_t>(first + i)].first, 4);
+      std::memcpy(&msg[kPlaceOffset + 4], &o.places[static_cast<size_t>(first + i)].second, 4);
+    }
+    clients[static_cast<size_t>(i)]->Send(msg.data(), static_cast<uint32_t>(msg.size()));
   };
   // Connect.
   const uint64_t connectDeadline = platform::MonotonicUs() + 15'000'000;
   int connected = 0;
   while (connected < count && platform::MonotonicUs() < connectDeadline) {
     connected = 0;
-    for (auto& c : clients) {
-      c->Poll(onMessage);
-      connected += c->Connected();
-    }
+    pollAll();
+    for (auto& c : clients) connected += c->Connected();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (connected < count) {
     sh.failed.fetch_add(1);
     return;
   }
+  // Placed clients tell the server where they stand before the clock starts.
+  if (placed)
+    for (int i = 0; i < count; ++i) send(i, 0, 0);
   sh.connected.fetch_add(count);
 
   uint64_t start = 0;
   while ((start = sh.startUs.load()) == 0 && !sh.stop.load()) {
-    for (auto& c : clients) c->Poll(onMessage);
+    pollAll();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (sh.stop.load()) return;
@@ -331,8 +411,6 @@ void ClientThread(const Options& o, uint16_t port, int first, int count, Shared&
   std::vector<uint32_t> seq(count, 0);
   for (int i = 0; i < count; ++i)
     next[i] = start + periodUs * static_cast<uint64_t>(first + i) / static_cast<uint64_t>(o.clients);
-  std::vector<uint8_t> msg(static_cast<size_t>(o.payload), 0);
-  msg[0] = kRelayId;
 
   while (!sh.stop.load(std::memory_order_relaxed)) {
     int work = 0;
@@ -340,17 +418,14 @@ void ClientThread(const Options& o, uint16_t port, int first, int count, Shared&
     if (now < end) {
       for (int i = 0; i < count; ++i) {
         if (now < next[i]) continue;
-        PutU16(&msg[1], static_cast<uint16_t>(first + i));
-        PutU32(&msg[3], seq[i]++);
-        PutU64(&msg[7], platform::MonotonicUs());
-        clients[i]->Send(msg.data(), static_cast<uint32_t>(msg.size()));
+        send(i, seq[i]++, platform::MonotonicUs());
         ++out.sent;
         ++work;
         next[i] += periodUs;
         if (next[i] < now) next[i] = now + periodUs;  // fell behind: do not burst
       }
     }
-    for (auto& c : clients) work += c->Poll(onMessage);
+    work += pollAll();
     if (work == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   for (auto& c : clients) c->Stop();
@@ -358,27 +433,25 @@ void ClientThread(const Options& o, uint16_t port, int first, int count, Shared&
 
 struct RunResult {
   bool ok = false;
-  uint64_t sent = 0, received = 0, serverReceived = 0;
+  uint64_t sent = 0, received = 0, serverReceived = 0, serverRelayed = 0;
+  uint64_t near = 0, far = 0;  // of received, when the clients are placed
   double cpuSeconds = 0;
   std::vector<double> cpuByThread;  // the library's threads first, the relay loop last
   double processCpuSeconds = 0;     // server and clients together
   double p50 = 0, p99 = 0;
   bool p50Overflow = false, p99Overflow = false;  // beyond the histogram's range
   double CpuPer1000() const {
-    const double relayed = static_cast<double>(serverReceived) * (clients - 1);
-    return relayed > 0 ? cpuSeconds / relayed * 1000.0 : 0;
+    return serverRelayed > 0 ? cpuSeconds / static_cast<double>(serverRelayed) * 1000.0 : 0;
   }
   double Delivered() const {
-    const double expected = static_cast<double>(sent) * (clients - 1);
-    return expected > 0 ? static_cast<double>(received) / expected : 0;
+    return serverRelayed > 0 ? static_cast<double>(received) / static_cast<double>(serverRelayed)
+                             : 0;
   }
-  int clients = 0;
 };
 
 template <typename Client>
 RunResult Run(const Options& o, bool (*startServer)(Server&, const Options&)) {
   RunResult res;
-  res.clients = o.clients;
   Server server;
   if (!startServer(server, o)) {
     fprintf(stderr, "server did not start\n");
@@ -421,6 +494,7 @@ RunResult Run(const Options& o, bool (*startServer)(Server&, const Options&)) {
     fprintf(stderr, "only %d of %d clients connected\n", sh.connected.load(), o.clients);
   }
   res.serverReceived = server.received.load();
+  res.serverRelayed = server.relayed.load();
   sh.stop.store(true);
   for (auto& w : workers) w.join();
   server.stop.store(true);
@@ -431,6 +505,8 @@ RunResult Run(const Options& o, bool (*startServer)(Server&, const Options&)) {
   for (const auto& r : results) {
     res.sent += r.sent;
     res.received += r.received;
+    res.near += r.near;
+    res.far += r.far;
     all.Merge(r.latency);
   }
   res.p50 = all.QuantileMs(0.50);
@@ -445,7 +521,7 @@ inline void Print(const char* name, const RunResult& r) {
   printf("  sent %llu, server received %llu, relayed %llu, delivered fraction %.4f\n",
          static_cast<unsigned long long>(r.sent),
          static_cast<unsigned long long>(r.serverReceived),
-         static_cast<unsigned long long>(r.serverReceived * static_cast<uint64_t>(r.clients - 1)),
+         static_cast<unsigned long long>(r.serverRelayed),
          r.Delivered());
   printf("  server CPU %.3f s (", r.cpuSeconds);
   for (size_t i = 0; i < r.cpuByThread.size(); ++i)

@@ -3,14 +3,17 @@
 // spawn, and each send on-foot sync (packet 92) at a fixed rate. The clients
 // stand in groups far apart, every group within 200 units, so about a fifth
 // of the pairs are near (always relayed) and the rest far (one in eight).
-// Then the same clients and rate against the raw-ENet relay anchor shared
-// with bench/net_relay, and the ratios. Last, the download of a full world:
-// its bytes and the time from "ClientJoin" to "DownloadComplete".
+// Then the same clients, places and rate against the raw-ENet relay anchor
+// shared with bench/net_relay, which keeps the clients' places and applies the
+// same rule (so it relays to as many receivers), and the ratios. Last, the
+// download of a full world: its bytes and the time from "ClientJoin" to
+// "DownloadComplete".
 //
 // Printed: server CPU per 1000 relayed packets (relayed = relays the clients
 // received), the delivered fraction for near pairs (and far pairs), p50/p99
 // latency from send to receipt; the anchor's figures; the CPU ratio and the
-// p99 difference against the bar (CPU <= 2x, p99 within 3 ms). Always exits 0.
+// p99 difference against the bar (same fan-out, CPU <= 1.3x, p99 within 1 ms,
+// near pairs all delivered, far ones 0.125 +- 0.01). Always exits 0.
 //
 //   server_relay [--clients N] [--seconds S] [--rate HZ] [--client-threads T] [--groups G]
 //                [--joins J]
@@ -395,7 +398,6 @@ void ClientThread(const Options& o, uint16_t port, int first, int count, Shared&
 struct RelayResult {
   bool ok = false;
   uint64_t sent = 0, near = 0, far = 0;
-  uint64_t nearPairs = 0, farPairs = 0;  // per packet sent: receivers near / far
   double cpuSeconds = 0;
   double p50 = 0, p99 = 0;
   bool p99Overflow = false;
@@ -444,14 +446,6 @@ RelayResult RunRelay(const Options& o, GameServer& server) {
     res.far += r.far;
     all.Merge(r.latency);
   }
-  // Every group has the same size when groups divides clients; else count.
-  std::vector<int> groupSize(static_cast<size_t>(o.groups), 0);
-  for (int i = 0; i < o.clients; ++i) ++groupSize[static_cast<size_t>(i % o.groups)];
-  double nearPerPacket = 0;
-  for (int g : groupSize) nearPerPacket += static_cast<double>(g) * (g - 1);
-  nearPerPacket /= o.clients;
-  res.nearPairs = static_cast<uint64_t>(static_cast<double>(res.sent) * nearPerPacket + 0.5);
-  res.farPairs = res.sent * static_cast<uint64_t>(o.clients - 1) - res.nearPairs;
   res.p50 = all.QuantileMs(0.50);
   res.p99 = all.QuantileMs(0.99);
   res.p99Overflow = all.QuantileIsOverflow(0.99);
@@ -594,35 +588,74 @@ int main(int argc, char** argv) {
   close(savedOut);
   close(devNull);
 
+  // Near and far pairs of a run: each packet sent has (clients - 1) possible
+  // receivers, nearShare of them near.
+  struct Pairs {
+    uint64_t nearPairs, farPairs;
+    double nearFraction, farFraction;
+  };
+  auto pairsOf = [&](uint64_t sent, uint64_t near, uint64_t far) {
+    Pairs p{};
+    const double all = static_cast<double>(sent) * (o.clients - 1);
+    p.nearPairs = static_cast<uint64_t>(all * nearShare + 0.5);
+    p.farPairs = static_cast<uint64_t>(all + 0.5) - p.nearPairs;
+    p.nearFraction = p.nearPairs ? static_cast<double>(near) / static_cast<double>(p.nearPairs) : 0;
+    p.farFraction = p.farPairs ? static_cast<double>(far) / static_cast<double>(p.farPairs) : 0;
+    printf("  sent %llu, relayed %llu (%.2f per packet); near pairs: delivered %llu of %llu = "
+           "fraction %.4f; far pairs: %llu of %llu = %.4f (one in eight is 0.125)\n",
+           static_cast<unsigned long long>(sent), static_cast<unsigned long long>(near + far),
+           sent ? static_cast<double>(near + far) / static_cast<double>(sent) : 0,
+           static_cast<unsigned long long>(near), static_cast<unsigned long long>(p.nearPairs),
+           p.nearFraction, static_cast<unsigned long long>(far),
+           static_cast<unsigned long long>(p.farPairs), p.farFraction);
+    return p;
+  };
+
   printf("ours (game server, in process: main loop and network thread)%s\n",
          ours.ok ? "" : "  (FAILED RUN)");
-  printf("  sent %llu, relayed %llu; near pairs: delivered %llu of %llu = fraction %.4f; "
-         "far pairs: %llu of %llu = %.4f (one in eight is 0.125)\n",
-         static_cast<unsigned long long>(ours.sent), static_cast<unsigned long long>(ours.Relayed()),
-         static_cast<unsigned long long>(ours.near), static_cast<unsigned long long>(ours.nearPairs),
-         ours.nearPairs ? static_cast<double>(ours.near) / static_cast<double>(ours.nearPairs) : 0,
-         static_cast<unsigned long long>(ours.far), static_cast<unsigned long long>(ours.farPairs),
-         ours.farPairs ? static_cast<double>(ours.far) / static_cast<double>(ours.farPairs) : 0);
+  const Pairs ourPairs = pairsOf(ours.sent, ours.near, ours.far);
   printf("  server CPU %.3f s over %zu threads = %.6f s per 1000 relayed\n", ours.cpuSeconds,
          server.ThreadCount(), ours.CpuPer1000());
   printf("  latency p50 %.3f ms, p99 %s%.3f ms\n", ours.p50, ours.p99Overflow ? ">" : "", ours.p99);
   fflush(stdout);
 
+  // The anchor relays to the same receivers: the clients stand where ours
+  // do, and it applies the same 200-unit rule and one-in-eight draw.
   relayanchor::Options anchorOptions;
   anchorOptions.clients = o.clients;
   anchorOptions.seconds = o.seconds;
   anchorOptions.rate = o.rate;
   anchorOptions.payload = static_cast<int>(1 + kBlock);
   anchorOptions.clientThreads = o.clientThreads;
+  for (int i = 0; i < o.clients; ++i) {
+    const Position at = PlaceClient(i, o);
+    anchorOptions.places.emplace_back(at.x, at.y);
+  }
   const relayanchor::RunResult anchor = relayanchor::Run<relayanchor::EnetClient<false>>(
       anchorOptions, relayanchor::StartEnetServer);
-  relayanchor::Print("anchor (ENet, every message to every other client)", anchor);
+  relayanchor::Print("anchor (raw ENet, the same relay rule: near always, far one in eight)",
+                     anchor);
+  const Pairs anchorPairs = pairsOf(anchor.sent, anchor.near, anchor.far);
+  // Both per relay the clients received.
+  const double anchorPer1000 =
+      anchor.received ? anchor.cpuSeconds / static_cast<double>(anchor.received) * 1000 : 0;
+  const double ourFanOut = ours.sent ? static_cast<double>(ours.Relayed()) / ours.sent : 0;
+  const double anchorFanOut =
+      anchor.sent ? static_cast<double>(anchor.received) / static_cast<double>(anchor.sent) : 0;
 
-  const double cpuRatio = anchor.CpuPer1000() > 0 ? ours.CpuPer1000() / anchor.CpuPer1000() : 0;
+  const double cpuRatio = anchorPer1000 > 0 ? ours.CpuPer1000() / anchorPer1000 : 0;
   const double p99Diff = ours.p99 - anchor.p99;
-  printf("CPU per relayed packet ours/anchor: %.2f   p99 ours-anchor: %+.3f ms\n", cpuRatio, p99Diff);
-  const bool pass = ours.ok && anchor.ok && !ours.p99Overflow && cpuRatio <= 2.0 && p99Diff <= 3.0;
-  printf("bar (CPU ratio <= 2, p99 within 3 ms): %s\n", pass ? "PASS" : "FAIL");
+  printf("CPU per relayed packet ours/anchor: %.2f (%.6f / %.6f s per 1000)   p99 ours-anchor: "
+         "%+.3f ms   relays per packet ours/anchor: %.2f / %.2f\n",
+         cpuRatio, ours.CpuPer1000(), anchorPer1000, p99Diff, ourFanOut, anchorFanOut);
+  const bool sameFanOut = anchorFanOut > 0 && std::fabs(ourFanOut / anchorFanOut - 1) <= 0.02 &&
+                          std::fabs(anchorPairs.farFraction - 0.125) <= 0.01;
+  const bool pass = ours.ok && anchor.ok && !ours.p99Overflow && sameFanOut && cpuRatio <= 1.3 &&
+                    p99Diff <= 1.0 && ourPairs.nearFraction >= 0.99995 &&
+                    std::fabs(ourPairs.farFraction - 0.125) <= 0.01;
+  printf("bar (same fan-out; CPU ratio <= 1.3, p99 within 1 ms, near 1.0000, far 0.125 +- 0.01): "
+         "%s\n",
+         pass ? "PASS" : "FAIL");
 
   std::vector<double> times;
   for (const JoinResult& j : joins)
