@@ -39,6 +39,7 @@
 #include "core/join.h"
 #include "core/markerpool.h"
 #include "core/netgame.h"
+#include "core/rpc.h"
 #include "core/objectpool.h"
 #include "core/pickuppool.h"
 #include "core/playerpool.h"
@@ -94,7 +95,7 @@ class GameServer {
         gServerSettings.announce = 0;
         gServerSettings.maxPlayers = kMaxPlayers;
       });
-      port_ = gNetGame->gamePeer->GetBoundPort();
+      port_ = GetGamePeer()->GetBoundPort();
       ready_ = true;
       while (!stop_.load(std::memory_order_relaxed)) {
         if (jobPending_.load(std::memory_order_acquire)) {
@@ -457,7 +458,7 @@ RelayResult RunRelay(const Options& o, GameServer& server) {
 void FillWorld() {
   for (int i = 0; i < kMaxGlobalObjects; ++i)
     gGlobalObjectPool->Add(1000 + i, i * 1.0f, 2, 3, 0, 0, static_cast<float>(i % 360), 0);
-  VehiclePool* vehicles = gNetGame->vehiclePool;
+  VehiclePool* vehicles = GetVehiclePool();
   for (int model = 130; vehicles->FindFreeSlot() != -1; model = model >= 236 ? 130 : model + 1)
     vehicles->Add(static_cast<uint32_t>(model), 1, 2, 3, 90, 1, 2);
   for (int i = 0; i < kMaxGlobalPickups; ++i)

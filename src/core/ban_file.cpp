@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "core/netgame.h"
+#include "core/rpc.h"
 #include "core/xml_file.h"
 
 namespace BanList {
@@ -18,8 +19,6 @@ constexpr const char* kBanFile = "server_bans.xml";
 // A file that did not parse is kept here before it is replaced.
 constexpr const char* kBanBadFile = "server_bans.xml.bad";
 constexpr const char* kRootName = "BanInformation";
-
-net::Peer* GamePeer() { return gNetGame ? gNetGame->gamePeer : nullptr; }
 
 struct BanDocument {
   TiXmlDocument doc;
@@ -94,7 +93,7 @@ void SaveDocument(const BanDocument& d) {
 }  // namespace
 
 bool Load() {
-  net::Peer* peer = GamePeer();
+  net::Peer* peer = GetGamePeer();
   if (!peer) return false;
   BanDocument d;
   LoadDocument(d);
@@ -113,7 +112,7 @@ bool Load() {
 }
 
 void AddAddress(const char* address) {
-  net::Peer* peer = GamePeer();
+  net::Peer* peer = GetGamePeer();
   if (!peer || !address) return;
   if (peer->IsBanned(address)) return;
   peer->AddToBanList(address, 0);
@@ -126,7 +125,7 @@ void AddAddress(const char* address) {
 }
 
 void RemoveAddress(const char* address) {
-  net::Peer* peer = GamePeer();
+  net::Peer* peer = GetGamePeer();
   if (!peer || !address) return;
   if (!peer->IsBanned(address)) return;
   peer->RemoveFromBanList(address);

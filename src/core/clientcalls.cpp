@@ -33,7 +33,7 @@ int Sender(const net::RPCParameters* params) { return GetJoinedSender(params); }
 // connection (a 1 MB tail, a megabyte per player per call).
 void RelayVerbatim(const char* name, const net::RPCParameters* params, const net::BitStream& in,
                    const net::SystemAddress& target, bool broadcast) {
-  if (net::Peer* peer = GetRegisteredPeer()) {
+  if (net::Peer* peer = GetGamePeer()) {
     peer->RPC(name, params->input, in.GetReadOffset(), net::HIGH_PRIORITY, net::RELIABLE, 0,
               target, broadcast);
   }
@@ -83,11 +83,10 @@ void HandlePlayerChat(net::RPCParameters* params) {
   text[length] = '\0';
   if (sender < 0 || !pool || playerId != sender) return;
 
-  const PlayerRecord& record = pool->records[playerId];
-  if (record.connected) {
+  if (pool->IsChatting(playerId)) {
     char logged[256];
     CopyForLog(text, logged);
-    if (!record.muted) {
+    if (!pool->records[playerId].muted) {
       RelayVerbatim("PlayerChat", params, in, net::UNASSIGNED_SYSTEM_ADDRESS, true);
       LogPrint(1, "[CHAT] %s: %s", pool->Name(sender), logged);
     } else {
@@ -162,7 +161,8 @@ void HandleCommandSend(net::RPCParameters* params) {
 }
 
 void HandleVehicleDeath(net::RPCParameters* params) {
-  if (Sender(params) < 0 || !gNetGame || !gNetGame->vehiclePool) return;
+  VehiclePool* vehicles = GetVehiclePool();
+  if (Sender(params) < 0 || !vehicles) return;
   net::BitStream in = Reader(params);
   uint16_t raw = 0;
   bool explode = false;
@@ -170,7 +170,7 @@ void HandleVehicleDeath(net::RPCParameters* params) {
   const int vehicleId = static_cast<int16_t>(raw);
   if (vehicleId < 1 || vehicleId >= kMaxVehicles) return;
   // Taken only while no respawn is under way; the respawn sweep goes on from here.
-  gNetGame->vehiclePool->ReportDestroyed(static_cast<uint32_t>(vehicleId), explode);
+  vehicles->ReportDestroyed(static_cast<uint32_t>(vehicleId), explode);
 }
 
 void HandleSendVehicleEntry(net::RPCParameters* params) {

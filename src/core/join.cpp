@@ -124,7 +124,7 @@ void SendPlayerSpawnTo(uint8_t spawnedId, uint8_t targetId) {
 
 void SendWorldDownload(uint8_t playerId) {
   PlayerPool* players = GetPlayerPool();
-  const VehiclePool* vehicles = gNetGame ? gNetGame->vehiclePool : nullptr;
+  const VehiclePool* vehicles = GetVehiclePool();
 
   Rpc("InitialConnection")
       .c8(playerId).c8(1).c8(gServerWeather).c8(gWeaponShopsFlag)
@@ -213,7 +213,7 @@ void SendWorldDownload(uint8_t playerId) {
           .chars(name, length).ToPlayer(playerId);
     }
     for (int id = 0; id < kMaxPlayers; ++id) {
-      if (id == playerId || !players->IsInUse(id) || !players->records[id].spawned) continue;
+      if (id == playerId || !players->IsInWorld(id)) continue;
       SendPlayerSpawnTo(static_cast<uint8_t>(id), playerId);
     }
   }
@@ -222,7 +222,7 @@ void SendWorldDownload(uint8_t playerId) {
 }
 
 void HandleClientJoin(net::RPCParameters* params) {
-  net::Peer* peer = GetRegisteredPeer();
+  net::Peer* peer = GetGamePeer();
   PlayerPool* pool = GetPlayerPool();
   if (!params || !peer || !pool || !gNetGame) return;
 

@@ -16,8 +16,9 @@ NetGame::NetGame() {
   restartStartMs = 0;
 }
 
+net::Peer* GetGamePeer() { return gNetGame ? gNetGame->gamePeer : nullptr; }
+
 NetGame::~NetGame() {
-  if (GetRegisteredPeer() == gamePeer) SetRegisteredPeer(nullptr);
   delete gamePeer;
   delete vehiclePool;
   delete playerPool;
@@ -43,7 +44,7 @@ const ClientRpc kClientRpcs[kClientRpcCount] = {
 };
 
 int GetJoinedSender(const net::RPCParameters* params) {
-  net::Peer* peer = GetRegisteredPeer();
+  net::Peer* peer = GetGamePeer();
   PlayerPool* pool = GetPlayerPool();
   if (!peer || !pool || !params) return -1;
   const int index = peer->GetIndexFromSystemAddress(params->sender);
@@ -51,7 +52,6 @@ int GetJoinedSender(const net::RPCParameters* params) {
 }
 
 void RegisterRPCs(net::Peer* peer) {
-  SetRegisteredPeer(peer);
   for (const ClientRpc& rpc : kClientRpcs) {
     const ClientRpc* entry = &rpc;
     peer->RegisterAsRemoteProcedureCall(rpc.name, [entry](net::RPCParameters* params) {
@@ -63,6 +63,5 @@ void RegisterRPCs(net::Peer* peer) {
 }
 
 void UnregisterRPCs(net::Peer* peer) {
-  SetRegisteredPeer(nullptr);
   for (const ClientRpc& rpc : kClientRpcs) peer->UnregisterAsRemoteProcedureCall(rpc.name);
 }

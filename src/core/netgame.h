@@ -36,8 +36,7 @@ struct ClientRpc {
 inline constexpr int kClientRpcCount = 16;
 extern const ClientRpc kClientRpcs[kClientRpcCount];
 
-// Publishes the peer as the registered game peer and registers the sixteen
-// client calls on it; UnregisterRPCs undoes both.
+// Registers the sixteen client calls on the peer; UnregisterRPCs removes them.
 void RegisterRPCs(net::Peer* peer);
 void UnregisterRPCs(net::Peer* peer);
 

@@ -45,10 +45,9 @@ void Store(uint8_t* p, T v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-PlayerRecord* SenderRecord(NetGame* netGame, uint8_t sender) {
-  if (!netGame || !netGame->playerPool) return nullptr;
-  PlayerRecord* record = netGame->playerPool->Get(sender);
-  return record && record->present ? record : nullptr;
+PlayerRecord* SenderRecord(uint8_t sender) {
+  PlayerPool* pool = GetPlayerPool();
+  return pool && pool->IsPresent(sender) ? &pool->records[sender] : nullptr;
 }
 
 // The packet's block after its id byte, or null when the packet is shorter
@@ -69,13 +68,13 @@ void RelayBlock(uint8_t id, uint8_t sender, const uint8_t* block, uint32_t block
 
 }  // namespace
 
-void HandleOnFootSync(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length) {
+void HandleOnFootSync(uint8_t sender, const uint8_t* data, uint32_t length) {
   const uint8_t* block = Block(data, length, kOnFootBlockSize);
   if (!block) return;
   // The relay goes first: the distance counts from the previous position.
   RelayBlock(kPacketOnFootSync, sender, block, kOnFootBlockSize, net::HIGH_PRIORITY);
 
-  PlayerRecord* r = SenderRecord(netGame, sender);
+  PlayerRecord* r = SenderRecord(sender);
   if (!r) return;
   std::memcpy(r->onFootBlock, block, kOnFootBlockSize);
   r->vehicle = 0;
@@ -91,7 +90,7 @@ void HandleOnFootSync(NetGame* netGame, uint8_t sender, const uint8_t* data, uin
   r->phoneStatus = static_cast<int8_t>(block[onfoot::kPhoneStatus]);
 }
 
-void HandleVehicleSync(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length) {
+void HandleVehicleSync(uint8_t sender, const uint8_t* data, uint32_t length) {
   net::BitStream in(data, length * 8);
   uint8_t id = 0;
   uint16_t vehicleId = 0, field2 = 0, playerHealth = 0, vehicleHealth = 0;
@@ -130,9 +129,9 @@ void HandleVehicleSync(NetGame* netGame, uint8_t sender, const uint8_t* data, ui
   for (int i = 1; i < 5; ++i) out.WriteVector(v[i][0], v[i][1], v[i][2]);
   RelaySyncToPlayers(sender, out, net::HIGH_PRIORITY);
 
-  PlayerRecord* r = SenderRecord(netGame, sender);
+  PlayerRecord* r = SenderRecord(sender);
   const int vehicle = static_cast<int16_t>(vehicleId);
-  VehiclePool* vehicles = netGame ? netGame->vehiclePool : nullptr;
+  VehiclePool* vehicles = GetVehiclePool();
   if (!r || !vehicles || vehicle < 1 || vehicle >= kMaxVehicles) return;
   VehicleRecord* car = vehicles->Get(static_cast<uint32_t>(vehicle));
   if (!car) return;
@@ -159,13 +158,13 @@ void HandleVehicleSync(NetGame* netGame, uint8_t sender, const uint8_t* data, ui
   vehicles->MarkUsed(static_cast<uint32_t>(vehicle), core::NowMs());
 }
 
-void HandleSyncPacket94(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length) {
+void HandleSyncPacket94(uint8_t sender, const uint8_t* data, uint32_t length) {
   const uint8_t* block = Block(data, length, kPassengerBlockSize);
   if (!block) return;
   RelayBlock(kPacketPassengerSync, sender, block, kPassengerBlockSize, net::LOW_PRIORITY);
 
-  PlayerRecord* r = SenderRecord(netGame, sender);
-  VehiclePool* vehicles = netGame ? netGame->vehiclePool : nullptr;
+  PlayerRecord* r = SenderRecord(sender);
+  VehiclePool* vehicles = GetVehiclePool();
   const uint32_t vehicle = Load<uint32_t>(block + passenger::kVehicle);
   VehicleRecord* car = vehicles ? vehicles->Get(vehicle) : nullptr;
   if (!r || !car) return;
@@ -179,20 +178,20 @@ void HandleSyncPacket94(NetGame* netGame, uint8_t sender, const uint8_t* data, u
   r->z = car->z;
 }
 
-void HandleSyncPacket95(NetGame*, uint8_t sender, const uint8_t* data, uint32_t length) {
+void HandleSyncPacket95(uint8_t sender, const uint8_t* data, uint32_t length) {
   if (const uint8_t* block = Block(data, length, kPacket95BlockSize))
     RelayBlock(kPacket95, sender, block, kPacket95BlockSize, net::MEDIUM_PRIORITY);
 }
 
-void HandleSyncPacket98(NetGame*, uint8_t sender, const uint8_t* data, uint32_t length) {
+void HandleSyncPacket98(uint8_t sender, const uint8_t* data, uint32_t length) {
   if (const uint8_t* block = Block(data, length, kPacket98BlockSize))
     RelayBlock(kPacket98, sender, block, kPacket98BlockSize, net::MEDIUM_PRIORITY);
 }
 
-void HandleSyncPacket96(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length) {
+void HandleSyncPacket96(uint8_t sender, const uint8_t* data, uint32_t length) {
   const uint8_t* block = Block(data, length, kStatusBlockSize);
-  PlayerRecord* r = SenderRecord(netGame, sender);
-  net::Peer* peer = netGame ? netGame->gamePeer : nullptr;
+  PlayerRecord* r = SenderRecord(sender);
+  net::Peer* peer = GetGamePeer();
   if (!block || !r || !peer) return;
 
   const int32_t cash = Load<int32_t>(block + status::kCash);
@@ -230,16 +229,14 @@ float GetDistanceBetweenPlayers(uint8_t a, uint8_t b) {
 void RelaySyncToPlayers(uint8_t sender, const net::BitStream& stream,
                         net::PacketPriority priority) {
   PlayerPool* pool = GetPlayerPool();
-  net::Peer* peer = GetRegisteredPeer();
-  if (!pool || !peer || !pool->IsInUse(sender) || !pool->records[sender].present) return;
+  net::Peer* peer = GetGamePeer();
+  if (!pool || !peer || !pool->IsPresent(sender)) return;
   // Player ids are connection indices: the receivers go to the peer as one
   // set, which queues one shared packet to all of them.
   uint16_t receivers[kMaxPlayers];
   size_t count = 0;
   for (int id = 0; id < kMaxPlayers; ++id) {
-    if (id == sender || !pool->IsInUse(id)) continue;
-    const PlayerRecord& r = pool->records[id];
-    if (!r.present || !r.spawned) continue;
+    if (id == sender || !pool->IsInWorld(id)) continue;
     // One draw per far receiver, none for near ones.
     if (!(GetDistanceBetweenPlayers(sender, static_cast<uint8_t>(id)) < kRelayNearDistance) &&
         rand() % 8 != 0)
@@ -251,23 +248,22 @@ void RelaySyncToPlayers(uint8_t sender, const net::BitStream& stream,
                std::span<const uint16_t>(receivers, count));
 }
 
-void ProcessPackets(NetGame* netGame) {
-  if (!netGame || !netGame->gamePeer) return;
-  net::Peer* peer = netGame->gamePeer;
+void ProcessPackets() {
+  net::Peer* peer = GetGamePeer();
+  if (!peer) return;
   // A bounded share per pass: a client that sends faster than its relays can
   // go out must not keep the main loop (timers, console, world time) from
   // coming round. What is left waits for the next pass.
   for (uint32_t taken = 0; taken < kMaxPacketsPerPass; ++taken) {
     net::Packet* packet = peer->Receive();
     if (!packet) break;
-    PlayerPool* pool = netGame->playerPool;
+    PlayerPool* pool = GetPlayerPool();
     const int sender = packet->systemIndex;
     // Packets of connections without a joined slot (notices of a refused
     // join, or a client's traffic before it joins) are released unread; the
     // rest of the queue is still taken, so such a connection cannot hold up
     // everybody else's movement.
-    if (!pool || !pool->IsInUse(sender) || !pool->records[sender].present ||
-        packet->length == 0) {
+    if (!pool || !pool->IsPresent(sender) || packet->length == 0) {
       peer->DeallocatePacket(packet);
       continue;
     }
@@ -297,12 +293,12 @@ void ProcessPackets(NetGame* netGame) {
         UpdateServerQueryReply();
         break;
       }
-      case kPacketOnFootSync: HandleOnFootSync(netGame, player, data, length); break;
-      case kPacketDriverSync: HandleVehicleSync(netGame, player, data, length); break;
-      case kPacketPassengerSync: HandleSyncPacket94(netGame, player, data, length); break;
-      case kPacket95: HandleSyncPacket95(netGame, player, data, length); break;
-      case kPacketStatus: HandleSyncPacket96(netGame, player, data, length); break;
-      case kPacket98: HandleSyncPacket98(netGame, player, data, length); break;
+      case kPacketOnFootSync: HandleOnFootSync(player, data, length); break;
+      case kPacketDriverSync: HandleVehicleSync(player, data, length); break;
+      case kPacketPassengerSync: HandleSyncPacket94(player, data, length); break;
+      case kPacket95: HandleSyncPacket95(player, data, length); break;
+      case kPacketStatus: HandleSyncPacket96(player, data, length); break;
+      case kPacket98: HandleSyncPacket98(player, data, length); break;
       default: break;
     }
     peer->DeallocatePacket(packet);
@@ -311,7 +307,7 @@ void ProcessPackets(NetGame* netGame) {
 
 void BroadcastWorldTime() {
   PlayerPool* pool = GetPlayerPool();
-  net::Peer* peer = GetRegisteredPeer();
+  net::Peer* peer = GetGamePeer();
   if (!pool || !peer) return;
   uint8_t hour = 0, minute = 0;
   GetGameClock(hour, minute);
@@ -320,8 +316,7 @@ void BroadcastWorldTime() {
   uint16_t receivers[kMaxPlayers];
   size_t count = 0;
   for (int id = 0; id < kMaxPlayers; ++id)
-    if (pool->IsInUse(id) && pool->records[id].spawned)
-      receivers[count++] = static_cast<uint16_t>(id);
+    if (pool->IsInWorld(id)) receivers[count++] = static_cast<uint16_t>(id);
   if (count > 0)
     peer->Send(packet, sizeof packet * 8, net::MEDIUM_PRIORITY, net::UNRELIABLE_SEQUENCED, 0,
                std::span<const uint16_t>(receivers, count));

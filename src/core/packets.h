@@ -9,7 +9,6 @@
 namespace net {
 class BitStream;
 }
-struct NetGame;
 
 // Raw packet ids of the game (the first byte of the packet).
 enum GamePacketId : uint8_t {
@@ -38,16 +37,16 @@ inline constexpr uint32_t kMaxPacketsPerPass = 1024;
 
 // Takes the waiting packets of the game peer (at most kMaxPacketsPerPass) and
 // handles them.
-void ProcessPackets(NetGame* netGame);
+void ProcessPackets();
 
 // One handler per movement packet. `data`/`length` are the packet without any
 // time-stamp prefix, starting at its id byte.
-void HandleOnFootSync(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
-void HandleVehicleSync(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
-void HandleSyncPacket94(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
-void HandleSyncPacket95(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
-void HandleSyncPacket96(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
-void HandleSyncPacket98(NetGame* netGame, uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleOnFootSync(uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleVehicleSync(uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleSyncPacket94(uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleSyncPacket95(uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleSyncPacket96(uint8_t sender, const uint8_t* data, uint32_t length);
+void HandleSyncPacket98(uint8_t sender, const uint8_t* data, uint32_t length);
 
 // Sends the stream to every other spawned player: always to those nearer than
 // 200 units, to each farther one when rand() % 8 == 0. Unreliable sequenced.

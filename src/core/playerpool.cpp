@@ -75,7 +75,7 @@ void DisconnectPlayer(uint8_t reason, uint8_t playerId) {
   PlayerPool* pool = GetPlayerPool();
   if (!pool || playerId >= kMaxPlayers) return;
   PlayerRecord& record = pool->records[playerId];
-  if (!record.present || !pool->inUse[playerId]) return;
+  if (!pool->IsPresent(playerId)) return;
 
   ClearPlayerLocalWorldOnDisconnect(playerId);
 
@@ -100,7 +100,7 @@ bool IsNicknameInUse(const char* name) {
   PlayerPool* pool = GetPlayerPool();
   if (!pool || !name) return false;
   for (int id = 0; id < kMaxPlayers; ++id) {
-    if (pool->records[id].present &&
+    if (pool->IsPresent(id) &&
         strncasecmp(pool->names[id], name, kPlayerNameSize - 1) == 0) {
       return true;
     }

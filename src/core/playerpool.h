@@ -20,6 +20,25 @@ enum DisconnectReason : uint8_t {
 // "Timed Out", "Quit", "Banned", "Kicked"; null for the restart.
 const char* DisconnectReasonText(uint8_t reason);
 
+// A player's liveness, and who sets and clears each flag:
+//
+//   flag       means                                   set by               cleared by
+//   inUse      the slot holds a joined player: the     ConnectPlayer        DisconnectPlayer
+//              player guard of every native and call
+//   present    the player takes part in the game: its  ConnectPlayer, a     DisconnectPlayer
+//              movement is taken and relayed, the      spawn ("NewSpawn")   (record reset)
+//              query counts it
+//   connected  the player's chat is relayed and logged ConnectPlayer        DisconnectPlayer
+//                                                                           (record reset)
+//   spawned    the player is in the world: it gets     a spawn, an on-foot  its death, "force
+//              the others' movement and the time       movement packet      to class selection",
+//                                                                           DisconnectPlayer
+//   leaving    its departure is under way (from        BeginLeaving         DisconnectPlayer
+//              "onPlayerDisconnect" until the slot     (a departure, kick   (and ConnectPlayer)
+//              is freed)                               or ban)
+//
+// The code asks these through PlayerPool's predicates (IsInUse, IsPresent,
+// IsChatting, IsInWorld, BeginLeaving), never through the fields themselves.
 #pragma pack(push, 1)
 struct PlayerRecord {
   uint8_t present;
@@ -68,6 +87,12 @@ class PlayerPool {
   bool IsInUse(int playerId) const {
     return playerId >= 0 && playerId < kMaxPlayers && inUse[playerId] != 0;
   }
+  // In use, and present: its movement is taken and relayed, the query counts it.
+  bool IsPresent(int playerId) const { return IsInUse(playerId) && records[playerId].present; }
+  // In use, and its chat is relayed.
+  bool IsChatting(int playerId) const { return IsInUse(playerId) && records[playerId].connected; }
+  // Present and spawned: it receives the others' movement and the world time.
+  bool IsInWorld(int playerId) const { return IsPresent(playerId) && records[playerId].spawned; }
   // The record of an in-use player, or null.
   PlayerRecord* Get(int playerId) { return IsInUse(playerId) ? &records[playerId] : nullptr; }
   const char* Name(int playerId) const {

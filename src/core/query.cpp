@@ -6,6 +6,7 @@
 
 #include "core/netgame.h"
 #include "core/playerpool.h"
+#include "core/rpc.h"
 #include "core/settings.h"
 #include "core/world.h"
 
@@ -17,14 +18,15 @@ size_t FieldLength(const char* field, size_t size) { return strnlen(field, size)
 }  // namespace
 
 void UpdateServerQueryReply() {
-  if (!gNetGame || !gNetGame->gamePeer) return;
+  net::Peer* peer = GetGamePeer();
+  if (!peer) return;
   const ServerSettings& s = gServerSettings;
-  const PlayerPool* pool = gNetGame->playerPool;
+  const PlayerPool* pool = GetPlayerPool();
 
   int playerCount = 0;
   if (pool) {
     for (int id = 0; id < kMaxPlayers; ++id)
-      if (pool->IsInUse(id) && pool->records[id].present) ++playerCount;
+      if (pool->IsPresent(id)) ++playerCount;
   }
 
   char head[512];
@@ -51,5 +53,5 @@ void UpdateServerQueryReply() {
   }
 
   // The response carries the text and its terminating NUL.
-  gNetGame->gamePeer->SetOfflinePingResponse(reply.c_str(), static_cast<uint32_t>(reply.size() + 1));
+  peer->SetOfflinePingResponse(reply.c_str(), static_cast<uint32_t>(reply.size() + 1));
 }

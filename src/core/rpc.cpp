@@ -1,25 +1,20 @@
 #include "core/rpc.h"
 
-namespace {
-net::Peer* registeredPeer = nullptr;
-}
-
-net::Peer* GetRegisteredPeer() { return registeredPeer; }
-void SetRegisteredPeer(net::Peer* peer) { registeredPeer = peer; }
-
 net::SystemAddress GetPlayerAddress(uint8_t playerId) {
-  if (!registeredPeer) return net::UNASSIGNED_SYSTEM_ADDRESS;
-  return registeredPeer->GetSystemAddressFromIndex(playerId);
+  net::Peer* peer = GetGamePeer();
+  if (!peer) return net::UNASSIGNED_SYSTEM_ADDRESS;
+  return peer->GetSystemAddressFromIndex(playerId);
 }
 
 void ClosePlayerConnection(uint8_t playerId) {
   const net::SystemAddress address = GetPlayerAddress(playerId);
-  if (address != net::UNASSIGNED_SYSTEM_ADDRESS) registeredPeer->CloseConnection(address, false, 0);
+  if (address != net::UNASSIGNED_SYSTEM_ADDRESS) GetGamePeer()->CloseConnection(address, false, 0);
 }
 
 bool Rpc::To(const net::SystemAddress& target, bool broadcast) {
-  if (!registeredPeer) return false;
-  return registeredPeer->RPC(name_, &stream_, net::HIGH_PRIORITY, net::RELIABLE, 0, target,
+  net::Peer* peer = GetGamePeer();
+  if (!peer) return false;
+  return peer->RPC(name_, &stream_, net::HIGH_PRIORITY, net::RELIABLE, 0, target,
                              broadcast);
 }
 
@@ -31,8 +26,8 @@ bool Rpc::ToPlayer(uint8_t playerId) {
 
 bool Rpc::ToPlayers(std::span<const uint16_t> playerIds) {
   // Player ids are connection indices.
-  return registeredPeer && registeredPeer->RPC(name_, &stream_, net::HIGH_PRIORITY, net::RELIABLE,
-                                               0, playerIds) > 0;
+  net::Peer* peer = GetGamePeer();
+  return peer && peer->RPC(name_, &stream_, net::HIGH_PRIORITY, net::RELIABLE, 0, playerIds) > 0;
 }
 
 bool Rpc::ToAll() { return To(net::UNASSIGNED_SYSTEM_ADDRESS, true); }

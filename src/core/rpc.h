@@ -1,7 +1,7 @@
 // Building and sending the server's remote procedure calls:
 //   Rpc("SetPlayerPos").c8(id).f32(x).f32(y).f32(z).ToPlayer(id);
-// Every call goes through the registered game peer at high priority, reliable,
-// channel 0. With no registered peer (before the network starts) nothing is sent.
+// Every call goes through the game peer at high priority, reliable, channel 0.
+// Before the network starts (no peer, or one not yet listening) nothing is sent.
 #pragma once
 
 #include <cstdint>
@@ -54,10 +54,9 @@ class Rpc {
   net::BitStream stream_;
 };
 
-// The game peer the client calls are registered on; null before the network
-// starts.
-net::Peer* GetRegisteredPeer();
-void SetRegisteredPeer(net::Peer* peer);
+// The network game's peer: the one way to it. Null before start-up; until the
+// network starts it has no connections, so nothing goes out through it.
+net::Peer* GetGamePeer();
 // The address of a player's connection, or UNASSIGNED_SYSTEM_ADDRESS.
 net::SystemAddress GetPlayerAddress(uint8_t playerId);
 // Closes a player's connection without a notice (what was queued to it still

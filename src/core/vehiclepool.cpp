@@ -139,9 +139,11 @@ void VehiclePool::ProcessRespawn(uint16_t id) {
   records[id]->used = 0;
 }
 
+VehiclePool* GetVehiclePool() { return gNetGame ? gNetGame->vehiclePool : nullptr; }
+
 void SpawnVehicleForAll(uint32_t vehicleId) {
   PlayerPool* players = GetPlayerPool();
-  const VehiclePool* pool = gNetGame ? gNetGame->vehiclePool : nullptr;
+  const VehiclePool* pool = GetVehiclePool();
   const VehicleRecord* v = pool ? pool->Get(vehicleId) : nullptr;
   if (!players || !v) return;
   // The same fields in the same order as the world download's "VehicleData",

@@ -83,6 +83,9 @@ class VehiclePool {
   VehicleRecord* records[kMaxVehicles];
 };
 
+// The current vehicle pool of the network game (null before start-up).
+VehiclePool* GetVehiclePool();
+
 // Sends "SpawnVehicle" for an existing vehicle to each player in use, one by
 // one in ascending id.
 void SpawnVehicleForAll(uint32_t vehicleId);

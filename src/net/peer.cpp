@@ -89,6 +89,22 @@ auto EachOnce(std::span<const uint16_t> indices) {
 }  // namespace
 
 template <typename Fill, typename Targets>
+int Peer::Impl::Record(size_t length, bool reliable, Fill fill, Targets targets) {
+  RecordedSend sent;
+  sent.reliable = reliable;
+  targets([&](int index) {
+    if (index >= 0 && static_cast<size_t>(index) < slots.size() &&
+        slots[index].state == SlotState::kAccepted)
+      sent.to.push_back(index);
+  });
+  if (sent.to.empty()) return 0;
+  sent.message.resize(length);
+  fill(sent.message.data());
+  recorded.push_back(std::move(sent));
+  return static_cast<int>(recorded.back().to.size());
+}
+
+template <typename Fill, typename Targets>
 int Peer::Impl::SendShared(size_t length, PacketReliability reliability, Fill fill,
                            Targets targets) {
   if (length == 0 || length > kMaxMessageBytes) return -1;
@@ -96,7 +112,8 @@ int Peer::Impl::SendShared(size_t length, PacketReliability reliability, Fill fi
                         reliability == RELIABLE_SEQUENCED;
   const uint8_t channel = reliable ? kReliableChannel : kUnreliableChannel;
   std::lock_guard<std::mutex> lock(hostMutex);
-  if (!host) return -1;
+  if (!Running()) return -1;
+  if (recording) return Record(length, reliable, fill, targets);
   ENetPacket* packet = nullptr;
   int queued = 0;
   bool failed = false;
@@ -137,7 +154,7 @@ bool Peer::Impl::SendPacket(size_t length, PacketReliability reliability,
 void Peer::Impl::RequestFlush() {
   // Sequentially consistent with Receive()'s end of a drain: either it sees
   // this flag or this sees the drain over and wakes the thread.
-  if (flushPending.exchange(true)) return;  // a flush is on its way
+  if (recording || flushPending.exchange(true)) return;  // nothing to flush, or on its way
   if (draining.load()) return;
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = write(wakeFd, &one, sizeof one);
@@ -160,6 +177,7 @@ bool Peer::Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port,
                    const char* bindAddress) {
   std::lock_guard<std::mutex> life(impl_->lifeMutex);
   if (impl_->active) return false;
+  if (gRecordSends) return impl_->StartRecording(maxConnections);
   if (!InitializeEnet()) return false;
   ENetAddress address;
   address.host = ENET_HOST_ANY;
@@ -202,6 +220,10 @@ bool Peer::Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port,
 void Peer::Shutdown() {
   std::lock_guard<std::mutex> life(impl_->lifeMutex);
   if (!impl_->active) return;
+  if (impl_->recording) {
+    impl_->StopRecording();
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(impl_->hostMutex);
     impl_->stopping = true;
@@ -285,11 +307,15 @@ bool Peer::Connect(const char* host, uint16_t port, const char* password, int pa
 
 void Peer::CloseConnection(const SystemAddress& target, bool notify, uint8_t) {
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
-  if (!impl_->host || target == UNASSIGNED_SYSTEM_ADDRESS) return;
+  if (!impl_->Running() || target == UNASSIGNED_SYSTEM_ADDRESS) return;
   const int index = impl_->FindLive(target);
   if (index < 0) return;
   if (notify && impl_->slots[index].state == Impl::SlotState::kAccepted) {
     impl_->PushNotice(ID_DISCONNECTION_NOTIFICATION, target, index);
+  }
+  if (impl_->recording) {
+    impl_->RecordClose(index);
+    return;
   }
   impl_->CloseLater(index, GetTimeMs());
   enet_host_flush(impl_->host);
@@ -422,13 +448,13 @@ void Peer::UnregisterAsRemoteProcedureCall(const char* name) {
 
 int Peer::GetIndexFromSystemAddress(const SystemAddress& address) const {
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
-  if (!impl_->host) return -1;
+  if (!impl_->Running()) return -1;
   return impl_->FindAccepted(address);
 }
 
 SystemAddress Peer::GetSystemAddressFromIndex(int index) const {
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
-  if (!impl_->host || index < 0 || static_cast<size_t>(index) >= impl_->slots.size() ||
+  if (!impl_->Running() || index < 0 || static_cast<size_t>(index) >= impl_->slots.size() ||
       impl_->slots[index].state != Impl::SlotState::kAccepted) {
     return UNASSIGNED_SYSTEM_ADDRESS;
   }
@@ -437,10 +463,10 @@ SystemAddress Peer::GetSystemAddressFromIndex(int index) const {
 
 int Peer::GetLastPing(const SystemAddress& address) const {
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
-  if (!impl_->host) return -1;
+  if (!impl_->Running()) return -1;
   const int index = impl_->FindAccepted(address);
   if (index < 0) return -1;
-  return static_cast<int>(impl_->host->peers[index].roundTripTime);
+  return impl_->host ? static_cast<int>(impl_->host->peers[index].roundTripTime) : 0;
 }
 
 void Peer::AddToBanList(const char* ip, uint32_t milliseconds) {

@@ -23,6 +23,17 @@ namespace net {
 
 using RpcHandler = std::function<void(RPCParameters*)>;
 
+// One send of a recording peer: the whole message (an RPC as it would go on
+// the wire) and the connection indices it went to. An empty message is a
+// close of the connection in `to`.
+struct RecordedSend {
+  std::vector<int> to;
+  bool reliable = false;
+  std::vector<uint8_t> message;
+};
+// Peers started from now on record (true) or use the network (false).
+void RecordSendsInsteadOfSending(bool on);
+
 class Peer {
  public:
   Peer();
@@ -116,6 +127,23 @@ class Peer {
 
   // The bytes sent after ID_PONG and the time in answer to a query datagram.
   void SetOfflinePingResponse(const char* data, uint32_t length);
+  std::string GetOfflinePingResponse() const;
+
+  // ---- a peer that records instead of sending ----
+  // A peer started while RecordSendsInsteadOfSending(true) holds opens no
+  // socket and runs no thread: what it would send is kept, and connections and
+  // messages are handed in by connection index. Receive() works as usual, so
+  // the application under test runs its real handlers. For tests and tools.
+  bool IsRecording() const;
+  // A remote at `address` completed its connection in slot `index` (the
+  // application gets ID_NEW_INCOMING_CONNECTION). False when the slot is taken.
+  bool InjectConnection(int index, const SystemAddress& address);
+  // A message from the connection in slot `index` (first byte its id).
+  bool InjectMessage(int index, const uint8_t* data, uint32_t length);
+  // The connection in slot `index` ended: closed by the remote, or lost.
+  void InjectDisconnection(int index, bool lost);
+  // Everything sent since the last call, oldest first.
+  std::vector<RecordedSend> TakeRecorded();
 
  private:
   struct Impl;

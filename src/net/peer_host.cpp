@@ -55,6 +55,10 @@ void Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress&
   queued.store(queue.size(), std::memory_order_release);
 }
 
+void Peer::Impl::PushRemote(int index, const uint8_t* data, uint32_t length) {
+  if (!IsControlId(data[0])) Push(data, length, slots[index].address, index, true);
+}
+
 void Peer::Impl::ConfigureTimeout(ENetPeer* p) {
   // ENet's own time-out stays well behind ours so that ours decides.
   const uint64_t t = timeoutMs;
@@ -212,7 +216,7 @@ void Peer::Impl::OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now) 
       }
       return;
     case SlotState::kAccepted:
-      if (!IsControlId(d[0])) Push(d, n, s.address, index, true);
+      PushRemote(index, d, n);
       return;
     default:
       return;

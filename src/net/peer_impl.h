@@ -19,6 +19,9 @@
 
 namespace net {
 
+// Set by RecordSendsInsteadOfSending: peers started from then on record.
+extern std::atomic<bool> gRecordSends;
+
 struct Peer::Impl {
   static constexpr uint8_t kReliableChannel = 0;
   static constexpr uint8_t kUnreliableChannel = 1;
@@ -84,6 +87,10 @@ struct Peer::Impl {
   // thread-safe, so every enet_* call on the host happens under it.
   mutable std::mutex hostMutex;
   ENetHost* host = nullptr;
+  // A recording peer has no host: its sends go to `recorded` (see peer.h).
+  bool recording = false;
+  std::vector<RecordedSend> recorded;
+  bool Running() const { return host || recording; }
   std::vector<Slot> slots;
   uint16_t connectionLimit = 0;
   int explicitLimit = -1;  // set by SetMaximumIncomingConnections
@@ -132,6 +139,9 @@ struct Peer::Impl {
   size_t queuedBytes = 0;  // of remote messages (queueMutex)
   void Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,
             bool fromRemote = false);
+  // A message from the accepted connection in slot `index` (hostMutex held);
+  // ids that only the library itself may raise are dropped.
+  void PushRemote(int index, const uint8_t* data, uint32_t length);
   void PushNotice(uint8_t id, const SystemAddress& address, int index) {
     Push(&id, 1, address, index);
   }
@@ -227,6 +237,15 @@ struct Peer::Impl {
   // peer.cpp, its only user.
   template <typename Fill, typename Targets>
   int SendShared(size_t length, PacketReliability reliability, Fill fill, Targets targets);
+  // ---- recording transport (hostMutex held, but for Start/StopRecording) ----
+
+  bool StartRecording(uint16_t maxConnections);
+  void StopRecording();
+  template <typename Fill, typename Targets>
+  int Record(size_t length, bool reliable, Fill fill, Targets targets);
+  // Frees the slot at once and records the close (an empty message).
+  void RecordClose(int index);
+
   template <typename Fill>
   bool SendPacket(size_t length, PacketReliability reliability, const SystemAddress& target,
                   bool broadcast, Fill fill);

@@ -112,8 +112,6 @@ void Dispatch(ScriptCommandTable& table, const char* rawLine, const ScriptArg& s
   const std::string_view word = line.substr(0, line.find(' '));
   if (word.size() > kMaxCommandWordLength) return;
 
-  ScriptCallScope scope(*engine);
-  const uint64_t epoch = ScriptHostEpoch();
   std::vector<ScriptArg> args;
   // Bindings that the called functions add are not visited in this dispatch.
   const size_t count = table.Count();
@@ -131,19 +129,18 @@ void Dispatch(ScriptCommandTable& table, const char* rawLine, const ScriptArg& s
       CallScriptFunction(*engine, function.c_str(), args.data(), args.size(), label);
       return;
     }
+    // A missing function ends the dispatch; so does a restart from inside
+    // the function (it discarded the tables).
     if (parameterCount >= 1 && AppendCountedWords(line, parameterCount, args)) {
-      if (CallScriptFunction(*engine, function.c_str(), args.data(), args.size(), label) ==
-          CallOutcome::kNotAFunction) {
+      if (CallScriptFunction(*engine, function.c_str(), args.data(), args.size(), label) !=
+          ScriptCall::kDone) {
         return;
       }
-      // A restart from inside the function discarded the tables.
-      if (ScriptHostEpoch() != epoch) return;
       continue;
     }
     // A binding that does not run this time still ends the dispatch when its
     // function is missing, as one that runs would.
-    if (!IsScriptFunction(*engine, function.c_str())) return;
-    if (ScriptHostEpoch() != epoch) return;
+    if (LookUpScriptFunction(*engine, function.c_str()) != ScriptCall::kDone) return;
   }
 }
 

@@ -219,7 +219,6 @@ ScriptCallScope::~ScriptCallScope() {
 
 ScriptEngine* GetScriptEngine() { return currentEngine; }
 
-uint64_t ScriptHostEpoch() { return hostEpoch; }
 void AdvanceScriptHostEpoch() { ++hostEpoch; }
 
 void PublishNewScriptEngine() {
@@ -259,10 +258,11 @@ void RegisterScriptNatives() {
   if (context.failed) LogPrint(1, "%s", context.error.c_str());
 }
 
-CallOutcome CallScriptFunction(ScriptEngine& engine, const char* function, const ScriptArg* args,
-                               size_t count, const CallLabel& label) {
+ScriptCall CallScriptFunction(ScriptEngine& engine, const char* function, const ScriptArg* args,
+                              size_t count, const CallLabel& label) {
   lua_State* L = engine.State();
-  if (!L || !function) return CallOutcome::kNotAFunction;
+  if (!L || !function) return ScriptCall::kNotAFunction;
+  const uint64_t epoch = hostEpoch;
   ScriptCallScope scope(engine);
   const int top = lua_gettop(L);
   CallContext call;
@@ -272,22 +272,23 @@ CallOutcome CallScriptFunction(ScriptEngine& engine, const char* function, const
   const int status = lua_cpcall(L, ProtectedCall, &call);
   if (status != 0 && call.error.empty()) call.error = StatusText(L, status);
   lua_settop(L, top);
-  if (call.notAFunction) return CallOutcome::kNotAFunction;
-  if (!call.error.empty()) LogScriptError(label, call.error);
-  return CallOutcome::kCalled;
+  if (!call.notAFunction && !call.error.empty()) LogScriptError(label, call.error);
+  if (hostEpoch != epoch) return ScriptCall::kHostGone;
+  return call.notAFunction ? ScriptCall::kNotAFunction : ScriptCall::kDone;
 }
 
-bool IsScriptFunction(ScriptEngine& engine, const char* name) {
+ScriptCall LookUpScriptFunction(ScriptEngine& engine, const char* name) {
   lua_State* L = engine.State();
-  if (!L || !name) return false;
-  // The lookup may run script code (an __index on the globals).
+  if (!L || !name) return ScriptCall::kNotAFunction;
+  const uint64_t epoch = hostEpoch;
   ScriptCallScope scope(engine);
   const int top = lua_gettop(L);
   LookupContext lookup;
   lookup.name = name;
   const int status = lua_cpcall(L, LookupBody, &lookup);
   lua_settop(L, top);
-  return status == 0 && lookup.isFunction;
+  if (hostEpoch != epoch) return ScriptCall::kHostGone;
+  return status == 0 && lookup.isFunction ? ScriptCall::kDone : ScriptCall::kNotAFunction;
 }
 
 void LogScriptError(const CallLabel& label, std::string_view text) {

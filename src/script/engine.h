@@ -1,6 +1,18 @@
 // The script engine: the one Lua state the game mode runs in, its set-up
 // (script libraries, standard libraries, natives, "Main.lua"), and the one
 // protected way into it that events, timers and commands share.
+//
+// After any call into the script, anything may be gone: the script can restart
+// the game mode (which discards this engine, the timer pool and the command
+// tables), destroy a timer or an IRC bot, kick or ban the player whose event
+// it is. So the host keeps one rule:
+//  - a call keeps the engine it runs on alive until it returns;
+//  - the call says whether the host (the current engine and timer pool) is
+//    still the one it was made on: ScriptCall::kHostGone when it is not, and
+//    then the caller stops at once, touching nothing it held before the call;
+//  - anything else a caller uses after the call (the line, a nick, a function
+//    name) is its own copy, and an object the script could destroy (a timer,
+//    a bot, a player) is looked up again by its id.
 #pragma once
 
 #include <lua.hpp>
@@ -57,13 +69,12 @@ void DestroyScriptEngine();
 // working directory; failures are only logged.
 void RegisterScriptNatives();
 
-// Changes whenever the current engine or the timer pool is replaced or
-// discarded. Loops that call into the script compare it after each call and
-// stop when it changed: what they were walking may be gone.
-uint64_t ScriptHostEpoch();
+// Marks the host as replaced: the engine or the timer pool was created or
+// discarded. A script call under way then ends with ScriptCall::kHostGone.
 void AdvanceScriptHostEpoch();
 
-// Keeps an engine alive while a script call runs on it.
+// Keeps an engine alive while a script call runs on it (the call into the
+// script holds one itself).
 class ScriptCallScope {
  public:
   explicit ScriptCallScope(ScriptEngine& engine) : engine_(engine) { ++engine_.callDepth_; }
@@ -94,21 +105,26 @@ struct CallLabel {
   std::string_view command = {};
 };
 
-enum class CallOutcome {
-  kCalled,        // the function ran (an error in it has been logged)
-  kNotAFunction,  // the global of that name is not a function: nothing ran
+// How a call into the script ended, and whether the host survived it.
+enum class ScriptCall {
+  kDone,          // the function ran (an error in it has been logged); for a
+                  // lookup, the global is a function. The host is as it was.
+  kNotAFunction,  // the global of that name is not a function: nothing ran.
+                  // The host is as it was.
+  kHostGone,      // the engine or the timer pool was replaced or discarded
+                  // meanwhile: the caller stops.
 };
 
 // Looks up the global `function` in the engine's state (at every call: the
 // script may replace it any time) and calls it with the arguments, protected,
 // with no results. An error is logged with a time stamp, the label, Lua's
 // error text and a traceback; nothing is left on the Lua stack either way.
-CallOutcome CallScriptFunction(ScriptEngine& engine, const char* function, const ScriptArg* args,
-                               size_t count, const CallLabel& label);
-// True when the global `name` is a function (looked up protected: a failing
-// lookup counts as "not a function"). The lookup may run script code, so a
-// caller compares ScriptHostEpoch() afterwards, as after a call.
-bool IsScriptFunction(ScriptEngine& engine, const char* name);
+ScriptCall CallScriptFunction(ScriptEngine& engine, const char* function, const ScriptArg* args,
+                              size_t count, const CallLabel& label);
+// Whether the global `name` is a function, looked up protected (a failing
+// lookup counts as "not a function"). The lookup may run script code (an
+// __index on the globals), so it is a call like any other.
+ScriptCall LookUpScriptFunction(ScriptEngine& engine, const char* name);
 
 // Logs a script error: the first line of `text` after "[SCRIPT] Error in
 // <label>: " with a time stamp, every further line (the traceback) as it is.

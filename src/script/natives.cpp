@@ -90,7 +90,8 @@ bool IsPlayer(int playerId) {
 }
 
 bool IsVehicle(uint32_t vehicleId) {
-  return gNetGame && gNetGame->vehiclePool && gNetGame->vehiclePool->Exists(vehicleId);
+  const VehiclePool* vehicles = GetVehiclePool();
+  return vehicles && vehicles->Exists(vehicleId);
 }
 
 }  // namespace script

@@ -75,9 +75,8 @@ int IsPlayerConnected(lua_State* L) {
 }
 
 int IsPlayerSpawned(lua_State* L) {
-  const PlayerRecord* r = GuardedRecord(L);
-  const uint8_t spawned = r ? r->spawned : 0;
-  return script::PushNumber(L, spawned);
+  const PlayerPool* pool = GetPlayerPool();
+  return script::PushNumber(L, pool && pool->IsInWorld(script::ArgU8(L, 1)) ? 1 : 0);
 }
 
 int IsPlayerMuted(lua_State* L) {
@@ -112,7 +111,7 @@ int GetPlayerIP(lua_State* L) {
 int GetPlayerPing(lua_State* L) {
   const uint8_t player = script::ArgU8(L, 1);
   int ping = -1;
-  net::Peer* peer = GetRegisteredPeer();
+  net::Peer* peer = GetGamePeer();
   if (script::IsPlayer(player) && peer) ping = peer->GetLastPing(GetPlayerAddress(player));
   return script::PushNumber(L, ping);
 }

@@ -115,7 +115,7 @@ int SetServerPassword(lua_State* L) {
   }
   UpdateServerQueryReply();
 
-  net::Peer* peer = GetRegisteredPeer();
+  net::Peer* peer = GetGamePeer();
   if (gServerSettings.password) {
     // Clients must type the password as the start-up would have sanitised it.
     std::string& password = *gServerSettings.password;

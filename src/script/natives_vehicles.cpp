@@ -18,12 +18,10 @@
 
 namespace {
 
-VehiclePool* Vehicles() { return gNetGame ? gNetGame->vehiclePool : nullptr; }
-
 // The record of an existing vehicle (ids as the vehicle guard takes them), or
 // null.
 VehicleRecord* VehicleArg(lua_State* L, int index) {
-  VehiclePool* pool = Vehicles();
+  VehiclePool* pool = GetVehiclePool();
   return pool ? pool->Get(script::ArgU32(L, index)) : nullptr;
 }
 
@@ -43,7 +41,7 @@ namespace natives {
 // --- creation, destruction and respawn ---
 
 int CreateVehicle(lua_State* L) {
-  VehiclePool* pool = Vehicles();
+  VehiclePool* pool = GetVehiclePool();
   if (!pool) return 0;
   uint8_t colours[2] = {script::ArgU8(L, 6), script::ArgU8(L, 7)};
   // Bytes 101..127 are no colour of the host game; the high half stays as it is.
@@ -59,7 +57,7 @@ int CreateVehicle(lua_State* L) {
 }
 
 int DestroyVehicle(lua_State* L) {
-  VehiclePool* pool = Vehicles();
+  VehiclePool* pool = GetVehiclePool();
   const uint16_t id = script::ArgU16(L, 1);
   // Freed first: a later createVehicle may take the id at once.
   if (!pool || !pool->Delete(id)) return 0;
@@ -158,7 +156,7 @@ int SetVehicleLockedState(lua_State* L) {
 }
 
 int SetVehicleTireState(lua_State* L) {
-  VehiclePool* pool = Vehicles();
+  VehiclePool* pool = GetVehiclePool();
   const uint8_t id = script::ArgU8(L, 1);
   const uint8_t tyre = script::ArgU8(L, 2);
   const uint8_t state = script::ArgU8(L, 3);
@@ -168,7 +166,7 @@ int SetVehicleTireState(lua_State* L) {
 }
 
 int ToggleVehicleLights(lua_State* L) {
-  VehiclePool* pool = Vehicles();
+  VehiclePool* pool = GetVehiclePool();
   const uint16_t id = script::ArgU16(L, 1);
   if (!pool || !pool->Exists(id)) return 0;
   const uint8_t on = script::ArgU8(L, 2) > 1 ? 1 : script::ArgU8(L, 2);
@@ -236,7 +234,7 @@ int GetVehicleLockedState(lua_State* L) {
 }
 
 int GetVehicleTireState(lua_State* L) {
-  const VehiclePool* pool = Vehicles();
+  const VehiclePool* pool = GetVehiclePool();
   const VehicleRecord* v = pool ? pool->Get(script::ArgU8(L, 1)) : nullptr;
   const uint8_t tyre = script::ArgU8(L, 2);
   if (!v || tyre < 1 || tyre > 4) return 0;

@@ -63,11 +63,8 @@ int TimerPool::CreateTimer(const char* name, uint32_t interval, uint32_t count) 
   if (count > kMaxTimerCount) count = kMaxTimerCount;
   if (!name) return -1;
   // Only checked here: the function is looked up by name at every firing.
-  const uint64_t epoch = ScriptHostEpoch();
-  if (!IsScriptFunction(*engine, name)) return -1;
-  // The lookup can run script code: a restart may have freed this pool, or a
-  // nested "createTimer" taken the slot.
-  if (ScriptHostEpoch() != epoch) return -1;
+  if (LookUpScriptFunction(*engine, name) != ScriptCall::kDone) return -1;
+  // A nested "createTimer" in the lookup may have taken the slot.
   if (active[slot]) {
     slot = FindFreeSlot();
     if (slot == 255) return -1;
@@ -107,8 +104,6 @@ void TimerPool::Process() {
     PublishClock();
   }
 
-  ScriptCallScope scope(*engine);
-  const uint64_t epoch = ScriptHostEpoch();
   for (int slot = 0; slot < kMaxTimers; ++slot) {
     if (!active[slot] || !core::HasElapsed(core::NowMs(), lastFireMs[slot], intervalMs[slot])) {
       continue;
@@ -116,12 +111,12 @@ void TimerPool::Process() {
     const uint32_t timerGeneration = generation[slot];
     // A copy: the function may destroy its timer and another may take the slot.
     const std::string name = function[slot];
-    const CallOutcome outcome = CallScriptFunction(*engine, name.c_str(), nullptr, 0,
-                                                   CallLabel{"timer function", name});
-    // A restart or a new engine during the call: this pool may be gone.
-    if (ScriptHostEpoch() != epoch) return;
+    const ScriptCall outcome =
+        CallScriptFunction(*engine, name.c_str(), nullptr, 0, CallLabel{"timer function", name});
+    // This pool may be gone.
+    if (outcome == ScriptCall::kHostGone) return;
     // Not a function (yet): tried again at the next pass, nothing counted.
-    if (outcome == CallOutcome::kNotAFunction) continue;
+    if (outcome == ScriptCall::kNotAFunction) continue;
     // Destroyed during its call, and perhaps replaced: nothing more to do
     // for the timer that fired.
     if (generation[slot] != timerGeneration) continue;

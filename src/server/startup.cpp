@@ -9,6 +9,7 @@
 #include "core/netgame.h"
 #include "core/packets.h"
 #include "core/query.h"
+#include "core/rpc.h"
 #include "core/restart_request.h"
 #include "core/settings.h"
 #include "core/world.h"
@@ -27,7 +28,7 @@ bool StartNetwork(const char* bindAddress, const char* password, int passwordLen
   // The bans are in place before the peer accepts anyone.
   BanList::Load();
   errno = 0;  // what the ban file's reading left is no reason for a failed start below
-  net::Peer* peer = gNetGame->gamePeer;
+  net::Peer* peer = GetGamePeer();
   if (password) peer->SetIncomingPassword(password, passwordLength);
   peer->SetTimeoutTime(3000, net::UNASSIGNED_SYSTEM_ADDRESS);
   // Player ids are connection indices 0..99, so the peer never admits more
@@ -92,7 +93,7 @@ bool StartServer(const std::function<void()>& afterScript) {
 }
 
 void ProcessServerFrame() {
-  ProcessPackets(gNetGame);
+  ProcessPackets();
 
   if (core::HasElapsed(core::NowMs(), gLastIrcTickMs, 200)) {
     ReceiveIrcBots();
@@ -103,7 +104,7 @@ void ProcessServerFrame() {
   CompleteRestartIfDue();
 
   if (gAreaPool) gAreaPool->Process();
-  if (gNetGame->vehiclePool) gNetGame->vehiclePool->CheckRespawns();
+  if (VehiclePool* vehicles = GetVehiclePool()) vehicles->CheckRespawns();
 
   if (gServerSettings.announce && core::HasElapsed(core::NowMs(), gLastMasterListMs, 500)) {
     ProcessMasterList();
@@ -128,7 +129,7 @@ void RunMainLoop() {
 
 void StopServerForTesting() {
   if (gNetGame) {
-    if (gNetGame->gamePeer) UnregisterRPCs(gNetGame->gamePeer);
+    if (net::Peer* peer = GetGamePeer()) UnregisterRPCs(peer);
     delete gNetGame;
     gNetGame = nullptr;
   }

@@ -13,6 +13,7 @@
 
 #include "core/ban_file.h"
 #include "core/netgame.h"
+#include "core/rpc.h"
 #include "core/xml_file.h"
 #include "core/world.h"
 #include "support/server_fixture.h"
@@ -22,7 +23,7 @@ namespace {
 
 constexpr const char* kFile = "server_bans.xml";
 
-net::Peer& GamePeer() { return *gNetGame->gamePeer; }
+net::Peer& GamePeer() { return *GetGamePeer(); }
 bool Banned(const char* ip) { return GamePeer().IsBanned(ip); }
 // The file as a save writes it.
 std::string BanFile(std::initializer_list<const char*> ips) {

@@ -156,7 +156,7 @@ TEST_F(ClientCallTest, NoticesRaiseTheirEventsAndVehicleEntryGoesToTheOthers) {
 }
 
 TEST_F(ClientCallTest, VehicleDeathStartsTheRespawnOnceAndOnlyForARealVehicle) {
-  VehiclePool* pool = gNetGame->vehiclePool;
+  VehiclePool* pool = GetVehiclePool();
   ASSERT_EQ(pool->Add(150, 0, 0, 0, 0, 1, 1), 1);
   auto death = [](support::TestClient& from, int16_t id) {
     Send(from, "VehicleDeath", Want().c16(static_cast<uint16_t>(id)).bit(true));

@@ -181,7 +181,7 @@ class GameTest : public ::testing::Test {
     return c;
   }
 
-  PlayerRecord& Record(uint8_t id) { return gNetGame->playerPool->records[id]; }
+  PlayerRecord& Record(uint8_t id) { return GetPlayerPool()->records[id]; }
 
   // Sends a command line behind whatever `from` sent before and waits until
   // the script has it: by then the server has handled everything before it.

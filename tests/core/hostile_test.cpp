@@ -86,8 +86,8 @@ struct World {
   PlayerPool players;
   Bytes vehicles;
   static World Take() {
-    World w{*gNetGame->playerPool, {}};
-    const VehiclePool& v = *gNetGame->vehiclePool;
+    World w{*GetPlayerPool(), {}};
+    const VehiclePool& v = *GetVehiclePool();
     auto add = [&w](const void* data, size_t n) {
       const auto* b = static_cast<const uint8_t*>(data);
       w.vehicles.insert(w.vehicles.end(), b, b + n);
@@ -109,7 +109,7 @@ class HostileTest : public gametest::GameTest {
  protected:
   void SetUp() override {
     GameTest::SetUp();
-    ASSERT_EQ(gNetGame->vehiclePool->Add(150, 0, 0, 0, 0, 1, 1), 1);
+    ASSERT_EQ(GetVehiclePool()->Add(150, 0, 0, 0, 0, 1, 1), 1);
     n1_ = &ConnectAndJoin("Near1");
     n2_ = &ConnectAndJoin("Near2");
     for (auto* c : {n1_, n2_}) {
@@ -256,10 +256,10 @@ TEST_F(HostileTest, RandomBytesTouchNothingButTheSendersOwnRecord) {
   ASSERT_TRUE(PumpUntil([&] { return stranger.AllRpcs().size() > rpcsBefore; }, 20000));
 
   // Whatever the hostile client managed, it managed as itself.
-  EXPECT_TRUE(gNetGame->playerPool->IsInUse(h));
+  EXPECT_TRUE(GetPlayerPool()->IsInUse(h));
   for (const std::string& event : sink_.events)
     EXPECT_EQ(gametest::RecordingSink::PlayerOf(event), h) << event;
-  const PlayerPool& now = *gNetGame->playerPool;
+  const PlayerPool& now = *GetPlayerPool();
   const PlayerPool& then = before.players;
   for (int id = 0; id < kMaxPlayers; ++id) {
     if (id == h) continue;
@@ -268,7 +268,7 @@ TEST_F(HostileTest, RandomBytesTouchNothingButTheSendersOwnRecord) {
     EXPECT_STREQ(now.names[id], then.names[id]) << id;
   }
   // Vehicles come and go only by the script.
-  EXPECT_EQ(std::memcmp(gNetGame->vehiclePool->inUse, before.vehicles.data(), kMaxVehicles), 0);
+  EXPECT_EQ(std::memcmp(GetVehiclePool()->inUse, before.vehicles.data(), kMaxVehicles), 0);
   ExpectOthersStillServed();
 }
 
@@ -296,12 +296,12 @@ TEST_F(HostileTest, AFloodDoesNotHoldThePacketLoop) {
   int passes = 0;  // passes that took part of the flood and then ended
   while (passes < 3) {
     const float before = Record(h).z;
-    ProcessPackets(gNetGame);
+    ProcessPackets();
     if (Record(h).z != before) ++passes;
   }
   done = true;
   blaster.join();
-  EXPECT_TRUE(gNetGame->playerPool->IsInUse(h));
+  EXPECT_TRUE(GetPlayerPool()->IsInUse(h));
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ TEST_F(JoinTest, RefusalsInTheirOrderReachTheClientThenCloseIt) {
     ASSERT_TRUE(PumpUntil([&] { return c.Count(k.expected) == 1 && !c.Connected(); }));
     EXPECT_EQ(c.AllRpcs().size(), 1u);
     EXPECT_TRUE(SameBits(c.LastRpc(k.expected), net::BitStream()));
-    EXPECT_FALSE(gNetGame->playerPool->IsInUse(index));
+    EXPECT_FALSE(GetPlayerPool()->IsInUse(index));
   }
   gNetGame->restartPending = 0;
 
@@ -179,7 +179,7 @@ TEST_F(JoinTest, FullDownloadCarriesEveryPoolFieldByField) {
   gSpawnClassPool->AddMember(0, 280, 1, 2, 3, 4, 22, 100, 25, 50, 0, 0);
   gSpawnClassPool->AddClass("Robbers", 255, 0, 0, -1, -2, -3, -4, -5, -6, -7, 0);
   ASSERT_EQ(gSpawnClassPool->FindFreeClass(), 2);
-  VehiclePool* vehicles = gNetGame->vehiclePool;
+  VehiclePool* vehicles = GetVehiclePool();
   for (int i = 1; i <= 7; ++i) ASSERT_EQ(vehicles->Add(150 + i, i * 10.0f, 2, 3, 90, 1, 2), i);
   for (uint32_t id : {1u, 2u, 4u, 5u, 6u}) ASSERT_TRUE(vehicles->Delete(id));
   VehicleRecord* seven = vehicles->Get(7);
@@ -270,7 +270,7 @@ TEST_F(JoinTest, OthersAreToldAndTheScriptHearsOfItLast) {
   bool inUse = false, logged = false;
   std::string reply;
   sink_.onConnect = [&](uint8_t id) {
-    inUse = gNetGame->playerPool->IsInUse(id);
+    inUse = GetPlayerPool()->IsInUse(id);
     logged = server_.ReadFile(kLogFileName).find("[JOIN] Bravo") != std::string::npos;
     reply = querytest::QueryReply(server_.Port());
     Rpc("Probe").c8(id).ToPlayer(id);  // as a script's own call would go out
@@ -308,7 +308,7 @@ TEST_F(JoinTest, SecondJoinOnAJoinedConnectionIsIgnored) {
   EXPECT_EQ(bravo.Count("InitialConnection"), 1u);
   EXPECT_EQ(bravo.Count("InvalidVersion") + bravo.Count("InvalidName"), 0u);
   EXPECT_EQ(alpha.Count("PlayerConnect"), 1u);
-  EXPECT_STREQ(gNetGame->playerPool->Name(bravoId), "Bravo");
+  EXPECT_STREQ(GetPlayerPool()->Name(bravoId), "Bravo");
   EXPECT_EQ(sink_.events, std::vector<std::string>{"chat " + std::to_string(bravoId) + " hi"});
   EXPECT_TRUE(bravo.Connected());
   EXPECT_EQ(server_.ReadFile(kLogFileName).find("[JOIN] Charlie"), std::string::npos);

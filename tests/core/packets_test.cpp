@@ -139,7 +139,7 @@ TEST_F(PacketTest, NearAlwaysFarOneInEightUnspawnedNever) {
 }
 
 TEST_F(PacketTest, DriverSyncIsReencodedAndFollowedOnlyForARealVehicle) {
-  VehiclePool* vehicles = gNetGame->vehiclePool;
+  VehiclePool* vehicles = GetVehiclePool();
   ASSERT_EQ(vehicles->Add(150, 0, 0, 0, 0, 1, 1), 1);
   support::TestClient& a = Player("Alpha", 0, 0);
   support::TestClient& b = Player("Bravo", 5, 5);
@@ -205,7 +205,7 @@ TEST_F(PacketTest, DriverSyncIsReencodedAndFollowedOnlyForARealVehicle) {
 }
 
 TEST_F(PacketTest, PassengerSyncPutsThePlayerInTheVehicle) {
-  VehiclePool* vehicles = gNetGame->vehiclePool;
+  VehiclePool* vehicles = GetVehiclePool();
   ASSERT_EQ(vehicles->Add(150, 5, 6, 7, 0, 1, 1), 1);
   support::TestClient& a = Player("Alpha", 0, 0);
   support::TestClient& b = Player("Bravo", 5, 5);
@@ -299,7 +299,7 @@ TEST_F(PacketTest, OpaqueBlocksAndTimeStamps) {
   EXPECT_TRUE(SamePacket(b.Packets(kPacket98)[0], BlockRelay(Want(), Id(a), p98)));
   EXPECT_TRUE(SamePacket(b.Packets(kPacketOnFootSync)[0], BlockRelay(Want(), Id(a), moved)));
   EXPECT_EQ(+Record(Id(a)).x, 42.0f);
-  EXPECT_TRUE(gNetGame->playerPool->IsInUse(Id(a)));
+  EXPECT_TRUE(GetPlayerPool()->IsInUse(Id(a)));
 }
 
 // An orderly leave (reason 1), and a client that joins and falls silent
@@ -310,11 +310,11 @@ TEST_F(PacketTest, DeparturesRaiseTheirReasonThenFreeTheSlot) {
   const uint8_t alphaId = Id(a);
   sink_.events.clear();
   std::vector<bool> inUseWhenHeard;
-  sink_.onDisconnect = [&](uint8_t p) { inUseWhenHeard.push_back(gNetGame->playerPool->IsInUse(p)); };
+  sink_.onDisconnect = [&](uint8_t p) { inUseWhenHeard.push_back(GetPlayerPool()->IsInUse(p)); };
   a.Disconnect();
   ASSERT_TRUE(PumpUntil([&] { return b.Count("PlayerDisconnect") == 1; }));
   EXPECT_EQ(sink_.events, std::vector<std::string>{"disconnect " + std::to_string(alphaId) + " 1"});
-  EXPECT_FALSE(gNetGame->playerPool->IsInUse(alphaId));
+  EXPECT_FALSE(GetPlayerPool()->IsInUse(alphaId));
   EXPECT_TRUE(gametest::SameBits(b.LastRpc("PlayerDisconnect"), Want().c8(alphaId).c8(1).Stream()));
   EXPECT_NE(server_.ReadFile(kLogFileName).find("[LEAVE] Alpha has left the server. [Quit]"),
             std::string::npos);
@@ -355,7 +355,7 @@ TEST_F(PacketTest, DeparturesRaiseTheirReasonThenFreeTheSlot) {
   enet_host_destroy(host);
   ASSERT_TRUE(PumpUntil([&] { return sink_.events.size() == 3; }, 10000));
   EXPECT_EQ(sink_.events.back(), "disconnect " + std::to_string(id) + " 0");
-  EXPECT_FALSE(gNetGame->playerPool->IsInUse(id));
+  EXPECT_FALSE(GetPlayerPool()->IsInUse(id));
   EXPECT_EQ(inUseWhenHeard, (std::vector<bool>{true, true}));
   sink_.onDisconnect = nullptr;
 }

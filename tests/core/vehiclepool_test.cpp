@@ -133,7 +133,7 @@ class VehicleRespawnTest : public ::testing::Test {
   void SetUp() override {
     testing::internal::CaptureStdout();
     server_.Start();
-    pool_ = gNetGame->vehiclePool;
+    pool_ = GetVehiclePool();
   }
   void TearDown() override { testing::internal::GetCapturedStdout(); }
 

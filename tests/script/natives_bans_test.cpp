@@ -30,7 +30,7 @@ TEST_F(AdminNativesTest, KickAndBanRunTheSequenceAndIgnoreWhoIsNotThere) {
 
   EXPECT_EQ(Lua("return kickPlayer(" + a + ")"), "");
   EXPECT_EQ(sink_.events, std::vector<std::string>{"disconnect " + a + " 3"});
-  EXPECT_FALSE(gNetGame->playerPool->IsInUse(alice.Index()));
+  EXPECT_FALSE(GetPlayerPool()->IsInUse(alice.Index()));
   EXPECT_NE(server_.ReadFile(kLogFileName).find("[LEAVE] Alice has left the server. [Kicked]"),
             std::string::npos);
   EXPECT_TRUE(alice.WaitForRpc("KickPlayer"));
@@ -59,7 +59,7 @@ TEST_F(AdminNativesTest, AKickFromInsideADepartureIsRefused) {
 
   sink_.events.clear();
   bob.Disconnect();
-  ASSERT_TRUE(PumpUntil([&] { return !gNetGame->playerPool->IsInUse(bob.Index()); }));
+  ASSERT_TRUE(PumpUntil([&] { return !GetPlayerPool()->IsInUse(bob.Index()); }));
   EXPECT_EQ(sink_.events, std::vector<std::string>{"disconnect " + std::to_string(bob.Index()) + " 1"});
   EXPECT_EQ(kicksTried, 2);
 }
@@ -68,16 +68,16 @@ TEST_F(AdminNativesTest, AddressTextsOf7To15CharactersAreTakenAsTheyAre) {
   EXPECT_EQ(Lua("addBanIP('1.2.3') addBanIP('1234567890123456') addBanIP(1, 2)"), "");
   EXPECT_EQ(Bans().find("BanInformation"), std::string::npos);
   EXPECT_EQ(Lua("addBanIP('10.0.0.*') addBanIP('9.9.9.9')"), "");
-  EXPECT_TRUE(gNetGame->gamePeer->IsBanned("10.0.0.7"));
+  EXPECT_TRUE(GetGamePeer()->IsBanned("10.0.0.7"));
   EXPECT_NE(Bans().find("9.9.9.9"), std::string::npos);
   EXPECT_EQ(Lua("removeBanIP('9.9.9.9') removeBanIP('8.8.8.8')"), "");
   EXPECT_EQ(Bans().find("9.9.9.9"), std::string::npos);
-  EXPECT_FALSE(gNetGame->gamePeer->IsBanned("9.9.9.9"));
+  EXPECT_FALSE(GetGamePeer()->IsBanned("9.9.9.9"));
   // reloadBans takes any arguments: the file is the truth again.
-  gNetGame->gamePeer->AddToBanList("7.7.7.7");
+  GetGamePeer()->AddToBanList("7.7.7.7");
   EXPECT_EQ(Lua("reloadBans('ignored', 3)"), "");
-  EXPECT_FALSE(gNetGame->gamePeer->IsBanned("7.7.7.7"));
-  EXPECT_TRUE(gNetGame->gamePeer->IsBanned("10.0.0.7"));
+  EXPECT_FALSE(GetGamePeer()->IsBanned("7.7.7.7"));
+  EXPECT_TRUE(GetGamePeer()->IsBanned("10.0.0.7"));
 }
 
 TEST_F(AdminNativesTest, RestartGameModeWaitsUntilTheScriptsCallHasReturned) {

@@ -119,7 +119,7 @@ class ReadersTest : public ::testing::Test {
 TEST_F(ReadersTest, NumbersTruncateThenCutToTheIdsWidthAndTheGuardsSeeTheCut) {
   ASSERT_TRUE(ConnectPlayer("Fortyfour", GetPlayerPool(), 44));
   ASSERT_TRUE(ConnectPlayer("Three", GetPlayerPool(), 3));
-  ASSERT_EQ(gNetGame->vehiclePool->Add(130, 0, 0, 0, 0, 0, 0), 1);
+  ASSERT_EQ(GetVehiclePool()->Add(130, 0, 0, 0, 0, 0, 0), 1);
   const char* const cases[][2] = {
       {"3.9", "3,3,true,3,false"},
       {"-0.5", "0,0,false,0,false"},

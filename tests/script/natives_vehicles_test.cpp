@@ -18,7 +18,7 @@ using scripttest::Eval;
 
 class VehicleNativesTest : public nativetest::WorldNativeTest {
  protected:
-  VehiclePool& Pool() { return *gNetGame->vehiclePool; }
+  VehiclePool& Pool() { return *GetVehiclePool(); }
 };
 
 TEST_F(VehicleNativesTest, CreateClampsTheColoursAndSpawnsTheVehicleForEachPlayer) {

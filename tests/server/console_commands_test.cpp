@@ -91,7 +91,7 @@ TEST_F(ConsoleTest, KickTakesTheLowByteAndBanRunsItsSequenceInOrder) {
   EXPECT_LT(success, leave);
   ASSERT_EQ(sink_.events.size(), 1u);
   EXPECT_EQ(sink_.events[0], "disconnect " + std::to_string(fiveId) + " 2");
-  EXPECT_FALSE(gNetGame->playerPool->IsInUse(fiveId));
+  EXPECT_FALSE(GetPlayerPool()->IsInUse(fiveId));
   EXPECT_NE(server_.ReadFile("server_bans.xml").find("127.0.0.1"), std::string::npos);
   EXPECT_TRUE(five.WaitForRpc("BanPlayer"));
   ASSERT_TRUE(PumpUntil([&] { return watcher.Count("PlayerDisconnect") == 2; }));
@@ -103,7 +103,7 @@ TEST_F(RestartTest, RestartEmptiesTheWorldRefusesJoinsAndCompletesAfterFiveSecon
   // The request of the completion's own run of Main.lua is ignored.
   server_.WriteFile("Main.lua", "restartGameMode()");
   support::TestClient& alice = ConnectAndJoin("Alice");
-  ASSERT_GT(gNetGame->vehiclePool->Add(150, 1, 2, 3, 0, 1, 1), 0);
+  ASSERT_GT(GetVehiclePool()->Add(150, 1, 2, 3, 0, 1, 1), 0);
   SetGameClock(18, 30);
   CopyToField(gServerSettings.serverName, sizeof gServerSettings.serverName, "Changed");
   sink_.events.clear();
@@ -112,8 +112,8 @@ TEST_F(RestartTest, RestartEmptiesTheWorldRefusesJoinsAndCompletesAfterFiveSecon
   const uint32_t started = gametest::frozenNowMs;
   EXPECT_EQ(gNetGame->restartPending, 1);
   EXPECT_EQ(gNetGame->restartStartMs, started);
-  EXPECT_FALSE(gNetGame->playerPool->IsInUse(0));
-  EXPECT_FALSE(gNetGame->vehiclePool->Exists(1));
+  EXPECT_FALSE(GetPlayerPool()->IsInUse(0));
+  EXPECT_FALSE(GetVehiclePool()->Exists(1));
   uint8_t hour = 0, minute = 0;
   GetGameClock(hour, minute);
   EXPECT_EQ(hour, 12);

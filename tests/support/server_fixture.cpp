@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "core/netgame.h"
+#include "core/rpc.h"
 #include "core/settings.h"
 #include "server/server.h"
 
@@ -52,7 +53,7 @@ bool InProcessServer::PumpUntil(const std::function<bool()>& condition, uint32_t
 }
 
 uint16_t InProcessServer::Port() const {
-  return gNetGame && gNetGame->gamePeer ? gNetGame->gamePeer->GetBoundPort() : 0;
+  return GetGamePeer() ? GetGamePeer()->GetBoundPort() : 0;
 }
 
 std::string InProcessServer::ReadFile(const std::string& name) const {
