@@ -3,6 +3,7 @@
 // game mode's top level, which runs before the network starts; later calls
 // change the settings and the query reply but not the running peer (the
 // password excepted).
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -44,8 +45,8 @@ void SendChatBox(lua_State* L, int index, int playerId) {
   size_t length = 0;
   const char* text = script::ArgText(L, index, &length);
   if (!text) return;
-  // The length travels in one byte: a longer text is cut to its low 8 bits.
-  const uint8_t sent = static_cast<uint8_t>(length);
+  // The length travels in one byte: a longer text is cut to 255 characters.
+  const uint8_t sent = static_cast<uint8_t>(std::min<size_t>(length, 255));
   Rpc rpc("OutputChatBox");
   rpc.u8(sent).chars(text, sent);
   for (int i = 1; i <= 4; ++i) rpc.u8(script::ArgU8(L, index + i));

@@ -15,6 +15,9 @@ platform::Handoff& MainLoopHandoff();
 // level (tests adjust settings there). False when the network could not
 // start: that is logged, and nothing after it (the banner on) is done.
 bool StartServer(const std::function<void()>& afterScript = {});
+// Makes the texts the game mode set fit for the query reply (after each run
+// of Main.lua's top level).
+void SanitizeScriptSettings();
 // Starts the game peer of the network game; false (logged) when it cannot listen.
 bool StartNetwork(const char* bindAddress, const char* password, int passwordLength,
                   uint16_t maxPlayers, uint16_t port);

@@ -63,6 +63,13 @@ void LogStartupBanner() {
            s.password ? s.password->c_str() : "[N/A]");
 }
 
+void SanitizeScriptSettings() {
+  ServerSettings& s = gServerSettings;
+  if (s.password) SanitizeString(*s.password, true);
+  SanitizeString(s.serverName, false);
+  SanitizeString(s.modeName, false);
+}
+
 bool StartServer(const std::function<void()>& afterScript) {
   platform::IgnoreBrokenPipe();
   LogPrint(1, "Intiating the server...\n");
@@ -76,11 +83,8 @@ bool StartServer(const std::function<void()>& afterScript) {
   RunGameModeScript();
   if (afterScript) afterScript();
 
+  SanitizeScriptSettings();
   ServerSettings& s = gServerSettings;
-  if (s.password) SanitizeString(*s.password, true);
-  SanitizeString(s.serverName, false);
-  SanitizeString(s.modeName, false);
-
   if (!StartNetwork(s.bindAddress, s.password ? s.password->data() : nullptr,
                     s.password ? static_cast<int>(s.password->size()) : 0, s.maxPlayers, s.port)) {
     return false;
