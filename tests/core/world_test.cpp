@@ -244,23 +244,24 @@ TEST_F(PoolTest, ObjectsOfModelZeroStayFreeAndPickupsKeepTheValueRules) {
                                                    {16, 0}, {29, 29}, {30, 0}, {34, 34},
                                                    {35, 0}, {36, 0},  {0xFFFFFFFF, 0}};
   for (auto [weapon, stored] : weapons) EXPECT_EQ(PickupWeaponRule(weapon), stored) << weapon;
-  const PickupRecord want[] = {{kPickupWeapon, 3, 31, 0x01020304, 1.5f, -2.5f, 3.75f},
-                               {kPickupCash, 0, 0, kMaxPickupAmount, 1, 2, 3},
-                               {kPickupCash, 0, 0, kMaxPickupAmount, 1, 2, 3},
-                               {kPickupCash, 0, 0, kMaxPickupAmount, 1, 2, 3},
-                               {kPickupWeapon, 3, 0, kMaxPickupAmount, 1, 2, 3},
-                               {kPickupGeneric, 50, 1240, 0, 4, 5, 6},
-                               {kPickupGeneric, 50, 1241, 0, 4, 5, 6}};
+  for (uint32_t amount : {2000000000u, 0xFFFFFFFFu, kMaxPickupAmount}) {
+    EXPECT_EQ(PickupAmountRule(amount), kMaxPickupAmount) << amount;
+  }
+  EXPECT_EQ(Values(PickupTypeRule(50), PickupTypeRule(200)), Values(50, 50));
+  // Each kind of creation applies its rules, in the global and the local pool.
+  const std::string want = Hex(PickupRecord{kPickupWeapon, 3, 31, 0x01020304, 1.5f, -2.5f, 3.75f}) +
+                           Hex(PickupRecord{kPickupCash, 0, 0, kMaxPickupAmount, 1, 2, 3}) +
+                           Hex(PickupRecord{kPickupWeapon, 3, 0, kMaxPickupAmount, 1, 2, 3}) +
+                           Hex(PickupRecord{kPickupGeneric, 50, 1240, 0, 4, 5, 6});
   GlobalPickupPool& p = *gGlobalPickupPool;
   LocalPickupPool& l = *gLocalPickupPool;
-  ASSERT_TRUE(p.AddWeaponPickup(31, 0x01020304, 1.5f, -2.5f, 3.75f) &&
-              p.AddCashPickup(2000000000u, 1, 2, 3) && p.AddCashPickup(0xFFFFFFFFu, 1, 2, 3) &&
-              p.AddCashPickup(kMaxPickupAmount, 1, 2, 3) && p.AddWeaponPickup(30, 2000000000u, 1, 2, 3) &&
-              p.AddGenericPickup(1240, 200, 4, 5, 6) && p.AddGenericPickup(1241, 50, 4, 5, 6));
-  ASSERT_TRUE(l.AddWeaponPickup(kOwner, 30, 2000000000u, 1, 2, 3) &&
+  ASSERT_TRUE(p.AddWeaponPickup(31, 0x01020304, 1.5f, -2.5f, 3.75f) && p.AddCashPickup(2000000000u, 1, 2, 3) &&
+              p.AddWeaponPickup(30, 2000000000u, 1, 2, 3) && p.AddGenericPickup(1240, 200, 4, 5, 6));
+  ASSERT_TRUE(l.AddWeaponPickup(kOwner, 31, 0x01020304, 1.5f, -2.5f, 3.75f) &&
+              l.AddCashPickup(kOwner, 2000000000u, 1, 2, 3) && l.AddWeaponPickup(kOwner, 30, 2000000000u, 1, 2, 3) &&
               l.AddGenericPickup(kOwner, 1240, 200, 4, 5, 6));
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(Hex(p.Get(i)), Hex(want[i])) << i;
-  EXPECT_EQ(Hex(l.Get(kOwner, 0)) + Hex(l.Get(kOwner, 1)), Hex(want[4]) + Hex(want[5]));
+  EXPECT_EQ(Hex(p.Get(0)) + Hex(p.Get(1)) + Hex(p.Get(2)) + Hex(p.Get(3)), want);
+  EXPECT_EQ(Hex(l.Get(kOwner, 0)) + Hex(l.Get(kOwner, 1)) + Hex(l.Get(kOwner, 2)) + Hex(l.Get(kOwner, 3)), want);
 }
 
 TEST_F(PoolTest, SpawnClassesRefuseFarOrNonFiniteValuesAndHoldTenOf180Members) {
