@@ -2,6 +2,7 @@
 // what the creation call and the world download send, byte for byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr int kMaxStaticActors = 100;
@@ -19,6 +20,10 @@ struct StaticActorRecord {
 };
 #pragma pack(pop)
 static_assert(sizeof(StaticActorRecord) == 59, "StaticActorRecord is a wire format");
+static_assert(offsetof(StaticActorRecord, x) == 1 && offsetof(StaticActorRecord, angle) == 13 &&
+                  offsetof(StaticActorRecord, animation) == 17 &&
+                  offsetof(StaticActorRecord, blip) == 18 && offsetof(StaticActorRecord, name) == 19,
+              "StaticActorRecord is a wire format");
 
 class StaticActorPool {
  public:

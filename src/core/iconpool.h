@@ -2,6 +2,7 @@
 // slot. The record travels byte for byte in the world download.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/playerpool.h"
@@ -21,6 +22,10 @@ struct IconRecord {
 };
 #pragma pack(pop)
 static_assert(sizeof(IconRecord) == 21, "IconRecord is a wire format");
+static_assert(offsetof(IconRecord, optionFlag) == 1 && offsetof(IconRecord, size) == 2 &&
+                  offsetof(IconRecord, type) == 3 && offsetof(IconRecord, x) == 4 &&
+                  offsetof(IconRecord, colour) == 16 && offsetof(IconRecord, flashing) == 20,
+              "IconRecord is a wire format");
 
 class GlobalIconPool {
  public:

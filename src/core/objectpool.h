@@ -3,6 +3,7 @@
 // the world download.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/playerpool.h"
@@ -20,6 +21,9 @@ struct ObjectRecord {
 };
 #pragma pack(pop)
 static_assert(sizeof(ObjectRecord) == 29, "ObjectRecord is a wire format");
+static_assert(offsetof(ObjectRecord, x) == 4 && offsetof(ObjectRecord, rotationX) == 16 &&
+                  offsetof(ObjectRecord, interior) == 28,
+              "ObjectRecord is a wire format");
 
 class GlobalObjectPool {
  public:

@@ -3,6 +3,7 @@
 // placed. The record travels byte for byte in the world download.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/playerpool.h"
@@ -30,6 +31,9 @@ struct PickupRecord {
 };
 #pragma pack(pop)
 static_assert(sizeof(PickupRecord) == 22, "PickupRecord is a wire format");
+static_assert(offsetof(PickupRecord, pickupType) == 1 && offsetof(PickupRecord, model) == 2 &&
+                  offsetof(PickupRecord, amount) == 6 && offsetof(PickupRecord, x) == 10,
+              "PickupRecord is a wire format");
 
 // The value rules every creation applies (the clients get the script's own
 // values; the record keeps these).

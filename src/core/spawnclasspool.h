@@ -3,6 +3,7 @@
 // whole class record travels byte for byte in the world download.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr int kMaxSpawnClasses = 10;
@@ -34,6 +35,17 @@ struct SpawnClassRecord {
 #pragma pack(pop)
 static_assert(sizeof(ClassMemberRecord) == 35, "ClassMemberRecord is a wire format");
 static_assert(sizeof(SpawnClassRecord) == 6433, "SpawnClassRecord is a wire format");
+static_assert(offsetof(ClassMemberRecord, classId) == 1 && offsetof(ClassMemberRecord, x) == 2 &&
+                  offsetof(ClassMemberRecord, angle) == 14 &&
+                  offsetof(ClassMemberRecord, skin) == 18 &&
+                  offsetof(ClassMemberRecord, weapon) == 20 && offsetof(ClassMemberRecord, ammo) == 23,
+              "ClassMemberRecord is a wire format");
+static_assert(offsetof(SpawnClassRecord, x) == 1 && offsetof(SpawnClassRecord, angle) == 13 &&
+                  offsetof(SpawnClassRecord, secondX) == 17 &&
+                  offsetof(SpawnClassRecord, colour) == 29 &&
+                  offsetof(SpawnClassRecord, interior) == 32 &&
+                  offsetof(SpawnClassRecord, name) == 33 && offsetof(SpawnClassRecord, members) == 133,
+              "SpawnClassRecord is a wire format");
 
 // Interiors above 18, and 13, become 0.
 uint8_t SpawnInteriorRule(uint8_t interior);

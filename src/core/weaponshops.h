@@ -2,6 +2,7 @@
 // game mode may change. The table travels to every joining player.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr int kWeaponShops = 4;
@@ -16,6 +17,8 @@ struct WeaponShopSlot {
 };
 #pragma pack(pop)
 static_assert(sizeof(WeaponShopSlot) == 9, "WeaponShopSlot is a wire format");
+static_assert(offsetof(WeaponShopSlot, price) == 1 && offsetof(WeaponShopSlot, ammo) == 5,
+              "WeaponShopSlot is a wire format");
 
 // Whether the clients' weapon shops are open ("toggleAmmunations"); 0 at
 // process start, kept across a restart.

@@ -1,31 +1,37 @@
-// A raw record's bytes as the wire sees them, and the bytes it should hold.
+// Records and plain values as bytes: a record compared whole (in hex, so a
+// failure shows where), and values laid end to end as a payload of plain
+// writes carries them (the test hosts are little-endian).
 #pragma once
 
 #include <cstdint>
-#include <cstring>
+#include <string>
 #include <vector>
 
 namespace recordbytes {
 
 template <typename T>
-std::vector<uint8_t> Bytes(const T& record) {
-  std::vector<uint8_t> out(sizeof(T));
-  std::memcpy(out.data(), &record, sizeof(T));
+std::string Hex(const T& record) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < sizeof record; ++i) {
+    const uint8_t b = reinterpret_cast<const uint8_t*>(&record)[i];
+    out += {kDigits[b >> 4], kDigits[b & 15]};
+  }
   return out;
 }
 
 template <typename T>
-bool AllZero(const T& record) {
-  for (uint8_t b : Bytes(record)) {
-    if (b) return false;
-  }
-  return true;
+bool Zero(const T& record) {
+  return Hex(record) == std::string(2 * sizeof record, '0');
 }
 
-constexpr uint8_t operator""_u8(unsigned long long v) { return static_cast<uint8_t>(v); }
+// Values of any integral types, to compare several at once by value (packed
+// fields cannot bind to the references a check takes).
+template <typename... T>
+std::vector<int64_t> Values(T... values) {
+  return {static_cast<int64_t>(values)...};
+}
 
-// Plain values laid end to end, as a record or a payload of plain writes
-// carries them (the test hosts are little-endian).
 template <typename... T>
 std::vector<uint8_t> PlainBytes(T... values) {
   std::vector<uint8_t> out;
