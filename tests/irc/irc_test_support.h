@@ -1,5 +1,5 @@
 // Shared by the IRC tests: a loopback TCP peer that plays an IRC server or
-// user line by line, and a script-event sink that records what a bot raises.
+// user line by line, and the tests' recording sink installed for its lifetime.
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,18 +10,17 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "core/events.h"
-#include "support/null_event_sink.h"
-#include "support/test_client.h"
 #include "platform/platform.h"
+#include "support/seam.h"
+#include "support/test_client.h"
 
 namespace irctest {
 
-// Waits for `cond` with a deadline (the harness's own wait).
 inline bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 5000) {
   return support::WaitUntil(cond, ms);
 }
@@ -29,14 +28,10 @@ inline bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 5000) {
 // One TCP connection read and written in whole lines.
 class LinePeer {
  public:
-  LinePeer() = default;
-  explicit LinePeer(int fd) : fd_(fd) {}
+  explicit LinePeer(int fd = -1) : fd_(fd) {}
   ~LinePeer() { Close(); }
-  LinePeer(const LinePeer&) = delete;
-  LinePeer& operator=(const LinePeer&) = delete;
-  LinePeer(LinePeer&& o) noexcept : fd_(o.fd_), buffer_(std::move(o.buffer_)), eof_(o.eof_) {
-    o.fd_ = -1;
-  }
+  LinePeer(LinePeer&& o) noexcept
+      : fd_(std::exchange(o.fd_, -1)), buffer_(std::move(o.buffer_)), eof_(o.eof_) {}
 
   bool Valid() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
@@ -53,7 +48,12 @@ class LinePeer {
   std::string ReadLine(uint32_t ms = 5000) {
     std::string line = "<timeout>";
     WaitFor([&] {
-      Pull();
+      char chunk[8192];
+      while (!eof_ && platform::TcpReadable(fd_) == 1) {
+        const int n = platform::TcpRecv(fd_, chunk, sizeof chunk);
+        if (n <= 0) eof_ = true;  // closed, or reset
+        if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
+      }
       const size_t end = buffer_.find("\r\n");
       if (end != std::string::npos) {
         line = buffer_.substr(0, end);
@@ -65,8 +65,8 @@ class LinePeer {
     }, ms);
     return line;
   }
-  // Lines up to and including the first one that begins with `prefix`; the
-  // last element is "<timeout>" or "<eof>" when it never came.
+  // Lines up to and including the first that begins with `prefix`, or up to
+  // "<timeout>" / "<eof>" (so ReadUntil("<eof>") reads until the close).
   std::vector<std::string> ReadUntil(const std::string& prefix, uint32_t ms = 5000) {
     std::vector<std::string> lines;
     for (;;) {
@@ -75,44 +75,8 @@ class LinePeer {
       if (l.rfind(prefix, 0) == 0 || l == "<timeout>" || l == "<eof>") return lines;
     }
   }
-  // Everything that arrives until `quietMs` pass without data, then forgets
-  // it all; the text read.
-  std::string Drain(uint32_t quietMs) {
-    std::string all = std::move(buffer_);
-    buffer_.clear();
-    uint64_t quietSince = platform::MonotonicUs();
-    while (platform::MonotonicUs() - quietSince < uint64_t{quietMs} * 1000) {
-      Pull();
-      if (!buffer_.empty()) {
-        all += buffer_;
-        buffer_.clear();
-        quietSince = platform::MonotonicUs();
-      }
-      platform::SleepMs(1);
-    }
-    return all;
-  }
-  // True once the other side has closed the connection.
-  bool WaitForEof(uint32_t ms = 5000) {
-    return WaitFor([&] {
-      Pull();
-      return eof_;
-    }, ms);
-  }
 
  private:
-  void Pull() {
-    char chunk[8192];
-    while (!eof_ && platform::TcpReadable(fd_) == 1) {
-      const int n = platform::TcpRecv(fd_, chunk, sizeof chunk);
-      if (n <= 0) {
-        eof_ = true;  // closed, or reset
-        return;
-      }
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
-
   int fd_ = -1;
   std::string buffer_;
   bool eof_ = false;
@@ -131,22 +95,17 @@ class FakeIrcServer {
     if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         listen(fd_, 16) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
       ADD_FAILURE() << "cannot listen on loopback";
-      return;
     }
     port_ = ntohs(a.sin_port);
   }
   ~FakeIrcServer() {
     if (fd_ >= 0) close(fd_);
   }
-  FakeIrcServer(const FakeIrcServer&) = delete;
-  FakeIrcServer& operator=(const FakeIrcServer&) = delete;
-
   uint16_t Port() const { return port_; }
   // The next connection (a bot that has connected), or an invalid peer.
   LinePeer Accept() const {
     pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 5000) != 1) return LinePeer();
-    return LinePeer(accept(fd_, nullptr, nullptr));
+    return LinePeer(poll(&p, 1, 5000) == 1 ? accept(fd_, nullptr, nullptr) : -1);
   }
 
  private:
@@ -154,29 +113,11 @@ class FakeIrcServer {
   uint16_t port_ = 0;
 };
 
-// Records the IRC events and "!" lines; installed for its lifetime. `onEvent`
-// runs inside each raise (a script handler's stand-in).
-struct RecordingSink final : NullEventSink {
-  // "join 0 nick #chan", "leave 1 nick #chan 2", "cmd 0 nick #chan line"
-  std::vector<std::string> events;
-  std::function<void(const std::string&)> onEvent;
-
-  RecordingSink() { SetScriptEventSink(this); }
-  ~RecordingSink() override { SetScriptEventSink(nullptr); }
-
-  void Record(std::string e) {
-    events.push_back(e);
-    if (onEvent) onEvent(e);
-  }
-  void Raise(const ScriptEvent& e) override {
-    if (e.kind == ScriptEventKind::kIRCUserJoin || e.kind == ScriptEventKind::kIRCUserLeave) {
-      Record(DescribeEvent(e));
-    }
-  }
-  void DispatchIRCCommand(uint8_t bot, const char* nick, const char* channel,
-                          const char* line) override {
-    Record("cmd " + std::to_string(bot) + " " + nick + " " + channel + " " + line);
-  }
+// The recording sink, installed while it lives ("join 0 nick #chan",
+// "leave 0 nick #chan 2", "irccommand 0 nick #chan line").
+struct Sink : support::RecordingSink {
+  Sink() { SetScriptEventSink(this); }
+  ~Sink() override { SetScriptEventSink(nullptr); }
 };
 
 }  // namespace irctest
