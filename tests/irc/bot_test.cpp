@@ -1,11 +1,11 @@
 #include "irc/bot.h"
 
-#include <dirent.h>
 #include <sys/socket.h>
 
+#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -16,379 +16,234 @@ namespace {
 
 using irctest::FakeIrcServer;
 using irctest::LinePeer;
-using irctest::RecordingSink;
-using irctest::WaitFor;
 using Lines = std::vector<std::string>;
+using Ints = std::vector<int>;  // a sequence of calls' results, compared at once
 
 // Bots of one table connected to a fake server; peers[i] is the server's end
 // of the i-th bot connected.
 struct Rig {
   FakeIrcServer server;
-  RecordingSink sink;
+  irctest::Sink sink;
   IrcBotTable table;
   std::vector<LinePeer> peers;
 
-  IrcBot* ConnectedBot(const std::string& nick) {
-    const int8_t id = table.CreateBot();
-    EXPECT_GE(id, 0);
-    IrcBot* bot = table.Bot(static_cast<uint8_t>(id));
+  // A new bot connected as `nick` and in `channel` (unless null), with its
+  // registration and JOIN read off.
+  IrcBot* Bot(const std::string& nick, const char* channel = "#main") {
+    IrcBot* bot = table.Bot(static_cast<uint8_t>(table.CreateBot()));
     EXPECT_TRUE(bot->Connect("127.0.0.1", server.Port(), nick.c_str()));
     peers.push_back(server.Accept());
-    EXPECT_EQ(peers.back().ReadLine(), "NICK " + nick);
-    EXPECT_EQ(peers.back().ReadLine(), "USER " + nick + " * 0 :IRCPlugin");
+    EXPECT_EQ(peers.back().ReadUntil("USER"), (Lines{"NICK " + nick, "USER " + nick + " * 0 :IRCPlugin"}));
+    EXPECT_TRUE(!channel || (bot->JoinChannel(channel) && peers.back().ReadLine() == std::string("JOIN ") + channel));
     return bot;
   }
-  IrcBot* BotInChannel(const std::string& nick, const char* channel) {
-    IrcBot* bot = ConnectedBot(nick);
-    EXPECT_TRUE(bot->JoinChannel(channel));
-    EXPECT_EQ(peers.back().ReadLine(), std::string("JOIN ") + channel);
-    return bot;
-  }
-  static void Feed(IrcBot* bot, const std::string& text) {
-    bot->ProcessReceived(text.data(), text.size());
-  }
-  // What the bot sent before a marker line that we make it send now.
-  static Lines SentBefore(IrcBot* bot, LinePeer& peer) {
+  static void Feed(IrcBot* bot, const std::string& text) { bot->ProcessReceived(text.data(), text.size()); }
+  // What peer `i`'s bot sent before a marker line it is made to send now, joined by "|".
+  std::string Sent(IrcBot* bot, size_t i = 0) {
     EXPECT_TRUE(bot->PrivateMessage("marker", "end"));
-    Lines lines = peer.ReadUntil("PRIVMSG marker :end");
-    if (lines.back() == "PRIVMSG marker :end") lines.pop_back();
-    return lines;
+    std::string out;
+    for (const std::string& l : peers[i].ReadUntil("PRIVMSG marker :end")) out += l + "|";
+    return out.substr(0, out.size() - std::min<size_t>(out.size(), 21));  // without "|PRIVMSG marker :end|"
   }
 };
 
-size_t OpenDescriptors() {
-  size_t n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
-
-TEST(IrcBotTable, SlotsAreReusedLowestFirst) {
-  IrcBotTable table;
-  for (int i = 0; i < kMaxIrcBots; ++i) EXPECT_EQ(table.CreateBot(), i);
-  EXPECT_EQ(table.CreateBot(), -1);
-  EXPECT_TRUE(table.DestroyBot(2));
-  EXPECT_EQ(table.Bot(2), nullptr);
-  EXPECT_EQ(table.CreateBot(), 2);
-  EXPECT_EQ(table.Bot(2)->Id(), 2);
-  EXPECT_FALSE(table.DestroyBot(7));
-  table.DestroyAllBots();
-  EXPECT_EQ(table.LowestUsedSlot(), -1);
-  EXPECT_EQ(table.Bot(200), nullptr);
-
-  ReplaceIrcBotTable();
-  ASSERT_NE(GetIrcBotTable(), nullptr);
-  EXPECT_EQ(GetIrcBotTable()->CreateBot(), 0);
-  ReplaceIrcBotTable();
-  EXPECT_EQ(GetIrcBotTable()->LowestUsedSlot(), -1) << "a new table is empty";
-  DestroyIrcBotTable();
-  EXPECT_EQ(GetIrcBotTable(), nullptr);
-}
-
-TEST(IrcBot, ConnectRegistersOnceAndDisconnectQuits) {
-  Rig r;
-  IrcBot* bot = r.ConnectedBot("qbot");
-  EXPECT_TRUE(bot->IsConnected());
-  EXPECT_EQ(bot->Nick(), "qbot");
-  EXPECT_FALSE(bot->Connect("127.0.0.1", r.server.Port(), "other")) << "already connected";
-  EXPECT_EQ(bot->Nick(), "qbot");
-
-  ASSERT_TRUE(bot->JoinChannel("#main"));
-  EXPECT_EQ(r.peers[0].ReadLine(), "JOIN #main");
-  bot->Disconnect();
-  EXPECT_FALSE(bot->IsConnected());
-  EXPECT_EQ(r.peers[0].ReadLine(), "QUIT");
-  EXPECT_TRUE(r.peers[0].WaitForEof());
-  EXPECT_EQ(bot->Channel(), "#main") << "a disconnect keeps the channel";
-  EXPECT_FALSE(bot->Send("#main", "x"));
-
-  // The next connection starts in no channel.
-  ASSERT_TRUE(bot->Connect("localhost", r.server.Port(), "qbot2"));
-  LinePeer again = r.server.Accept();
-  EXPECT_EQ(again.ReadLine(), "NICK qbot2");
-  EXPECT_FALSE(bot->Channel().has_value());
-}
-
-TEST(IrcBot, ConnectFailuresLeaveTheBotUnconnected) {
-  uint16_t closedPort;
-  {
-    FakeIrcServer gone;
-    closedPort = gone.Port();
-  }
-  IrcBot bot(0, nullptr);
-  EXPECT_FALSE(bot.Connect("127.0.0.1", closedPort, "n"));
-  EXPECT_FALSE(bot.Connect("no-such-host.invalid", 6667, "n"));
-  EXPECT_FALSE(bot.Connect(nullptr, 6667, "n"));
-  EXPECT_FALSE(bot.Connect("127.0.0.1", 6667, nullptr));
+TEST(IrcBotTable, SlotsAreReusedLowestFirstAndDestroyingTheTableQuitsItsBots) {
   FakeIrcServer server;
-  // A nick whose registration lines the server would refuse.
-  EXPECT_FALSE(bot.Connect("127.0.0.1", server.Port(), std::string(600, 'n').c_str()));
-  EXPECT_FALSE(bot.IsConnected());
-  EXPECT_TRUE(bot.Nick().empty());
+  auto t = std::make_unique<IrcBotTable>();
+  EXPECT_EQ((Ints{t->CreateBot(), t->CreateBot(), t->CreateBot(), t->CreateBot(), t->CreateBot(), t->CreateBot(),
+                  t->DestroyBot(2), !t->Bot(2), t->CreateBot(), t->Bot(2)->Id(), t->DestroyBot(7), !t->Bot(200),
+                  (t->DestroyAllBots(), t->LowestUsedSlot())}),
+            (Ints{0, 1, 2, 3, 4, -1, 1, 1, 2, 2, 0, 1, -1}));
+  std::vector<LinePeer> peers;
+  for (const char* nick : {"a1", "a2"}) {
+    ASSERT_TRUE(t->Bot(static_cast<uint8_t>(t->CreateBot()))->Connect("127.0.0.1", server.Port(), nick));
+    peers.push_back(server.Accept());
+  }
+  t->CreateBot();  // never connected: sends nothing
+  t.reset();
+  for (LinePeer& p : peers) EXPECT_EQ(p.ReadUntil("<eof>").size(), 4u) << "NICK, USER, QUIT, close";
+  // The process's table: a new one is empty.
+  EXPECT_EQ((Ints{(ReplaceIrcBotTable(), GetIrcBotTable()->CreateBot()), (ReplaceIrcBotTable(), GetIrcBotTable()->LowestUsedSlot()),
+                  (DestroyIrcBotTable(), GetIrcBotTable() == nullptr)}), (Ints{0, -1, 1}));
 }
 
-TEST(IrcBot, OutgoingLinesFollowTheChannelState) {
+TEST(IrcBot, ConnectsOnceSendsWhatItsStateAllowsAndQuitsOnDisconnect) {
   Rig r;
-  IrcBot unconnected(4, nullptr);
-  EXPECT_FALSE(unconnected.JoinChannel("#a"));
-  EXPECT_FALSE(unconnected.PrivateMessage("a", "b"));
-  EXPECT_FALSE(unconnected.Notice("a", "b"));
+  // Nothing works unconnected, and nothing connects with a bad host, port or
+  // nick (600 bytes: registration lines the server would refuse).
+  const uint16_t closedPort = FakeIrcServer().Port();
+  IrcBot lone(4, nullptr);
+  const std::string longNick(600, 'n');
+  EXPECT_EQ((Ints{lone.JoinChannel("#a"), lone.PrivateMessage("a", "b"), lone.Notice("a", "b"),
+                  lone.Connect("127.0.0.1", closedPort, "n"), lone.Connect("no-such-host.invalid", 6667, "n"),
+                  lone.Connect(nullptr, 6667, "n"), lone.Connect("127.0.0.1", 6667, nullptr),
+                  lone.Connect("127.0.0.1", r.server.Port(), longNick.c_str()), lone.IsConnected(), lone.Nick().empty()}),
+            (Ints{0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
 
-  IrcBot* bot = r.ConnectedBot("qbot");
-  LinePeer& s = r.peers[0];
-  EXPECT_FALSE(bot->LeaveChannel("#a")) << "in no channel";
-  EXPECT_TRUE(bot->JoinChannel("#a"));
-  EXPECT_FALSE(bot->JoinChannel("#b")) << "already in a channel";
-  EXPECT_EQ(bot->Channel(), "#a");
-  EXPECT_TRUE(bot->LeaveChannel("#other"));
-  EXPECT_FALSE(bot->Channel().has_value());
-  EXPECT_FALSE(bot->LeaveChannel("#a"));
-  EXPECT_TRUE(bot->PrivateMessage("bob", "hello there"));
-  EXPECT_TRUE(bot->Send("#a", "to all"));
-  EXPECT_TRUE(bot->Notice("bob", "psst"));
-  bot->RequestNames(std::string(50, 'c'));
-  bot->RequestNames(std::string(51, 'd'));
-  // A script text with a line break cannot inject a command; an overlong
-  // message is refused rather than getting the bot thrown off the server.
-  EXPECT_TRUE(bot->Send("#a", "hi\r\nQUIT :pwned"));
-  EXPECT_FALSE(bot->Send("#a", std::string(600, 'x').c_str()));
-  EXPECT_EQ(Rig::SentBefore(bot, s),
-            (Lines{"JOIN #a", "PART #other", "PRIVMSG bob :hello there", "PRIVMSG #a :to all",
-                   "NOTICE bob :psst", "NAMES " + std::string(50, 'c'), "PRIVMSG #a :hi"}));
+  // Connected: connect again, leave in no channel, join, join again, leave
+  // naming another channel, leave again; messages (a line break cannot inject
+  // a command; an overlong one is refused rather than getting the bot thrown
+  // off the server); NAMES for channels up to 50 bytes.
+  IrcBot* bot = r.Bot("qbot", nullptr);
+  EXPECT_EQ((Ints{bot->IsConnected(), bot->Connect("127.0.0.1", r.server.Port(), "other"), bot->Nick() == "qbot",
+                  bot->LeaveChannel("#a"), bot->JoinChannel("#a"), bot->JoinChannel("#b"), bot->Channel() == "#a",
+                  bot->LeaveChannel("#other"), bot->Channel().has_value(), bot->LeaveChannel("#a"),
+                  bot->PrivateMessage("bob", "hello there"), bot->Send("#a", "to all"), bot->Notice("bob", "psst"),
+                  bot->Send("#a", "hi\r\nQUIT :pwned"), bot->Send("#a", std::string(600, 'x').c_str()),
+                  (bot->RequestNames(std::string(50, 'c')), bot->RequestNames(std::string(51, 'd')), 1)}),
+            (Ints{1, 0, 1, 0, 1, 0, 1, 1, 0, 0, 1, 1, 1, 1, 0, 1}));
+  EXPECT_EQ(r.Sent(bot), "JOIN #a|PART #other|PRIVMSG bob :hello there|PRIVMSG #a :to all|NOTICE bob :psst|PRIVMSG #a :hi|NAMES " +
+                             std::string(50, 'c'));
+
+  // A disconnect quits and keeps the channel; the next connection starts in none.
+  ASSERT_TRUE(bot->JoinChannel("#main"));
+  bot->Disconnect();
+  EXPECT_EQ(r.peers[0].ReadUntil("<eof>"), (Lines{"JOIN #main", "QUIT", "<eof>"}));
+  EXPECT_EQ((Ints{bot->IsConnected(), bot->Channel() == "#main", bot->Send("#main", "x"),
+                  bot->Connect("localhost", r.server.Port(), "qbot2"), bot->Channel().has_value()}),
+            (Ints{0, 1, 0, 1, 0}));
+  EXPECT_EQ(r.server.Accept().ReadLine(), "NICK qbot2");
 }
 
-TEST(IrcBot, PingIsAnsweredOnlyInAChannel) {
-  Rig r;
-  IrcBot* bot = r.ConnectedBot("qbot");
-  LinePeer& s = r.peers[0];
-  Rig::Feed(bot, "PING :one\r\n");
-  EXPECT_EQ(Rig::SentBefore(bot, s), Lines{});
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  while (times-- > 0) out += text;
+  return out;
+}
+Lines Bytes(const std::string& text) {
+  Lines bytes;
+  for (char c : text) bytes.emplace_back(1, c);
+  return bytes;
+}
+constexpr size_t kLongest = irc::kMaxReceivedLine;
 
-  ASSERT_TRUE(bot->JoinChannel("#a"));
-  Rig::Feed(bot, "PING :two\r\nPING three\r\nPING :\r\nPING\r\nping :x\r\nPING :" +
-                     std::string(600, 'p') + "\r\n");
-  EXPECT_EQ(Rig::SentBefore(bot, s), (Lines{"JOIN #a", "PONG two", "PONG three", "PONG "}));
+// Server lines fed to one bot in "#main" (or never in a channel, or after it
+// left): the events it raises, the lines it answers with, and then the levels
+// of op voice plain owner half adm +both OP nobody in #main / op in #other /
+// its number of users.
+TEST(IrcBot, ServerLinesGiveEventsAnswersAndLevels) {
+  const struct {
+    std::string channel;  // "#main", "left", or "" for none
+    Lines chunks;
+    std::string events = "", sent = "", levels = "---------/-/0";
+  } cases[] = {
+      // How reads are cut into lines: the tail waits for the next read; a bare
+      // LF stays in its line; byte by byte; the longest line; one byte longer
+      // over several reads and its "\r" and "\n" in two reads is dropped whole;
+      // a NUL drops its line only.
+      {"#main", {"PING :a\r\n:x JOIN #c\r\n:y PA", "RT #c\r\n"}, "join 0 x #main\nleave 0 y #main 0", "PONG a|NAMES #main|NAMES #main"},
+      {"#main", {"\r\nPING :x\nPING :y\r\nPING :z\r", "\n"}, "", "PONG x|PONG z"},
+      {"#main", Bytes(":n!u@h PRIVMSG #main :!give b 5\r\nPING :y\r\n"), "irccommand 0 n #main give b 5", "PONG y"},
+      {"#main", {":a PRIVMSG #main :!" + std::string(kLongest - 19, 'a') + "\r\n"}, "irccommand 0 a #main " + std::string(kLongest - 19, 'a')},
+      {"#main", {std::string(kLongest, 'b'), "c :x PRIVMSG #c :!ban op", "\r", "\nPING :z\r\n" + std::string(kLongest + 5, 'q') + "\r", "\nPING :A\r\n"},
+       "", "PONG z|PONG A"},
+      {"#main", {std::string("PING :a\r\n:x JOIN #c\0\r\nPING :b\r\n", 31)}, "", "PONG a|PONG b"},
+      {"", {"PING :one\r\n:a!u@h JOIN :#main\r\n:s 353 qbot = #main :@op\r\n"}},
+      {"left", {":qbot!~qbot@h PART #main\r\n:a!u@h JOIN :#main\r\n:srv 353 qbot = #main :@op\r\nPING :x\r\n"}},
+      {"#main", {"PING :two\r\nPING three\r\nPING :\r\nPING\r\nping :x\r\nPING :" + std::string(600, 'p') + "\r\n"}, "", "PONG two|PONG three|PONG "},
+      // The server's echo of our own JOIN.
+      {"#main", {":qbot!~qbot@127.0.0.1 JOIN :#main\r\n"}, "join 0 qbot #main", "NAMES #main"},
+      {"#main", {":s 353 qbot = #main :@op +voice plain ~owner\r\n:s 353 qbot = #main :%half &adm @+both\r\n:s 366 qbot #main :End\r\n"},
+       "", "", "@+-~%&@--/-/7"},
+      // MODE clears the list and asks again for the channel it names.
+      {"#main", {":s 353 qbot = #main :@op +voice\r\n:op!~op@h MODE #main +o plain\r\n:s 353 qbot = #main :+voice @plain\r\n"
+                 ":x MODE #other +v y\r\n:x MODE\r\n:x MODE  +i\r\n:s 353 qbot = #main :@plain\r\n"}, "", "NAMES #main|NAMES #other", "--@------/-/1"},
+      // Leaves name the bot's channel whatever the line says; a KICK names the kicker.
+      {"#main", {":s 353 qbot = #main :@op\r\n:alice!a@h PART #elsewhere :bye\r\n:bob!b@h QUIT :gone\r\n:op!o@h KICK #main victim :out\r\n"
+                 ":carol!c@h NICK :caroline\r\n"}, "leave 0 alice #main 0\nleave 0 bob #main 1\nleave 0 op #main 2", "NAMES #main|NAMES #main|NAMES #main|NAMES #main"},
+      // The "!" must be the message's second character, whatever its first.
+      {"#main", {":a!~a@h PRIVMSG #main :!give b 5\r\n:a!~a@h PRIVMSG qbot :!seen bob\r\n:a!~a@h PRIVMSG #main :hi !x\r\n:a!~a@h PRIVMSG #main\r\n"
+                 ":a!~a@h PRIVMSG #main :!\r\n:a!~a@h PRIVMSG #main !x\r\n:a!~a@h PRIVMSG #main y!z\r\n"},
+       "irccommand 0 a #main give b 5\nirccommand 0 a #main seen bob\nirccommand 0 a #main \nirccommand 0 a #main z"},
+      {"#main", {":a!u@h PRIVMSG #main :!say hel", "lo world\r\n"}, "irccommand 0 a #main say hello world"},
+      {"#main", {":\r\n: \r\n:x\r\n\r\n \r\n:::: :: ::\r\n353\r\n:s 353\r\n:s 353 :#\r\n:s 353 # :\r\n:s 353 qbot = #other :@op\r\n"}, "", "", "---------/@/1"},
+      // Names replies cannot grow the list without bound.
+      {"#main", {Repeat(":s 353 qbot = #main :@a +b @c @d @e @f @g @h @i @voice\r\n", 1001) + ":s 353 qbot = #main :@op\r\n"}, "", "", "-@-------/-/10000"},
+  };
+  for (const auto& c : cases) {
+    Rig r;
+    IrcBot* bot = r.Bot("qbot", c.channel.empty() ? nullptr : "#main");
+    EXPECT_TRUE(c.channel != "left" || (bot->LeaveChannel("#main") && r.peers[0].ReadLine() == "PART #main"));
+    for (const std::string& chunk : c.chunks) Rig::Feed(bot, chunk);
+    std::string levels;
+    for (const char* nick : {"op", "voice", "plain", "owner", "half", "adm", "+both", "OP", "nobody"}) levels += bot->GetUserLevel("#main", nick);
+    levels += std::string("/") + bot->GetUserLevel("#other", "op") + "/" + std::to_string(bot->Users().size());
+    EXPECT_EQ(Lines({r.sink.Take(), r.Sent(bot), levels}), Lines({c.events, c.sent, c.levels})) << c.chunks[0].substr(0, 60);
+  }
 }
 
-TEST(IrcBot, ChannelEventsRebuildTheUserList) {
+TEST(IrcBot, OnlyTheLowestBotInItsChannelHandsOverCommands) {
   Rig r;
-  IrcBot* bot = r.BotInChannel("qbot", "#main");
-  LinePeer& s = r.peers[0];
-
-  // The server's echo of our own JOIN.
-  Rig::Feed(bot, ":qbot!~qbot@127.0.0.1 JOIN :#main\r\n");
-  EXPECT_EQ(r.sink.events, Lines{"join 0 qbot #main"});
-  EXPECT_EQ(s.ReadLine(), "NAMES #main");
-
-  Rig::Feed(bot, ":srv 353 qbot = #main :@op +voice plain ~owner\r\n"
-                 ":srv 353 qbot = #main :%half &adm @+both\r\n:srv 366 qbot #main :End\r\n");
-  const std::pair<const char*, const char*> levels[] = {
-      {"op", "@"},   {"voice", "+"}, {"plain", "-"}, {"owner", "~"}, {"half", "%"},
-      {"adm", "&"},  {"+both", "@"}, {"OP", "-"},    {"nobody", "-"}};
-  for (auto [nick, level] : levels) EXPECT_STREQ(bot->GetUserLevel("#main", nick), level) << nick;
-  EXPECT_STREQ(bot->GetUserLevel("#other", "op"), "-");
-
-  // MODE clears the list and asks again for the channel it names.
-  Rig::Feed(bot, ":op!~op@h MODE #main +o plain\r\n");
-  EXPECT_STREQ(bot->GetUserLevel("#main", "op"), "-");
-  EXPECT_EQ(s.ReadLine(), "NAMES #main");
-  Rig::Feed(bot, ":srv 353 qbot = #main :@op @plain\r\n");
-  EXPECT_STREQ(bot->GetUserLevel("#main", "plain"), "@");
-
-  // Leaves name the bot's channel whatever the line says; a KICK names the
-  // kicker.
-  Rig::Feed(bot, ":alice!a@h PART #elsewhere :bye\r\n:bob!b@h QUIT :gone\r\n"
-                 ":op!o@h KICK #main victim :out\r\n:carol!c@h NICK :caroline\r\n");
-  EXPECT_EQ(r.sink.events, (Lines{"join 0 qbot #main", "leave 0 alice #main 0",
-                                  "leave 0 bob #main 1", "leave 0 op #main 2"}));
-  EXPECT_TRUE(bot->Users().empty());
-  // A MODE with nothing after it asks for nothing.
-  Rig::Feed(bot, ":x MODE\r\n:x MODE  +i\r\n");
-  EXPECT_EQ(Rig::SentBefore(bot, s), Lines(4, "NAMES #main"));
-
-  // Our own PART's echo arrives after we left: ignored, as is all else.
-  ASSERT_TRUE(bot->LeaveChannel("#main"));
-  Rig::Feed(bot, ":qbot!~qbot@h PART #main\r\n:a!u@h JOIN :#main\r\n:srv 353 qbot = #main :@z\r\n");
-  EXPECT_EQ(r.sink.events.size(), 4u);
-  EXPECT_TRUE(bot->Users().empty());
-}
-
-TEST(IrcBot, NamesRepliesCannotGrowTheListWithoutBound) {
-  Rig r;
-  IrcBot* bot = r.BotInChannel("qbot", "#main");
-  std::string names = ":srv 353 qbot = #main :";
-  for (int i = 0; i < 40; ++i) names += "@u" + std::to_string(i) + " ";
-  names += "\r\n";
-  for (size_t i = 0; i < kMaxIrcChannelUsers / 40 + 20; ++i) Rig::Feed(bot, names);
-  EXPECT_EQ(bot->Users().size(), kMaxIrcChannelUsers);
-  EXPECT_STREQ(bot->GetUserLevel("#main", "u39"), "@");
-}
-
-TEST(IrcBot, OnlyTheLowestBotHandsOverBangCommands) {
-  Rig r;
-  IrcBot* low = r.BotInChannel("b0", "#main");
-  IrcBot* high = r.BotInChannel("b1", "#main");
+  IrcBot* low = r.Bot("b0");
+  IrcBot* high = r.Bot("b1");
   const std::string line = ":a!~a@h PRIVMSG #main :!give b 5\r\n";
-  Rig::Feed(low, line);
-  Rig::Feed(high, line);
-  EXPECT_EQ(r.sink.events, Lines{"cmd 0 a #main give b 5"});
-
-  // Sent to the bot privately: the same. The "!" must be the message's
-  // second character, whatever its first (normally the ':').
-  Rig::Feed(low, ":a!~a@h PRIVMSG b0 :!seen bob\r\n:a!~a@h PRIVMSG #main :hi !x\r\n"
-                 ":a!~a@h PRIVMSG #main\r\n:a!~a@h PRIVMSG #main :!\r\n"
-                 ":a!~a@h PRIVMSG #main !x\r\n:a!~a@h PRIVMSG #main y!z\r\n");
-  EXPECT_EQ(r.sink.events, (Lines{"cmd 0 a #main give b 5", "cmd 0 a #main seen bob",
-                                  "cmd 0 a #main ", "cmd 0 a #main z"}));
-
-  // The lowest bot out of its channel: nobody dispatches.
+  auto feed = [&](IrcBot* bot) { return Rig::Feed(bot, line), r.sink.Take(); };
+  EXPECT_EQ(feed(low) + "|" + feed(high), "irccommand 0 a #main give b 5|");
   ASSERT_TRUE(low->LeaveChannel("#main"));
-  r.sink.events.clear();
-  Rig::Feed(low, line);
-  Rig::Feed(high, line);
-  EXPECT_TRUE(r.sink.events.empty());
-
-  // Once it is gone, the next one does.
+  EXPECT_EQ(feed(low) + "|" + feed(high), "|") << "the lowest bot out of its channel: nobody dispatches";
   ASSERT_TRUE(r.table.DestroyBot(0));
-  EXPECT_EQ(r.peers[0].ReadUntil("QUIT").back(), "QUIT");
-  EXPECT_TRUE(r.peers[0].WaitForEof());
-  Rig::Feed(high, line);
-  EXPECT_EQ(r.sink.events, Lines{"cmd 1 a #main give b 5"});
+  EXPECT_EQ(r.peers[0].ReadUntil("<eof>"), (Lines{"PART #main", "QUIT", "<eof>"}));
+  EXPECT_EQ(feed(high), "irccommand 1 a #main give b 5") << "once it is gone, the next one does";
 }
 
-TEST(IrcBot, HostileServerLinesThroughTheSocket) {
-  Rig r;
-  IrcBot* bot = r.BotInChannel("qbot", "#main");
-  LinePeer& s = r.peers[0];
-
-  // Nothing pending: the receive step returns with nothing to do.
-  r.table.ReceiveAll();
-  EXPECT_TRUE(r.sink.events.empty());
-
-  // A line split over two reads is handled once, whole.
-  Rig::Feed(bot, ":a!u@h PRIVMSG #main :!say hel");
-  Rig::Feed(bot, "lo world\r\n");
-  EXPECT_EQ(r.sink.events, Lines{"cmd 0 a #main say hello world"});
-  r.sink.events.clear();
-
-  std::mt19937 rng(7);
-  std::string junk(64 * 1024, '\0');
-  for (char& c : junk) c = static_cast<char>(rng());
-  s.Send(std::string(9000, 'A') + "\r\n");                // overlong
-  s.Send(std::string("PING :a\0b\r\n:x JOIN\0\r\n", 21));  // NUL bytes
-  s.Send(":\r\n: \r\n:x\r\n\r\n \r\n:::: :: ::\r\n353\r\n:s 353\r\n:s 353 :#\r\n:s 353 # :\r\n");
-  s.Send(junk);
-  s.Send("\r\n:x PRIVMSG #main :!say one\r\n");
-  EXPECT_TRUE(WaitFor([&] {
-    r.table.ReceiveAll();
-    return !r.sink.events.empty() && r.sink.events.back() == "cmd 0 x #main say one";
-  })) << "the line after the junk was never handled";
-
-  s.Send(":x PRIVMSG #main :!say h");
-  for (int i = 0; i < 5; ++i) r.table.ReceiveAll();
-  s.Send("i\r\n");
-  EXPECT_TRUE(WaitFor([&] {
-    r.table.ReceiveAll();
-    return r.sink.events.back() == "cmd 0 x #main say hi";
-  }));
-}
-
-TEST(IrcBot, AServerThatGoesAwayLeavesTheBotConnectedUntilDisconnected) {
-  const size_t before = OpenDescriptors();
+TEST(IrcBot, ABrokenOrStalledServerCostsOneSendAndTheSocketIsClosed) {
+  auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = descriptors();
   {
     Rig r;
-    IrcBot* bot = r.BotInChannel("qbot", "#main");
-    // Reset the connection, so the bot's QUIT cannot be sent any more.
+    IrcBot* bot = r.Bot("qbot");
+    // Reset the connection, so the bot's QUIT cannot be sent any more: still
+    // connected until it disconnects, and then closed although its QUIT failed.
     linger hard{1, 0};
     ASSERT_EQ(setsockopt(r.peers[0].Fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard), 0);
     r.peers[0].Close();
-    for (int i = 0; i < 3; ++i) r.table.ReceiveAll();
-    EXPECT_TRUE(bot->IsConnected());
-    EXPECT_FALSE(bot->Connect("127.0.0.1", r.server.Port(), "qbot"));
-    bot->Disconnect();
-    EXPECT_FALSE(bot->IsConnected()) << "closed although its QUIT failed";
-    EXPECT_TRUE(bot->Connect("127.0.0.1", r.server.Port(), "qbot"));
+    EXPECT_EQ((Ints{(r.table.ReceiveAll(), r.table.ReceiveAll(), bot->IsConnected()), bot->Connect("127.0.0.1", r.server.Port(), "q"),
+                    (bot->Disconnect(), bot->IsConnected()), bot->Connect("127.0.0.1", r.server.Port(), "qbot")}),
+              (Ints{1, 0, 0, 1}));
+    r.peers.push_back(r.server.Accept());
+
+    // Far more than the socket buffers hold: once a send has given up, the
+    // rest must not each wait again (that would take hours here), and lines
+    // not written are not reported as sent.
+    IrcBot* slow = r.Bot("slow");
+    const int small = 4096;
+    ASSERT_EQ(setsockopt(r.peers[2].Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    int refused = 0;
+    for (int i = 0; i < 20000; ++i) refused += slow->Send("#main", std::string(480, 'x').c_str()) ? 0 : 1;
+    EXPECT_TRUE(refused > 0 && !slow->Send("marker", "after"));
+    const Lines got = r.peers[2].ReadUntil("PRIVMSG marker", 500);
+    EXPECT_TRUE(got.size() > 1 && got.back() == "<timeout>") << "a broken stream takes no more lines";
+    EXPECT_FALSE((slow->Disconnect(), slow->IsConnected())) << "closed although its QUIT could not be sent";
     EXPECT_TRUE(r.table.DestroyBot(0));
   }
-  EXPECT_EQ(OpenDescriptors(), before) << "a destroyed bot closes its socket";
-}
-
-TEST(IrcBot, AServerThatStopsReadingStallsOneSendOnly) {
-  Rig r;
-  IrcBot* bot = r.BotInChannel("qbot", "#main");
-  const int small = 4096;
-  ASSERT_EQ(setsockopt(r.peers[0].Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
-  // Far more than the socket buffers hold: once a send has given up, the
-  // rest must not each wait again (that would take hours here).
-  const std::string text(480, 'x');
-  int refused = 0;
-  for (int i = 0; i < 20000; ++i) refused += bot->Send("#main", text.c_str()) ? 0 : 1;
-  EXPECT_GT(refused, 0) << "lines that were not written are not reported as sent";
-  EXPECT_GT(r.peers[0].Drain(500).size(), 0u);
-  EXPECT_FALSE(bot->Send("marker", "after"));
-  EXPECT_EQ(r.peers[0].Drain(500), "") << "a broken stream takes no more lines";
-  bot->Disconnect();
-  EXPECT_FALSE(bot->IsConnected()) << "closed although its QUIT could not be sent";
+  EXPECT_EQ(descriptors(), before) << "a destroyed bot closes its socket";
 }
 
 TEST(IrcBot, ScriptHandlersMayDestroyOrDisconnectTheBotMidLine) {
   Rig r;
-  r.BotInChannel("qbot", "#main");
-  LinePeer& s = r.peers[0];
-  // The handler destroys the very bot that raised it and reuses the slot.
-  r.sink.onEvent = [&](const std::string& e) {
-    if (e.rfind("join", 0) == 0) {
-      EXPECT_TRUE(r.table.DestroyBot(0));
-      EXPECT_EQ(r.table.CreateBot(), 0);
-    }
-  };
-  s.Send(":a!u@h JOIN :#main\r\n:b!u@h JOIN :#main\r\n");
-  EXPECT_TRUE(WaitFor([&] {
-    r.table.ReceiveAll();
-    return !r.sink.events.empty();
-  }));
+  r.Bot("qbot");
+  // The handler destroys the very bot that raised it and reuses the slot: no
+  // NAMES from a destroyed bot.
+  r.sink.onRaise = [&](const ScriptEvent&) { EXPECT_TRUE(r.table.DestroyBot(0) && r.table.CreateBot() == 0); };
+  r.peers[0].Send(":a!u@h JOIN :#main\r\n:b!u@h JOIN :#main\r\n");
+  EXPECT_TRUE(irctest::WaitFor([&] { return r.table.ReceiveAll(), !r.sink.lines.empty(); }));
   r.table.ReceiveAll();
-  EXPECT_EQ(r.sink.events, Lines{"join 0 a #main"});
-  EXPECT_EQ(s.ReadUntil("QUIT"), Lines{"QUIT"}) << "no NAMES from a destroyed bot";
-  EXPECT_TRUE(s.WaitForEof());
-  ASSERT_NE(r.table.Bot(0), nullptr);
+  EXPECT_EQ(r.sink.Take(), "join 0 a #main");
+  EXPECT_EQ(r.peers[0].ReadUntil("<eof>"), (Lines{"QUIT", "<eof>"}));
   EXPECT_FALSE(r.table.Bot(0)->IsConnected());
 
   // Leaving the channel from the handler: no NAMES for a channel it left.
-  IrcBot* bot = r.BotInChannel("qbot2", "#main");
-  LinePeer& s2 = r.peers[1];
-  r.sink.events.clear();
-  r.sink.onEvent = [&](const std::string&) { bot->LeaveChannel("#main"); };
+  IrcBot* bot = r.Bot("qbot2");
+  r.sink.onRaise = [&](const ScriptEvent&) { bot->LeaveChannel("#main"); };
   Rig::Feed(bot, ":a!u@h PART #main\r\n:b!u@h PART #main\r\n");
-  EXPECT_EQ(r.sink.events, Lines{"leave 1 a #main 0"});
-  EXPECT_EQ(Rig::SentBefore(bot, s2), Lines{"PART #main"});
+  EXPECT_EQ(r.sink.Take() + "|" + r.Sent(bot, 1), "leave 1 a #main 0|PART #main");
 
   // Disconnecting from the handler: the rest of that read is not handled.
   ASSERT_TRUE(bot->JoinChannel("#main"));
-  r.sink.events.clear();
-  r.sink.onEvent = [&](const std::string&) { bot->Disconnect(); };
+  r.sink.onRaise = [&](const ScriptEvent&) { bot->Disconnect(); };
   Rig::Feed(bot, ":a!u@h JOIN :#main\r\n:b!u@h JOIN :#main\r\n");
-  EXPECT_EQ(r.sink.events, Lines{"join 1 a #main"});
-  EXPECT_EQ(s2.ReadUntil("QUIT"), (Lines{"JOIN #main", "QUIT"}));
-}
-
-TEST(IrcBot, DestroyingTheTableQuitsEveryConnectedBot) {
-  FakeIrcServer server;
-  auto table = std::make_unique<IrcBotTable>();
-  std::vector<LinePeer> peers;
-  for (const char* nick : {"a1", "a2"}) {
-    IrcBot* bot = table->Bot(static_cast<uint8_t>(table->CreateBot()));
-    ASSERT_TRUE(bot->Connect("127.0.0.1", server.Port(), nick));
-    peers.push_back(server.Accept());
-  }
-  table->CreateBot();  // never connected: sends nothing
-  table.reset();
-  for (LinePeer& p : peers) {
-    EXPECT_EQ(p.ReadUntil("QUIT").back(), "QUIT");
-    EXPECT_TRUE(p.WaitForEof());
-  }
+  EXPECT_EQ(r.sink.Take(), "join 1 a #main");
+  EXPECT_EQ(r.peers[1].ReadUntil("<eof>"), (Lines{"JOIN #main", "QUIT", "<eof>"}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Shared by the IRC tests: a loopback TCP peer that plays an IRC server or
-// user line by line, and a script-event sink that records what a bot raises.
+// user line by line, and the tests' recording sink installed for its lifetime.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,112 +8,64 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "core/events.h"
-#include "support/null_event_sink.h"
-#include "support/test_client.h"
 #include "platform/platform.h"
+#include "support/seam.h"
+#include "support/test_client.h"
 
 namespace irctest {
 
-// Waits for `cond` with a deadline (the harness's own wait).
-inline bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 5000) {
-  return support::WaitUntil(cond, ms);
-}
+inline bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 5000) { return support::WaitUntil(cond, ms); }
 
 // One TCP connection read and written in whole lines.
 class LinePeer {
  public:
-  LinePeer() = default;
-  explicit LinePeer(int fd) : fd_(fd) {}
+  explicit LinePeer(int fd = -1) : fd_(fd) {}
+  LinePeer(LinePeer&& o) noexcept : fd_(std::exchange(o.fd_, -1)), buffer_(std::move(o.buffer_)), eof_(o.eof_) {}
   ~LinePeer() { Close(); }
-  LinePeer(const LinePeer&) = delete;
-  LinePeer& operator=(const LinePeer&) = delete;
-  LinePeer(LinePeer&& o) noexcept : fd_(o.fd_), buffer_(std::move(o.buffer_)), eof_(o.eof_) {
-    o.fd_ = -1;
-  }
-
-  bool Valid() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
   void Close() {
-    if (fd_ >= 0) platform::TcpClose(fd_);
-    fd_ = -1;
+    if (fd_ >= 0) platform::TcpClose(std::exchange(fd_, -1));
   }
-  void Send(const std::string& raw) const {
-    ASSERT_TRUE(platform::TcpSendAll(fd_, raw.data(), raw.size()));
-  }
+  void Send(const std::string& raw) const { ASSERT_TRUE(platform::TcpSendAll(fd_, raw.data(), raw.size())); }
   void SendLine(const std::string& line) const { Send(line + "\r\n"); }
 
   // The next line (without "\r\n"), or "<timeout>" / "<eof>".
   std::string ReadLine(uint32_t ms = 5000) {
-    std::string line = "<timeout>";
-    WaitFor([&] {
-      Pull();
-      const size_t end = buffer_.find("\r\n");
-      if (end != std::string::npos) {
-        line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 2);
-        return true;
+    char chunk[8192];
+    for (const uint64_t end = platform::MonotonicUs() + ms * uint64_t{1000};;) {
+      if (const size_t at = buffer_.find("\r\n"); at != std::string::npos) {
+        std::string line = buffer_.substr(0, at);
+        buffer_.erase(0, at + 2);
+        return line;
       }
-      if (eof_) line = "<eof>";
-      return eof_;
-    }, ms);
-    return line;
+      pollfd p{fd_, POLLIN, 0};
+      const int64_t leftMs = (static_cast<int64_t>(end) - static_cast<int64_t>(platform::MonotonicUs())) / 1000;
+      if (eof_ || poll(&p, 1, static_cast<int>(std::max<int64_t>(leftMs, 0))) != 1) return eof_ ? "<eof>" : "<timeout>";
+      const int n = platform::TcpRecv(fd_, chunk, sizeof chunk);
+      eof_ = n <= 0;  // closed, or reset
+      if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
+    }
   }
-  // Lines up to and including the first one that begins with `prefix`; the
-  // last element is "<timeout>" or "<eof>" when it never came.
+  // Lines up to and including the first that begins with `prefix`, or up to
+  // "<timeout>" / "<eof>" (so ReadUntil("<eof>") reads until the close).
   std::vector<std::string> ReadUntil(const std::string& prefix, uint32_t ms = 5000) {
-    std::vector<std::string> lines;
-    for (;;) {
+    std::vector<std::string> lines{ReadLine(ms)};
+    while (lines.back().rfind(prefix, 0) != 0 && lines.back() != "<timeout>" && lines.back() != "<eof>") {
       lines.push_back(ReadLine(ms));
-      const std::string& l = lines.back();
-      if (l.rfind(prefix, 0) == 0 || l == "<timeout>" || l == "<eof>") return lines;
     }
-  }
-  // Everything that arrives until `quietMs` pass without data, then forgets
-  // it all; the text read.
-  std::string Drain(uint32_t quietMs) {
-    std::string all = std::move(buffer_);
-    buffer_.clear();
-    uint64_t quietSince = platform::MonotonicUs();
-    while (platform::MonotonicUs() - quietSince < uint64_t{quietMs} * 1000) {
-      Pull();
-      if (!buffer_.empty()) {
-        all += buffer_;
-        buffer_.clear();
-        quietSince = platform::MonotonicUs();
-      }
-      platform::SleepMs(1);
-    }
-    return all;
-  }
-  // True once the other side has closed the connection.
-  bool WaitForEof(uint32_t ms = 5000) {
-    return WaitFor([&] {
-      Pull();
-      return eof_;
-    }, ms);
+    return lines;
   }
 
  private:
-  void Pull() {
-    char chunk[8192];
-    while (!eof_ && platform::TcpReadable(fd_) == 1) {
-      const int n = platform::TcpRecv(fd_, chunk, sizeof chunk);
-      if (n <= 0) {
-        eof_ = true;  // closed, or reset
-        return;
-      }
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
-
-  int fd_ = -1;
+  int fd_;
   std::string buffer_;
   bool eof_ = false;
 };
@@ -122,61 +74,33 @@ class LinePeer {
 // connects to.
 class FakeIrcServer {
  public:
-  FakeIrcServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  FakeIrcServer() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(fd_, 16) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      ADD_FAILURE() << "cannot listen on loopback";
-      return;
-    }
+    EXPECT_TRUE(bind(fd_, reinterpret_cast<sockaddr*>(&a), len) == 0 && listen(fd_, 16) == 0 &&
+                getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0) << "cannot listen on loopback";
     port_ = ntohs(a.sin_port);
   }
-  ~FakeIrcServer() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FakeIrcServer(const FakeIrcServer&) = delete;
-  FakeIrcServer& operator=(const FakeIrcServer&) = delete;
-
+  ~FakeIrcServer() { close(fd_); }
   uint16_t Port() const { return port_; }
   // The next connection (a bot that has connected), or an invalid peer.
   LinePeer Accept() const {
     pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 5000) != 1) return LinePeer();
-    return LinePeer(accept(fd_, nullptr, nullptr));
+    return LinePeer(poll(&p, 1, 5000) == 1 ? accept(fd_, nullptr, nullptr) : -1);
   }
 
  private:
-  int fd_ = -1;
+  int fd_;
   uint16_t port_ = 0;
 };
 
-// Records the IRC events and "!" lines; installed for its lifetime. `onEvent`
-// runs inside each raise (a script handler's stand-in).
-struct RecordingSink final : NullEventSink {
-  // "join 0 nick #chan", "leave 1 nick #chan 2", "cmd 0 nick #chan line"
-  std::vector<std::string> events;
-  std::function<void(const std::string&)> onEvent;
-
-  RecordingSink() { SetScriptEventSink(this); }
-  ~RecordingSink() override { SetScriptEventSink(nullptr); }
-
-  void Record(std::string e) {
-    events.push_back(e);
-    if (onEvent) onEvent(e);
-  }
-  void Raise(const ScriptEvent& e) override {
-    if (e.kind == ScriptEventKind::kIRCUserJoin || e.kind == ScriptEventKind::kIRCUserLeave) {
-      Record(DescribeEvent(e));
-    }
-  }
-  void DispatchIRCCommand(uint8_t bot, const char* nick, const char* channel,
-                          const char* line) override {
-    Record("cmd " + std::to_string(bot) + " " + nick + " " + channel + " " + line);
-  }
+// The recording sink, installed while it lives ("join 0 nick #chan",
+// "leave 0 nick #chan 2", "irccommand 0 nick #chan line").
+struct Sink : support::RecordingSink {
+  Sink() { SetScriptEventSink(this); }
+  ~Sink() override { SetScriptEventSink(nullptr); }
 };
 
 }  // namespace irctest

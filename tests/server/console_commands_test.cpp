@@ -1,159 +1,115 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "core/game_fixture.h"
 #include "core/gameclock.h"
 #include "core/log.h"
-#include "core/query.h"
+#include "core/netgame.h"
 #include "core/restart_request.h"
 #include "core/settings.h"
 #include "core/vehiclepool.h"
 #include "server/server.h"
+#include "support/seam.h"
 
 namespace {
 
-using gametest::GameTest;
+using support::Line;
+using support::Want;
+using Ints = std::vector<int>;
+using Lines = std::vector<std::string>;
 
-class ConsoleTest : public GameTest {
- protected:
-  // What one console line printed.
-  std::string Run(const char* line) {
-    const std::string before = server_.ReadFile(kLogFileName);
-    ExecuteConsoleCommand(line);
-    return server_.ReadFile(kLogFileName).substr(before.size());
+// What one console line wrote to the log, without the time stamps.
+std::string Console(support::Seam& seam, const std::string& line) {
+  const size_t before = seam.Server().ReadFile(kLogFileName).size();
+  ExecuteConsoleCommand(line.c_str());
+  std::istringstream log(seam.Server().ReadFile(kLogFileName).substr(before));
+  std::string out;
+  for (std::string l; std::getline(log, l);) out += (l.size() > 21 && l[4] == '-' && l[19] == ']' ? l.substr(21) : l) + "\n";
+  return out;
+}
+
+const std::string kUnknown =
+    "[CONSOLE] >> ERROR: Unknown command.\r\n          >> Type 'help' for a full list of console commands.\r\n";
+const std::string kAbsent = "[CONSOLE] >> ERROR: That player is not connected.\r\n";
+
+// Each row on the same server, in order: the line, what it logs, what it
+// sends and the script events it raises.
+TEST(ConsoleTest, EachCommandLogsItsAnswerAndSendsItsCalls) {
+  support::Seam seam;
+  for (const char* name : {"Zero", "Five", "Watcher"}) seam.Join(name);
+  const std::string cut = ("Console Admin: " + std::string(400, 'x')).substr(0, 255);
+  const struct {
+    std::string line, log, sent = "", events = "";
+  } cases[] = {
+      {"Exit", kUnknown}, {"HELP", kUnknown}, {"kick5", kUnknown}, {"restart!", kUnknown}, {"bogus words", kUnknown},
+      {"help", "[CONSOLE] List of commands:\r\ngmx\trestart\tsay\r\nkick\tban\texit\r\nquit\r\n"},
+      {"   ", ""},
+      {"kick", "[CONSOLE] >> SYNTAX: /KICK <PLAYER ID>\r\n"}, {"ban ", "[CONSOLE] >> SYNTAX: /BAN <PLAYER ID>\r\n"},
+      {"say ", "[CONSOLE] >> SYNTAX: /SAY <TEXT>\r\n"}, {"kick 7", kAbsent}, {"kick 300", kAbsent} /* player 44 */,
+      {"reloadbans now", "[CONSOLE] The bans file has been reloaded successfully.\r\n"},
+      // The text keeps its blanks; its length byte, then the colour.
+      {"say  hi", "[ADMIN] Console Admin:  hi\r\n",
+       Line("OutputChatBox", {0, 1, 2}, Want().u8(18).chars("Console Admin:  hi", 18).u8(0).u8(255).u8(255).u8(255))},
+      {"say " + std::string(400, 'x'), "[ADMIN] " + cut + "\r\n",
+       Line("OutputChatBox", {0, 1, 2}, Want().u8(255).chars(cut.data(), 255).u8(0).u8(255).u8(255).u8(255))},
+      // "x" reads no number: player 0.
+      {"kick x", "[CONSOLE] Player Zero [ID: 0] has successfully been kicked.\r\n[LEAVE] Zero has left the server. [Kicked]\r\n",
+       "KickPlayer>0 /0\nclose>0\nPlayerDisconnect>1,2 84c0/10", "disconnect 0 3"},
+      // The low byte of 257: player 1.
+      {"ban 257", "[CONSOLE] Player Five [ID: 1] has successfully been banned.\r\n[LEAVE] Five has left the server. [Banned]\r\n",
+       "BanPlayer>1 /0\nclose>1\nPlayerDisconnect>2 8c80/10", "disconnect 1 2"},
+      {"kick -254", "[CONSOLE] Player Watcher [ID: 2] has successfully been kicked.\r\n[LEAVE] Watcher has left the server. [Kicked]\r\n",
+       "KickPlayer>2 /0\nclose>2", "disconnect 2 3"},  // the low byte of -254: player 2
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Lines({Console(seam, c.line), seam.Take(), seam.events.Take()}), Lines({c.log, c.sent, c.events})) << c.line;
   }
-};
-
-const char* kUnknown =
-    "[CONSOLE] >> ERROR: Unknown command.\r\n"
-    "          >> Type 'help' for a full list of console commands.\r\n";
-
-TEST_F(ConsoleTest, WordsAreExactAndRefusalsExplainThemselves) {
-  for (const char* line : {"Exit", "HELP", "kick5", "restart!", "bogus words"}) {
-    EXPECT_EQ(Run(line), kUnknown) << line;
-  }
-  EXPECT_EQ(Run("help"), "[CONSOLE] List of commands:\r\ngmx\trestart\tsay\r\nkick\tban\texit\r\nquit\r\n");
-  EXPECT_EQ(Run("   "), "");
-  EXPECT_EQ(Run("kick"), "[CONSOLE] >> SYNTAX: /KICK <PLAYER ID>\r\n");
-  EXPECT_EQ(Run("ban "), "[CONSOLE] >> SYNTAX: /BAN <PLAYER ID>\r\n");
-  EXPECT_EQ(Run("say "), "[CONSOLE] >> SYNTAX: /SAY <TEXT>\r\n");
-  EXPECT_EQ(Run("kick 7"), "[CONSOLE] >> ERROR: That player is not connected.\r\n");
-  EXPECT_EQ(Run("reloadbans now"), "[CONSOLE] The bans file has been reloaded successfully.\r\n");
-  std::filesystem::create_directory(server_.Dir() + "/server_bans.xml");
-  EXPECT_NE(Run("reloadbans").find("[CONSOLE] >> ERROR: The bans file could not be read; the bans "
-                                   "are unchanged.\r\n"),
+  EXPECT_TRUE(!GetPlayerPool()->IsInUse(1) && seam.Server().ReadFile("server_bans.xml").find("10.0.0.2") != std::string::npos);
+  std::filesystem::remove(seam.Server().Dir() + "/server_bans.xml");
+  std::filesystem::create_directory(seam.Server().Dir() + "/server_bans.xml");
+  EXPECT_NE(Console(seam, "reloadbans").find(
+                "[CONSOLE] >> ERROR: The bans file could not be read; the bans are unchanged.\r\n"),
             std::string::npos);
 }
 
-TEST_F(ConsoleTest, SayKeepsTheBlanksOfItsTextAndIsCutToOneLengthByte) {
-  support::TestClient& a = ConnectAndJoin("Alice");
-  a.Watch("OutputChatBox");
-  const std::string said = Run("say  hi");
-  EXPECT_NE(said.find("[ADMIN] Console Admin:  hi\r\n"), std::string::npos) << said;
-  ASSERT_TRUE(PumpUntil([&] { return a.Count("OutputChatBox") == 1; }));
-  // u8 length, the text, then the colour: u8 0 and three 255s.
-  const std::string text = "Console Admin:  hi";
-  std::vector<uint8_t> want = {static_cast<uint8_t>(text.size())};
-  want.insert(want.end(), text.begin(), text.end());
-  want.insert(want.end(), {0, 255, 255, 255});
-  EXPECT_EQ(a.LastRpc("OutputChatBox")->data, want);
-
-  Run(("say " + std::string(400, 'x')).c_str());
-  ASSERT_TRUE(PumpUntil([&] { return a.Count("OutputChatBox") == 2; }));
-  EXPECT_EQ(a.LastRpc("OutputChatBox")->data[0], 255);
-}
-
-TEST_F(ConsoleTest, KickTakesTheLowByteAndBanRunsItsSequenceInOrder) {
-  support::TestClient& zero = ConnectAndJoin("Zero");
-  support::TestClient& five = ConnectAndJoin("Five");
-  support::TestClient& watcher = ConnectAndJoin("Watcher");
-  zero.Watch("KickPlayer");
-  five.Watch("BanPlayer");
-  ASSERT_EQ(zero.Index(), 0);
-
-  // 300 is player 44 (not connected); "x" reads no number: player 0.
-  EXPECT_EQ(Run("kick 300"), "[CONSOLE] >> ERROR: That player is not connected.\r\n");
-  const std::string kicked = Run("kick x");
-  EXPECT_NE(kicked.find("[CONSOLE] Player Zero [ID: 0] has successfully been kicked."), std::string::npos);
-  EXPECT_NE(kicked.find("[LEAVE] Zero has left the server. [Kicked]"), std::string::npos);
-  EXPECT_TRUE(zero.WaitForRpc("KickPlayer"));
-
-  sink_.events.clear();
-  const uint8_t fiveId = static_cast<uint8_t>(five.Index());
-  const std::string banned = Run(("ban " + std::to_string(fiveId + 256)).c_str());
-  const size_t success = banned.find("has successfully been banned.");
-  const size_t leave = banned.find("[LEAVE] Five has left the server. [Banned]");
-  ASSERT_NE(success, std::string::npos);
-  ASSERT_NE(leave, std::string::npos);
-  EXPECT_LT(success, leave);
-  ASSERT_EQ(sink_.events.size(), 1u);
-  EXPECT_EQ(sink_.events[0], "disconnect " + std::to_string(fiveId) + " 2");
-  EXPECT_FALSE(GetPlayerPool()->IsInUse(fiveId));
-  EXPECT_NE(server_.ReadFile("server_bans.xml").find("127.0.0.1"), std::string::npos);
-  EXPECT_TRUE(five.WaitForRpc("BanPlayer"));
-  ASSERT_TRUE(PumpUntil([&] { return watcher.Count("PlayerDisconnect") == 2; }));
-}
-
-class RestartTest : public GameTest {};
-
-TEST_F(RestartTest, RestartEmptiesTheWorldRefusesJoinsAndCompletesAfterFiveSeconds) {
+TEST(ConsoleTest, RestartEmptiesTheWorldAndCompletesAfterFiveSeconds) {
+  support::Seam seam;
   // The request of the completion's own run of Main.lua is ignored.
-  server_.WriteFile("Main.lua", "restartGameMode()");
-  support::TestClient& alice = ConnectAndJoin("Alice");
+  seam.Server().WriteFile("Main.lua", "restartGameMode()");
+  seam.Join("Alice");
   ASSERT_GT(GetVehiclePool()->Add(150, 1, 2, 3, 0, 1, 1), 0);
   SetGameClock(18, 30);
   CopyToField(gServerSettings.serverName, sizeof gServerSettings.serverName, "Changed");
-  sink_.events.clear();
-
-  ExecuteConsoleCommand("restart");
-  const uint32_t started = gametest::frozenNowMs;
-  EXPECT_EQ(gNetGame->restartPending, 1);
-  EXPECT_EQ(gNetGame->restartStartMs, started);
-  EXPECT_FALSE(GetPlayerPool()->IsInUse(0));
-  EXPECT_FALSE(GetVehiclePool()->Exists(1));
+  const uint32_t started = seam.clock.Now();
   uint8_t hour = 0, minute = 0;
+  auto state = [&] { return std::to_string(gNetGame->restartPending) + " " + std::to_string(gNetGame->restartStartMs); };
+
+  // No onPlayerDisconnect for a restart; a second one while pending does nothing.
+  ExecuteConsoleCommand("restart");
   GetGameClock(hour, minute);
-  EXPECT_EQ(hour, 12);
-  EXPECT_EQ(minute, 0);
-  EXPECT_TRUE(sink_.events.empty());  // no onPlayerDisconnect for a restart
-  ASSERT_TRUE(alice.WaitForRpc("Internal_RestartTheGame"));
-  ASSERT_TRUE(alice.WaitForPacket(net::ID_DISCONNECTION_NOTIFICATION));
+  EXPECT_EQ((Ints{GetPlayerPool()->IsInUse(0), GetVehiclePool()->Exists(1), hour * 100 + minute}), (Ints{0, 0, 1200}));
+  EXPECT_EQ(state() + "|" + seam.events.Take() + "|" + seam.Take(), "1 " + std::to_string(started) + "||Internal_RestartTheGame>0 /0\nclose>0");
+  EXPECT_EQ(Console(seam, "gmx"), "");
 
-  // A second restart while pending does nothing.
-  const std::string log = server_.ReadFile(kLogFileName);
-  ExecuteConsoleCommand("gmx");
-  EXPECT_EQ(server_.ReadFile(kLogFileName), log);
-
-  // Joining is refused while pending.
-  support::TestClient& bob = Connect();
-  SendJoin(bob, "Bob", gametest::GoodVersion());
-  ASSERT_TRUE(PumpUntil([&] { return bob.Count("Internal_RestartTheGame") == 1; }));
-
-  gametest::frozenNowMs = started + 5000;
-  server_.Pump();
-  EXPECT_EQ(gNetGame->restartPending, 1);
-  gametest::frozenNowMs = started + 5001;
-  server_.Pump();
-  EXPECT_EQ(gNetGame->restartPending, 0);
-  EXPECT_EQ(gNetGame->restartStartMs, 0u);
+  seam.clock.Set(started + 5000);
+  seam.Pump();
+  EXPECT_EQ(state(), "1 " + std::to_string(started));
+  seam.clock.Set(started + 5001);
+  seam.Pump();
+  EXPECT_EQ(state(), "0 0");
   EXPECT_STREQ(gServerSettings.serverName, kDefaultServerName);
-  EXPECT_NE(server_.ReadFile(kLogFileName).find(
-                "[RESTART] Success!  Players can now re-connect to the server.\r\n"),
+  EXPECT_NE(seam.Server().ReadFile(kLogFileName).find("[RESTART] Success!  Players can now re-connect to the server.\r\n"),
             std::string::npos);
+  EXPECT_GE(seam.Join("Carol"), 0);
 
-  support::TestClient& carol = Connect();
-  EXPECT_EQ(Join(carol, "Carol"), carol.Index());
-}
-
-TEST_F(RestartTest, AScriptsRequestWaitsForTheEndOfThePass) {
+  // A script's request waits for the end of the pass, and is taken once.
   RequestRestart();
-  EXPECT_EQ(gNetGame->restartPending, 0);
-  server_.Pump();
-  EXPECT_EQ(gNetGame->restartPending, 1);
-  EXPECT_FALSE(TakeRestartRequest());
+  EXPECT_EQ(state(), "0 0");
+  seam.Pump();
+  EXPECT_EQ(state() + (TakeRestartRequest() ? " again" : ""), "1 " + std::to_string(started + 5001));
 }
 
 }  // namespace
