@@ -265,6 +265,11 @@ void Peer::SetIncomingPassword(const char* data, int length) {
   }
 }
 
+std::string Peer::GetIncomingPassword() const {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  return impl_->incomingPassword;
+}
+
 void Peer::SetTimeoutTime(uint32_t ms, const SystemAddress&) {
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
   impl_->timeoutMs = ms;

@@ -58,6 +58,7 @@ class Peer {
   // with ID_NO_FREE_INCOMING_CONNECTIONS. Defaults to the Startup count.
   void SetMaximumIncomingConnections(uint16_t count);
   void SetIncomingPassword(const char* data, int length);
+  std::string GetIncomingPassword() const;
   // Silence after which a connection is reported lost (ID_CONNECTION_LOST).
   // The target is accepted for interface compatibility; the time applies to all.
   void SetTimeoutTime(uint32_t ms, const SystemAddress& target);

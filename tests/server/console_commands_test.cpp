@@ -78,7 +78,9 @@ TEST(ConsoleTest, EachCommandLogsItsAnswerAndSendsItsCalls) {
 TEST(ConsoleTest, RestartEmptiesTheWorldAndCompletesAfterFiveSeconds) {
   support::Seam seam;
   // The request of the completion's own run of Main.lua is ignored.
-  seam.Server().WriteFile("Main.lua", "restartGameMode()");
+  seam.Server().WriteFile("Main.lua", "restartGameMode() setServerName('A@B')");
+  // The new run sets no password: the network must not keep the old one.
+  GetGamePeer()->SetIncomingPassword("old", 3);
   seam.Join("Alice");
   ASSERT_GT(GetVehiclePool()->Add(150, 1, 2, 3, 0, 1, 1), 0);
   SetGameClock(18, 30);
@@ -100,7 +102,7 @@ TEST(ConsoleTest, RestartEmptiesTheWorldAndCompletesAfterFiveSeconds) {
   seam.clock.Set(started + 5001);
   seam.Pump();
   EXPECT_EQ(state(), "0 0");
-  EXPECT_STREQ(gServerSettings.serverName, kDefaultServerName);
+  EXPECT_EQ(gServerSettings.serverName + ("|" + GetGamePeer()->GetIncomingPassword()), "A_B|");
   EXPECT_NE(seam.Server().ReadFile(kLogFileName).find("[RESTART] Success!  Players can now re-connect to the server.\r\n"),
             std::string::npos);
   EXPECT_GE(seam.Join("Carol"), 0);
