@@ -278,38 +278,27 @@ TEST(PeerTrafficTest, MessagesKeepTheirBitsAndCloseDeliversWhatWasQueued) {
   ASSERT_EQ(Join(client, server), ID_CONNECTION_REQUEST_ACCEPTED);
   Bytes big(7000);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 31 + 7);
-  const uint8_t thirteen[2] = {0xDE, 0xAF};  // the low 3 bits of 0xAF are not part of it
-  const std::pair<const uint8_t*, uint32_t> cases[] = {{nullptr, 0}, {thirteen, 13}, {big.data(), 56000}};
-  for (const auto& [data, bits] : cases) {
-    EXPECT_TRUE(client.SendRpc("Blob", data, bits));
-    EXPECT_TRUE(server.GetPeer().RPC("Blob", data, bits, HIGH_PRIORITY, RELIABLE_ORDERED, 0, client.Address(), false));
-  }
-  EXPECT_FALSE(client.SendRpc("", nullptr, 0));  // names empty or too long are not sent
-  EXPECT_FALSE(client.SendRpc(std::string(256, 'n'), nullptr, 0));
+  Peer& peer = server.GetPeer();
   const uint8_t movement[3] = {96, 0xFF, 0xF0};  // 20 bits: arrive as 3 bytes
+  EXPECT_TRUE(client.SendRpc("Blob", big.data(), 56000));  // more than one datagram
   EXPECT_TRUE(client.GetPeer().Send(movement, 20, HIGH_PRIORITY, UNRELIABLE_SEQUENCED, 0, server.Address(), false));
-  ASSERT_TRUE(server.WaitFor([&] { return client.Pump(), server.Count("Blob") == 3 && client.Count("Blob") == 3 && server.PacketCount(96); }));
-  for (const TestClient* n : {static_cast<TestClient*>(&server), &client}) {
-    const auto got = n->Rpcs("Blob");
-    EXPECT_EQ(got[0].bits * 100 + got[1].bits, 13u);
-    EXPECT_EQ(got[1].data, (Bytes{0xDE, 0xA8}));
-    EXPECT_EQ(got[2].bits, 56000u);
-    EXPECT_EQ(got[2].data, big);
-    EXPECT_EQ(n->PacketCount(ID_RPC), 0u);  // handled inside Receive, never handed over
-  }
+  EXPECT_TRUE(peer.RPC("Blob", big.data(), 13, HIGH_PRIORITY, RELIABLE_ORDERED, 0, client.Address(), false));
+  ASSERT_TRUE(server.WaitFor([&] { return client.Pump(), server.Count("Blob") && client.Count("Blob") && server.PacketCount(96); }));
+  EXPECT_EQ(server.LastRpc("Blob")->data, big);
   EXPECT_EQ(server.LastRpc("Blob")->sender, client.Address());
+  EXPECT_EQ(client.LastRpc("Blob")->bits, 13u);
+  EXPECT_EQ(client.LastRpc("Blob")->data, (Bytes{0x07, 0x20}));
   EXPECT_EQ(client.LastRpc("Blob")->sender, server.Address());
+  EXPECT_EQ(server.PacketCount(ID_RPC), 0u);  // handled inside Receive, never handed over
   const support::ReceivedPacket* r = server.LastPacket(96);
   EXPECT_EQ(r->data, Bytes(movement, movement + 3));
-  EXPECT_EQ(r->bits, 24u);
-  EXPECT_EQ(r->index, client.Index());
+  EXPECT_EQ(r->bits + r->index, 24u + client.Index());
   EXPECT_EQ(r->from, client.Address());
-
   // Unreliable traffic in a burst on loopback arrives (the throttle does not drop it).
   Bytes frame(64, 97);
   for (int i = 0; i < 200; ++i) {
     frame[1] = static_cast<uint8_t>(i);
-    server.GetPeer().Send(frame.data(), 64 * 8, HIGH_PRIORITY, UNRELIABLE_SEQUENCED, 0, client.Address(), false);
+    peer.Send(frame.data(), 64 * 8, HIGH_PRIORITY, UNRELIABLE_SEQUENCED, 0, client.Address(), false);
   }
   EXPECT_TRUE(client.WaitFor([&] { return client.LastPacket(97) && client.LastPacket(97)->data[1] == 199; }));
   EXPECT_EQ(client.LastPacket(97)->index, 0);  // the client's own index for its server
@@ -320,22 +309,19 @@ TEST(PeerTrafficTest, MessagesKeepTheirBitsAndCloseDeliversWhatWasQueued) {
   ASSERT_TRUE(server.WaitForPacket(ID_NEW_INCOMING_CONNECTION, 2));
   server.Clear();
   client.Clear();
-  Peer& peer = server.GetPeer();
   peer.RPC("Blob", big.data(), 3000 * 8, HIGH_PRIORITY, RELIABLE_ORDERED, 0, client.Address(), false);
   peer.CloseConnection(client.Address(), false);
   peer.RPC("Blob", big.data(), 8, HIGH_PRIORITY, RELIABLE_ORDERED, 0, loud.Address(), false);
   peer.CloseConnection(loud.Address(), true);
   ASSERT_TRUE(server.WaitFor([&] { return client.Pump(), loud.Pump(), !client.Connected() && !loud.Connected(); }));
-  ASSERT_EQ(client.Count("Blob"), 1u);
+  ASSERT_EQ(client.Count("Blob") + loud.Count("Blob"), 2u);
   EXPECT_EQ(client.LastRpc("Blob")->data, Bytes(big.begin(), big.begin() + 3000));
-  EXPECT_EQ(loud.Count("Blob"), 1u);
   EXPECT_EQ(client.LastPacket(ID_DISCONNECTION_NOTIFICATION)->from, server.Address());
   server.Pump();
   ASSERT_EQ(server.AllPackets().size(), 1u);
   EXPECT_EQ(server.LastPacket(ID_DISCONNECTION_NOTIFICATION)->from, loud.Address());
   EXPECT_EQ(peer.GetIndexFromSystemAddress(client.Address()) + peer.GetIndexFromSystemAddress(loud.Address()), -2);
   EXPECT_FALSE(peer.Send(movement, 8, HIGH_PRIORITY, RELIABLE, 0, client.Address(), false));
-
   // A peer shutting down says goodbye too.
   auto other = std::make_unique<Server>();
   client.Clear();
@@ -413,53 +399,30 @@ TEST(PeerGarbageTest, RandomAndTruncatedDatagramsAreIgnored) {
   EXPECT_EQ(second.Index() * 10 + third.Index(), 12);
 }
 
-TEST(PeerGarbageTest, MalformedMessagesAreDroppedBeforeAndAfterTheHandshake) {
+// What the peer drops after the request is in the recording peer's test.
+TEST(PeerGarbageTest, NothingIsTakenBeforeTheRequest) {
   Served s;
   s.server.GetPeer().SetIncomingPassword("pw", 2);
   s.server.Watch("Count");
   ASSERT_EQ(Join(s.good, s.server, "pw"), ID_CONNECTION_REQUEST_ACCEPTED);
   const Bytes valid = RpcMessage("Count", {0xAB, 0xC0}, 10);
-  // Before the request nothing is taken: not an RPC, not a fake notice.
+  // Not an RPC, not a fake notice, nothing empty.
   RawClient raw, truncated;
   ASSERT_TRUE(raw.Connect(s.server.Port()));
   for (const Bytes& m : std::vector<Bytes>{valid, {}, {ID_NEW_INCOMING_CONNECTION}, {ID_CONNECTION_REQUEST_ACCEPTED, 0, 0},
-                                          {ID_DISCONNECTION_NOTIFICATION}, {200, 1, 2}}) {
-    raw.Send(m);
-    raw.Send(m, false);
-  }
+                                          {ID_DISCONNECTION_NOTIFICATION}, {200, 1, 2}})
+    raw.Send(m), raw.Send(m, false);
   ASSERT_TRUE(s.RoundTrip());
   // Truncated requests are wrong passwords, and the connection is closed.
   ASSERT_TRUE(truncated.Connect(s.server.Port()));
   EXPECT_EQ(truncated.Request("p"), ID_INVALID_PASSWORD);
   EXPECT_TRUE(truncated.ServiceUntil([&] { return truncated.disconnected; }));
   EXPECT_EQ(raw.Request("pw"), ID_CONNECTION_REQUEST_ACCEPTED);
-  ASSERT_TRUE(s.server.WaitForPacket(ID_NEW_INCOMING_CONNECTION, 2));
-  EXPECT_EQ(s.server.Count("Count"), 0u);
-  EXPECT_EQ(s.server.AllPackets().size(), 2u);  // the two 17s
-
-  // After the request: malformed RPCs, truncations, bit counts past the end,
-  // empty messages and ids that only the peer itself may raise.
-  std::vector<Bytes> bad{{}, {ID_RPC}, RpcMessage("", {1, 2}, 16), RpcMessage("Count", {0xAB}, 9),
-                         RpcMessage("Count", {}, 0xFFFFFFFF), RpcMessage("Nobody", {1}, 8),
-                         {ID_CONNECTION_REQUEST, 'p', 'w'}, {ID_CONNECTION_REQUEST_ACCEPTED, 1, 0},
-                         {ID_NEW_INCOMING_CONNECTION}, {ID_DISCONNECTION_NOTIFICATION}, {ID_CONNECTION_LOST},
-                         {ID_CONNECTION_BANNED}};
-  for (size_t n = 1; n < valid.size(); ++n) bad.emplace_back(valid.begin(), valid.begin() + n);
-  for (const Bytes& m : bad) {
-    raw.Send(m);
-    raw.Send(m, false);
-  }
-  raw.Send({200, 7, 8, 9});  // unknown to the peer: the application decides
-  raw.Send(valid);
-  raw.Send({93});  // end marker
-  ASSERT_TRUE(raw.ServiceUntil([&] { return s.server.Pump(), s.server.PacketCount(93) == 1; }));
+  for (const Bytes& m : std::vector<Bytes>{{}, {ID_CONNECTION_REQUEST, 'p', 'w'}, valid, {93}}) raw.Send(m), raw.Send(m, false);
+  ASSERT_TRUE(raw.ServiceUntil([&] { return s.server.Pump(), s.server.PacketCount(93) == 2; }));
   ASSERT_TRUE(s.RoundTrip());
-  ASSERT_EQ(s.server.Count("Count"), 1u);
-  EXPECT_EQ(s.server.LastRpc("Count")->bits, 10u);
-  EXPECT_EQ(s.server.LastRpc("Count")->data, (Bytes{0xAB, 0xC0}));
-  // Nothing else reached the application: the two 17s, 200 and 93.
-  EXPECT_EQ(s.server.AllPackets().size(), 4u);
-  EXPECT_EQ(s.server.Packets(200), std::vector<Bytes>{(Bytes{200, 7, 8, 9})});
+  EXPECT_EQ(s.server.Count("Count"), 2u);  // after the request, both ways
+  EXPECT_EQ(s.server.AllPackets().size(), 4u);  // the two 17s and the two 93s
 }
 
 // A peer started while recording: sends are kept as {receivers, message} and
@@ -495,6 +458,9 @@ TEST(RecordingPeerTest, SendsGoToTheirTargetsAndInjectedMessagesToTheHandlers) {
   EXPECT_FALSE(rpc(&kind[3], 8, UNASSIGNED_SYSTEM_ADDRESS, false));
   EXPECT_FALSE(rpc(&kind[3], 8, Loopback(9), false));
   EXPECT_TRUE(rpc(thirteen, 13, a, false));
+  EXPECT_TRUE(rpc(nullptr, 0, a, false));
+  EXPECT_FALSE(peer.RPC("", kind, 8, HIGH_PRIORITY, RELIABLE, 0, a, false));  // names empty or too long
+  EXPECT_FALSE(peer.RPC(std::string(256, 'n').c_str(), kind, 8, HIGH_PRIORITY, RELIABLE, 0, a, false));
   BitStream stream;  // 17 bits
   stream.Write(uint16_t{0x1234});
   stream.WriteBit(true);
@@ -507,29 +473,33 @@ TEST(RecordingPeerTest, SendsGoToTheirTargetsAndInjectedMessagesToTheHandlers) {
                                 {{0, 1, 3}, true, {11, 1, 'T', 8, 0, 0, 0, 2}},
                                 {{0, 3}, true, {11, 1, 'T', 8, 0, 0, 0, 3}},
                                 {{0}, true, {11, 1, 'T', 13, 0, 0, 0, 0xDE, 0xA8}},
+                                {{0}, true, {11, 1, 'T', 0, 0, 0, 0}},
                                 {{3, 0}, true, {11, 1, 'T', 17, 0, 0, 0, 0x34, 0x12, 0x80}},
                                 {{3, 0}, false, {0x34, 0x12, 0x80}},
                                 {{3}, false, {}}}));
   EXPECT_TRUE(peer.Take().empty());
 
-  // Calls without a handler are dropped; a handler may answer, unregister
-  // itself and register another, all within one Receive().
+  // Injected in order: calls without a handler are dropped; a handler may
+  // answer, unregister itself and register another within one Receive();
+  // malformed calls, bit counts past the end and ids only the peer itself
+  // raises are dropped; anything else reaches the application.
   std::vector<std::string> calls;
   peer.RegisterAsRemoteProcedureCall("Ping", [&](RPCParameters* p) {
     calls.push_back("Ping");
     const uint8_t reply = p->input[0] + 1;
     p->recipient->RPC("Pong", &reply, 8, HIGH_PRIORITY, RELIABLE_ORDERED, 0, p->sender, false);
     p->recipient->UnregisterAsRemoteProcedureCall("Ping");
-    p->recipient->RegisterAsRemoteProcedureCall("Late", [&](RPCParameters* q) { calls.push_back("Late" + std::to_string(q->numberOfBitsOfData)); });
+    p->recipient->RegisterAsRemoteProcedureCall("Late", [&](RPCParameters* q) {
+      calls.push_back("Late " + std::to_string(q->numberOfBitsOfData) + ":" + std::to_string(q->input[0] * 256 + q->input[1]));
+    });
   });
-  for (const char* name : {"Nobody", "Ping", "Ping", "Late"}) {
-    const Bytes m = RpcMessage(name, {1}, 8);
-    ASSERT_TRUE(peer.InjectMessage(1, m.data(), static_cast<uint32_t>(m.size())));
-  }
-  // Ids only the peer itself raises are dropped; others reach the application.
-  for (const Bytes& m : std::vector<Bytes>{{ID_NEW_INCOMING_CONNECTION}, {ID_CONNECTION_REQUEST_ACCEPTED, 0, 0},
-                                          {ID_DISCONNECTION_NOTIFICATION}, {ID_CONNECTION_LOST}, {200, 7}})
-    peer.InjectMessage(0, m.data(), static_cast<uint32_t>(m.size()));
+  const Bytes valid = RpcMessage("Late", {0xAB, 0xC0}, 10);
+  std::vector<Bytes> in{RpcMessage("Nobody", {1}, 8), RpcMessage("Ping", {1}, 8), RpcMessage("Ping", {1}, 8), {ID_RPC},
+                        RpcMessage("", {1, 2}, 16), RpcMessage("Late", {0xAB}, 9), RpcMessage("Late", {}, 0xFFFFFFFF),
+                        {ID_CONNECTION_REQUEST, 'p', 'w'}, {ID_CONNECTION_REQUEST_ACCEPTED, 1, 0}, {ID_NEW_INCOMING_CONNECTION},
+                        {ID_DISCONNECTION_NOTIFICATION}, {ID_CONNECTION_LOST}, {ID_CONNECTION_BANNED}, {200, 7}, valid};
+  for (size_t n = 1; n < valid.size(); ++n) in.emplace_back(valid.begin(), valid.begin() + n);
+  for (const Bytes& m : in) EXPECT_TRUE(peer.InjectMessage(1, m.data(), static_cast<uint32_t>(m.size())));
   EXPECT_FALSE(peer.InjectMessage(2, kind, 1));  // a free slot
   EXPECT_FALSE(peer.InjectMessage(0, kind, 0));
   peer.InjectDisconnection(0, true);
@@ -540,8 +510,8 @@ TEST(RecordingPeerTest, SendsGoToTheirTargetsAndInjectedMessagesToTheHandlers) {
   }
   using Got = std::vector<std::tuple<int, int, SystemAddress, uint32_t>>;
   EXPECT_EQ(got, (Got{{ID_NEW_INCOMING_CONNECTION, 0, a, 8}, {ID_NEW_INCOMING_CONNECTION, 1, b, 8},
-                      {ID_NEW_INCOMING_CONNECTION, 3, c, 8}, {200, 0, a, 16}, {ID_CONNECTION_LOST, 0, a, 8}}));
-  EXPECT_EQ(calls, (std::vector<std::string>{"Ping", "Late8"}));
+                      {ID_NEW_INCOMING_CONNECTION, 3, c, 8}, {200, 1, b, 16}, {ID_CONNECTION_LOST, 0, a, 8}}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"Ping", "Late 10:43968"}));
   EXPECT_EQ(peer.Take(), (Sends{{{1}, true, {11, 4, 'P', 'o', 'n', 'g', 8, 0, 0, 0, 2}}}));
   EXPECT_EQ(peer.GetIndexFromSystemAddress(a), -1);
   EXPECT_TRUE(peer.InjectConnection(0, a));  // the slot is free again
