@@ -3,6 +3,9 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace net {
 namespace {
 
@@ -26,38 +29,26 @@ TEST(SystemAddressTest, DottedTextAndNetworkOrder) {
 }
 
 TEST(SystemAddressTest, BadTextIsRefusedAndChangesNothing) {
-  for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.-4", "a.b.c.d",
-                          "1.2.3.4 ", " 1.2.3.4", "1.2.3.4:80", "localhost", "1..2.3"}) {
-    SCOPED_TRACE(bad);
+  for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.-4", "a.b.c.d", "1.2.3.4 ", " 1.2.3.4",
+                          "1.2.3.4:80", "localhost", "1..2.3", static_cast<const char*>(nullptr)}) {
     SystemAddress a{htonl(0x0A000001), 80};
     EXPECT_FALSE(a.SetBinaryAddress(bad));
-    EXPECT_EQ(a.ToString(), "10.0.0.1:80");
+    EXPECT_EQ(a.ToString(), "10.0.0.1:80") << (bad ? bad : "null");
   }
-  SystemAddress a;
-  EXPECT_FALSE(a.SetBinaryAddress(nullptr));
-  EXPECT_EQ(a, UNASSIGNED_SYSTEM_ADDRESS);
 }
 
 // Expected values come from a separate reference computation of the published
 // algorithm; the 1-, 2- and 3-byte tails and tail bytes above 127 (which the
 // algorithm treats as signed) each take their own path.
 TEST(SuperFastHashTest, KnownValues) {
-  EXPECT_EQ(SuperFastHash("", 0), 0u);
-  EXPECT_EQ(SuperFastHash(nullptr, 5), 0u);
-  EXPECT_EQ(SuperFastHash("abc", -1), 0u);
-  EXPECT_EQ(SuperFastHash("a", 1), 0x115ea782u);
-  EXPECT_EQ(SuperFastHash("ab", 2), 0x516b8b44u);
-  EXPECT_EQ(SuperFastHash("abc", 3), 0xd2be198au);
-  EXPECT_EQ(SuperFastHash("abcd", 4), 0xdad8b8dbu);
-  EXPECT_EQ(SuperFastHash("abcde", 5), 0x51ed072eu);
-  EXPECT_EQ(SuperFastHash("hello world", 11), 0xa68c6882u);
-  EXPECT_EQ(SuperFastHash("Quillmere server 0.3", 20), 0xf5bbf237u);
-  EXPECT_EQ(SuperFastHash("\xff", 1), 0u);  // length 1 plus signed -1
-  EXPECT_EQ(SuperFastHash("ab\xff", 3), 0xc25f0954u);
-  EXPECT_EQ(SuperFastHash("\x80\x81", 2), 0xfb1b8d10u);
-  EXPECT_EQ(SuperFastHash("\xff\xfe\xfd\xfc\xfb\xfa\xf9", 7), 0x7833c0f0u);
-  // Only `length` bytes count.
-  EXPECT_EQ(SuperFastHash("abcdXYZ", 4), SuperFastHash("abcd", 4));
+  const std::pair<std::string, uint32_t> rows[] = {
+      {"", 0}, {"a", 0x115ea782u}, {"ab", 0x516b8b44u}, {"abc", 0xd2be198au}, {"abcd", 0xdad8b8dbu},
+      {"abcde", 0x51ed072eu}, {"hello world", 0xa68c6882u}, {"Quillmere server 0.3", 0xf5bbf237u},
+      {"\xff", 0u} /* length 1 plus signed -1 */, {"ab\xff", 0xc25f0954u}, {"\x80\x81", 0xfb1b8d10u},
+      {"\xff\xfe\xfd\xfc\xfb\xfa\xf9", 0x7833c0f0u}};
+  for (const auto& [text, hash] : rows) EXPECT_EQ(SuperFastHash(text.data(), static_cast<int>(text.size())), hash) << text;
+  EXPECT_EQ(SuperFastHash(nullptr, 5) + SuperFastHash("abc", -1), 0u);
+  EXPECT_EQ(SuperFastHash("abcdXYZ", 4), 0xdad8b8dbu);  // only `length` bytes count
 }
 
 TEST(ClockTest, MillisecondsAreTheLow32BitsOfMicrosecondsOver1000) {

@@ -6,88 +6,59 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "support/test_client.h"
 
 namespace {
 
 using platform::Handoff;
+using support::WaitUntil;
 
-// Polls `cond` until it holds or five seconds pass.
-template <typename F>
-bool WaitFor(F cond) {
-  const uint64_t deadline = platform::MonotonicUs() + 5000000;
-  while (!cond()) {
-    if (platform::MonotonicUs() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
-
-TEST(Handoff, StartsUnsignalledAndKeepsOneSpareSignal) {
-  Handoff h;
-  std::atomic<int> passed{0};
-  auto waiter = [&] {
-    h.Wait();
-    ++passed;
-  };
-  std::thread t(waiter);
-  ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 1; }));
-  EXPECT_EQ(passed, 0) << "a fresh hand-off let a waiter through";
-  h.Signal();
-  t.join();
-
-  // Signals given while nobody waits collapse into one.
-  h.Signal();
-  h.Signal();
-  h.Wait();  // takes the spare without blocking
-  std::thread u(waiter);
-  ASSERT_TRUE(WaitFor([&] { return h.Waiters() == 1; }));
-  EXPECT_EQ(passed, 1) << "a second spare signal was kept";
-  h.Signal();
-  u.join();
-  EXPECT_EQ(h.Waiters(), 0);
-}
-
-TEST(Handoff, EachSignalReleasesExactlyOneWaiterOldestFirst) {
+TEST(Handoff, StartsUnsignalledKeepsOneSpareAndReleasesOldestFirst) {
   Handoff h;
   std::mutex m;
   std::vector<int> order;
   std::vector<std::thread> threads;
-  for (int i = 0; i < 4; ++i) {
+  auto count = [&] {
+    std::lock_guard lock(m);
+    return order.size();
+  };
+  auto released = [&](size_t n) { return WaitUntil([&] { return count() == n; }, 5000); };
+  for (int i = 0; i < 5; ++i) {
     threads.emplace_back([&, i] {
       h.Wait();
-      std::lock_guard<std::mutex> lock(m);
+      std::lock_guard lock(m);
       order.push_back(i);
     });
     // The next starts only once this one is queued, so the queue order is known.
-    ASSERT_TRUE(WaitFor([&] { return h.Waiters() == i + 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return h.Waiters() == (i == 0 ? 1 : i); }, 5000));
+    if (i > 0) continue;
+    EXPECT_EQ(count(), 0u) << "a fresh hand-off let a waiter through";
+    h.Signal();
+    ASSERT_TRUE(released(1));
+    h.Signal();  // signals given while nobody waits collapse into one
+    h.Signal();
+    h.Wait();  // takes the spare without blocking
   }
-  auto released = [&](size_t n) {
-    return WaitFor([&] {
-      std::lock_guard<std::mutex> lock(m);
-      return order.size() == n;
-    });
-  };
+  EXPECT_EQ(count(), 1u) << "a second spare signal was kept";
   // Two signals back to back, before the first waiter has woken: neither is
   // lost nor goes to the same waiter twice.
   h.Signal();
   h.Signal();
-  ASSERT_TRUE(released(2));
-  EXPECT_EQ(order[0] + order[1], 1);
-  for (size_t n = 3; n <= 4; ++n) {
+  ASSERT_TRUE(released(3));
+  for (size_t n = 4; n <= 5; ++n) {
     h.Signal();
     ASSERT_TRUE(released(n));
-    EXPECT_EQ(h.Waiters(), 4 - static_cast<int>(n));
+    EXPECT_EQ(h.Waiters(), 5 - static_cast<int>(n));
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(order[2], 2);
-  EXPECT_EQ(order[3], 3);
+  EXPECT_EQ(order[1] + order[2], 3);
+  EXPECT_EQ(order[3] * 10 + order[4], 34);
 }
 
-// The main loop and the console thread as the server runs them: the main
-// loop does a pass, then "Signal(); Wait();" and a short sleep; the console
-// thread runs each command between Wait() and Signal(). Every command must
-// run between two passes, never during one, and a waiting command must run at
-// the very next hand-off.
+// The main loop and the console thread as the server runs them: a pass, then
+// "Signal(); Wait();" and a short sleep; the console runs each command between
+// Wait() and Signal(). A command never runs during a pass, and a waiting one
+// runs at the very next hand-off.
 TEST(Handoff, ConsoleCommandsRunBetweenPassesAndNeverStarve) {
   constexpr int kCommands = 2000;
   Handoff h;
@@ -96,36 +67,30 @@ TEST(Handoff, ConsoleCommandsRunBetweenPassesAndNeverStarve) {
   std::thread console([&] {
     for (int i = 0; i < kCommands && !stop; ++i) {
       h.Wait();
-      if (inPass) ++duringPass;
+      duringPass += inPass;
       ++done;
       h.Signal();
     }
     finished = true;
   });
-
-  int skipped = 0;  // hand-offs where a waiting command did not run
+  int skipped = 0;
   const uint64_t deadline = platform::MonotonicUs() + 120000000;
   while (done < kCommands && platform::MonotonicUs() < deadline) {
     inPass = true;
     const int before = done;
     std::this_thread::yield();
-    if (done != before) ++duringPass;
+    duringPass += done != before;
     inPass = false;
     const bool consoleWaiting = h.Waiters() > 0;
     h.Signal();
     h.Wait();
-    if (consoleWaiting && done == before) ++skipped;
+    skipped += consoleWaiting && done == before;
     platform::SleepMs(1);
   }
-  stop = true;
-  while (!finished) {  // release the console thread should the loop have given up
-    h.Signal();
-    platform::SleepMs(1);
-  }
+  for (stop = true; !finished; platform::SleepMs(1)) h.Signal();  // release it should the loop give up
   console.join();
   EXPECT_EQ(done, kCommands);
-  EXPECT_EQ(duringPass, 0);
-  EXPECT_EQ(skipped, 0);
+  EXPECT_EQ(duringPass + skipped, 0);
 }
 
 TEST(Time, ClockIsMonotonicAndSleepWaitsAtLeastAsAsked) {
@@ -133,11 +98,7 @@ TEST(Time, ClockIsMonotonicAndSleepWaitsAtLeastAsAsked) {
   platform::SleepMs(20);
   uint64_t b = platform::MonotonicUs();
   EXPECT_GE(b - a, 20000u);
-  for (int i = 0; i < 1000; ++i) {
-    const uint64_t c = platform::MonotonicUs();
-    ASSERT_GE(c, b);
-    b = c;
-  }
+  for (int i = 0; i < 1000; ++i, b = a) ASSERT_GE(a = platform::MonotonicUs(), b);
 }
 
 }  // namespace

@@ -21,40 +21,29 @@ std::unique_ptr<net::BitStream> ReceivedRpc::Reader() const {
   return std::make_unique<net::BitStream>(data.data(), bits);
 }
 
-TestClient::TestClient(std::initializer_list<std::string> watched)
-    : peer_(std::make_unique<net::Peer>()) {
-  Watch(watched);
+net::SystemAddress Loopback(uint16_t port) {
+  net::SystemAddress a;
+  a.SetBinaryAddress("127.0.0.1");
+  a.port = port;
+  return a;
 }
 
-TestClient::~TestClient() {
-  peer_->Shutdown();
-}
+TestClient::TestClient(std::initializer_list<std::string> watched) : peer_(std::make_unique<net::Peer>()) { Watch(watched); }
+
+TestClient::~TestClient() { peer_->Shutdown(); }
 
 void TestClient::Watch(const std::string& name) {
   if (!watched_.insert(name).second) return;
-  peer_->RegisterAsRemoteProcedureCall(
-      name.c_str(), [this, name](net::RPCParameters* params) { Record(name, params); });
-}
-
-void TestClient::Watch(std::initializer_list<std::string> names) {
-  for (const auto& n : names) Watch(n);
-}
-
-void TestClient::Record(const std::string& name, const net::RPCParameters* params) {
-  ReceivedRpc r;
-  r.name = name;
-  r.bits = params->numberOfBitsOfData;
-  if (params->input != nullptr) r.data.assign(params->input, params->input + (r.bits + 7) / 8);
-  else r.bits = 0;
-  rpcs_.push_back(std::move(r));
+  peer_->RegisterAsRemoteProcedureCall(name.c_str(), [this, name](net::RPCParameters* p) {
+    const uint32_t bits = p->input ? p->numberOfBitsOfData : 0;
+    rpcs_.push_back({name, Bytes(p->input, p->input + (bits + 7) / 8), bits, p->sender});
+  });
 }
 
 bool TestClient::Connect(uint16_t port, const std::string& password, uint32_t timeoutMs) {
   if (connected_) return true;
   if (!started_) {
-    started_ = peer_->Startup(1, kThreadSleepMs, 0,
-                              bindAddress_.empty() ? nullptr : bindAddress_.c_str());
-    if (!started_) {
+    if (!(started_ = peer_->Startup(1, kThreadSleepMs, 0, bindAddress_.empty() ? nullptr : bindAddress_.c_str()))) {
       ADD_FAILURE() << "TestClient: peer did not start (bind address '" << bindAddress_ << "')";
       return false;
     }
@@ -62,23 +51,20 @@ bool TestClient::Connect(uint16_t port, const std::string& password, uint32_t ti
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     lastRefusal_ = 0;
-    if (!peer_->Connect("127.0.0.1", port, password.data(), static_cast<int>(password.size()))) {
+    if (!peer_->Connect("127.0.0.1", port, password.data(), static_cast<int>(password.size())))
       return false;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    WaitFor([this] { return connected_ || lastRefusal_ != 0; },
-            static_cast<uint32_t>(std::max<int64_t>(0, left.count())));
-    // A refused attempt's connection lingers until the server has closed it;
-    // try again until then.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    WaitFor([this] { return connected_ || lastRefusal_ != 0; }, static_cast<uint32_t>(std::max<int64_t>(0, left.count())));
     if (lastRefusal_ != net::ID_ALREADY_CONNECTED || std::chrono::steady_clock::now() >= deadline)
       return connected_;
     std::this_thread::sleep_for(kPollInterval);
   }
 }
 
-uint16_t TestClient::LocalPort() const {
-  return started_ ? peer_->GetBoundPort() : 0;
+net::SystemAddress TestClient::Address() const {
+  net::SystemAddress a = Loopback(LocalPort());
+  if (!bindAddress_.empty()) a.SetBinaryAddress(bindAddress_.c_str());
+  return a;
 }
 
 void TestClient::Disconnect() {
@@ -87,62 +73,28 @@ void TestClient::Disconnect() {
   connected_ = false;
 }
 
-bool TestClient::SendRpc(const std::string& name, const net::BitStream& payload,
-                         net::PacketReliability reliability) {
-  return SendRpc(name, payload.GetData(), payload.GetNumberOfBitsUsed(), reliability);
-}
-
-bool TestClient::SendRpc(const std::string& name, const uint8_t* data, uint32_t bitCount,
-                         net::PacketReliability reliability) {
-  if (!connected_) return false;
-  return peer_->RPC(name.c_str(), data, bitCount, net::HIGH_PRIORITY, reliability, 0, server_,
-                    false);
-}
-
-bool TestClient::SendRaw(const net::BitStream& message, net::PacketReliability reliability) {
-  if (!connected_) return false;
-  return peer_->Send(&message, net::HIGH_PRIORITY, reliability, 0, server_, false);
-}
-
-bool TestClient::SendRaw(const std::vector<uint8_t>& bytes, net::PacketReliability reliability) {
-  if (!connected_ || bytes.empty()) return false;
-  return peer_->Send(bytes.data(), static_cast<uint32_t>(bytes.size()) * 8, net::HIGH_PRIORITY,
-                     reliability, 0, server_, false);
-}
-
 void TestClient::Pump() {
   if (!started_) return;
   while (net::Packet* p = peer_->Receive()) {
     if (p->length > 0 && p->data != nullptr) {
       const uint8_t id = p->data[0];
-      switch (id) {
-        case net::ID_CONNECTION_REQUEST_ACCEPTED:
-          connected_ = true;
-          server_ = p->systemAddress;
-          if (p->length >= 3) index_ = static_cast<uint16_t>(p->data[1] | (p->data[2] << 8));
-          break;
-        case net::ID_ALREADY_CONNECTED:
-        case net::ID_CONNECTION_ATTEMPT_FAILED:
-        case net::ID_NO_FREE_INCOMING_CONNECTIONS:
-        case net::ID_CONNECTION_BANNED:
-        case net::ID_INVALID_PASSWORD:
-          if (!connected_) lastRefusal_ = id;
-          break;
-        case net::ID_DISCONNECTION_NOTIFICATION:
-        case net::ID_CONNECTION_LOST:
-          if (p->systemAddress == server_) connected_ = false;
-          break;
-        default:
-          break;
+      if (id == net::ID_CONNECTION_REQUEST_ACCEPTED) {
+        connected_ = true;
+        server_ = p->systemAddress;
+        if (p->length >= 3) index_ = static_cast<uint16_t>(p->data[1] | (p->data[2] << 8));
+      } else if (id == net::ID_ALREADY_CONNECTED || id == net::ID_CONNECTION_ATTEMPT_FAILED ||
+                 id == net::ID_NO_FREE_INCOMING_CONNECTIONS || id == net::ID_CONNECTION_BANNED ||
+                 id == net::ID_INVALID_PASSWORD) {
+        if (!connected_) lastRefusal_ = id;
+      } else if ((id == net::ID_DISCONNECTION_NOTIFICATION || id == net::ID_CONNECTION_LOST) &&
+                 p->systemAddress == server_) {
+        connected_ = false;
       }
-      packets_[id].emplace_back(p->data, p->data + p->length);
+      packets_.push_back({Bytes(p->data, p->data + p->length), p->systemIndex, p->systemAddress,
+                          p->bitSize});
     }
     peer_->DeallocatePacket(p);
   }
-}
-
-bool TestClient::WaitFor(const std::function<bool()>& cond, uint32_t timeoutMs) {
-  return WaitUntil(cond, timeoutMs, [this] { Pump(); });
 }
 
 bool TestClient::CheckWatched(const std::string& name) const {
@@ -152,50 +104,30 @@ bool TestClient::CheckWatched(const std::string& name) const {
   return false;
 }
 
-bool TestClient::WaitForRpc(const std::string& name, size_t count, uint32_t timeoutMs) {
-  if (!CheckWatched(name)) return false;
-  return WaitFor([&] { return Count(name) >= count; }, timeoutMs);
-}
-
-bool TestClient::WaitForPacket(uint8_t id, size_t count, uint32_t timeoutMs) {
-  return WaitFor([&] { return PacketCount(id) >= count; }, timeoutMs);
-}
-
 std::vector<ReceivedRpc> TestClient::Rpcs(const std::string& name) const {
   std::vector<ReceivedRpc> out;
-  if (!CheckWatched(name)) return out;
-  for (const auto& r : rpcs_)
-    if (r.name == name) out.push_back(r);
+  if (CheckWatched(name))
+    std::copy_if(rpcs_.begin(), rpcs_.end(), std::back_inserter(out),
+                 [&](const ReceivedRpc& r) { return r.name == name; });
   return out;
-}
-
-size_t TestClient::Count(const std::string& name) const {
-  if (!CheckWatched(name)) return 0;
-  size_t n = 0;
-  for (const auto& r : rpcs_) n += r.name == name;
-  return n;
 }
 
 const ReceivedRpc* TestClient::LastRpc(const std::string& name) const {
   if (!CheckWatched(name)) return nullptr;
-  for (auto it = rpcs_.rbegin(); it != rpcs_.rend(); ++it)
-    if (it->name == name) return &*it;
-  return nullptr;
+  auto it = std::find_if(rpcs_.rbegin(), rpcs_.rend(), [&](auto& r) { return r.name == name; });
+  return it == rpcs_.rend() ? nullptr : &*it;
 }
 
-std::vector<std::vector<uint8_t>> TestClient::Packets(uint8_t id) const {
-  auto it = packets_.find(id);
-  return it == packets_.end() ? std::vector<std::vector<uint8_t>>{} : it->second;
+std::vector<Bytes> TestClient::Packets(uint8_t id) const {
+  std::vector<Bytes> out;
+  for (const ReceivedPacket& p : packets_)
+    if (p.Id() == id) out.push_back(p.data);
+  return out;
 }
 
-size_t TestClient::PacketCount(uint8_t id) const {
-  auto it = packets_.find(id);
-  return it == packets_.end() ? 0 : it->second.size();
-}
-
-void TestClient::Clear() {
-  rpcs_.clear();
-  packets_.clear();
+const ReceivedPacket* TestClient::LastPacket(uint8_t id) const {
+  auto it = std::find_if(packets_.rbegin(), packets_.rend(), [&](auto& p) { return p.Id() == id; });
+  return it == packets_.rend() ? nullptr : &*it;
 }
 
 bool WaitUntil(const std::function<bool()>& cond, uint32_t timeoutMs,
@@ -207,6 +139,65 @@ bool WaitUntil(const std::function<bool()>& cond, uint32_t timeoutMs,
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(kPollInterval);
   }
+}
+
+bool RawClient::Connect(uint16_t port) {
+  if (!host_) return false;
+  ENetAddress a;
+  enet_address_set_host_ip(&a, "127.0.0.1");
+  a.port = port;
+  peer_ = enet_host_connect(host_, &a, 2, 0);
+  return peer_ && ServiceUntil([this] { return connected_; });
+}
+
+void RawClient::Send(const Bytes& bytes, bool reliable) {
+  enet_peer_send(peer_, reliable ? 0 : 1,
+                 enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0));
+  enet_host_flush(host_);
+}
+
+uint8_t RawClient::Request(const std::string& password) {
+  Bytes request{net::ID_CONNECTION_REQUEST};
+  request.insert(request.end(), password.begin(), password.end());
+  const size_t before = received.size();
+  Send(request);
+  ServiceUntil([&] { return received.size() > before; });
+  return received.size() > before && !received[before].empty() ? received[before][0] : 0;
+}
+
+bool RawClient::ServiceUntil(const std::function<bool()>& done, uint32_t ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    ENetEvent ev;
+    while (!done() && enet_host_service(host_, &ev, 1) > 0) {
+      connected_ = connected_ || ev.type == ENET_EVENT_TYPE_CONNECT;
+      disconnected = disconnected || ev.type == ENET_EVENT_TYPE_DISCONNECT;
+      if (ev.type == ENET_EVENT_TYPE_RECEIVE) {
+        received.emplace_back(ev.packet->data, ev.packet->data + ev.packet->dataLength);
+        enet_packet_destroy(ev.packet);
+      }
+    }
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+void RawClient::SendDatagram(uint16_t port, const Bytes& bytes) {
+  ENetAddress to{0, port};
+  enet_address_set_host_ip(&to, "127.0.0.1");
+  ENetBuffer buffer{const_cast<uint8_t*>(bytes.data()), bytes.size()};
+  enet_socket_send(host_->socket, &to, &buffer, 1);
+}
+
+Bytes RawClient::ReceiveDatagram(uint32_t ms) {
+  Bytes data(65536);
+  ENetBuffer buffer{data.data(), data.size()};
+  ENetAddress from;
+  enet_uint32 wait = ENET_SOCKET_WAIT_RECEIVE;
+  const int n = enet_socket_wait(host_->socket, &wait, ms) == 0 && wait == ENET_SOCKET_WAIT_RECEIVE
+                    ? enet_socket_receive(host_->socket, &from, &buffer, 1) : 0;
+  data.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return data;
 }
 
 }  // namespace support
