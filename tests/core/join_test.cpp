@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <vector>
 #include <string>
 
 #include "core/actorpool.h"
@@ -12,6 +14,7 @@
 #include "core/markerpool.h"
 #include "core/netgame.h"
 #include "core/objectpool.h"
+#include "core/packets.h"
 #include "core/pickuppool.h"
 #include "core/settings.h"
 #include "core/spawnclasspool.h"
@@ -198,26 +201,57 @@ TEST(Join, WorldDownloadTranscript) {
   gServerWeather = gWeaponShopsFlag = gStaticInitialWantedLevel = 0;
 }
 
-// Over loopback: the download arrives whole and the player already in hears of the join.
-TEST(Join, OverLoopback) {
+// Over loopback, one group per road: join and download, chat relay, movement
+// relay. `c` joins as `name`; true when its download ended.
+bool JoinOverLoopback(InProcessServer& server, support::TestClient& c, const std::string& name,
+                      const std::function<void()>& pump) {
+  Rpc join = Want();
+  join.c8(static_cast<uint8_t>(name.size())).chars(name.data(), name.size()).c32(support::GoodVersion());
+  return c.Connect(server.Port()) && c.SendRpc("ClientJoin", join.Stream()) &&
+         support::WaitUntil([&] { return c.Count("DownloadComplete") == 1; }, 5000, pump);
+}
+
+TEST(Loopback, JoinAndDownload) {
   InProcessServer server;
   ASSERT_TRUE(server.Start());
   const std::initializer_list<std::string> calls = {"InitialConnection", "AmmunationData",
                                                      "DownloadComplete", "PlayerConnect"};
   support::TestClient first(calls), second(calls);
   auto pump = [&] { server.Pump(); first.Pump(); second.Pump(); };
-  for (support::TestClient* c : {&first, &second}) {
-    ASSERT_TRUE(c->Connect(server.Port()));
-    Rpc join = Want();
-    join.c8(6).chars(c == &first ? "Alpha1" : "Bravo2", 6).c32(support::GoodVersion());
-    ASSERT_TRUE(c->SendRpc("ClientJoin", join.Stream()));
-    ASSERT_TRUE(support::WaitUntil([&] { return c->Count("DownloadComplete") == 1; }, 5000, pump));
-  }
+  ASSERT_TRUE(JoinOverLoopback(server, first, "First", pump));
+  ASSERT_TRUE(JoinOverLoopback(server, second, "Second", pump));
   ASSERT_TRUE(support::WaitUntil([&] { return first.Count("PlayerConnect") == 1; }, 5000, pump));
   EXPECT_EQ(second.AllRpcs().size(), 6u);
   EXPECT_EQ(second.Count("AmmunationData"), 4u);
   EXPECT_EQ(second.AllRpcs()[0].name, "InitialConnection");
   EXPECT_EQ(second.Count("PlayerConnect"), 0u);
+}
+
+TEST(Loopback, ChatAndMovementRelays) {
+  InProcessServer server;
+  ASSERT_TRUE(server.Start());
+  support::TestClient a({"DownloadComplete", "PlayerChat"}), b({"DownloadComplete", "PlayerChat"});
+  auto pump = [&] { server.Pump(); a.Pump(); b.Pump(); };
+  ASSERT_TRUE(JoinOverLoopback(server, a, "Alpha", pump) && JoinOverLoopback(server, b, "Bravo", pump));
+  const auto id = static_cast<uint8_t>(a.Index());
+  ASSERT_TRUE(a.SendRpc("PlayerChat", Want().u8(id).u8(2).chars("hi", 2).Stream()));
+  ASSERT_TRUE(support::WaitUntil([&] { return a.Count("PlayerChat") + b.Count("PlayerChat") == 2; }, 5000, pump));
+  for (support::TestClient* c : {&a, &b}) {
+    const support::ReceivedRpc& got = *c->LastRpc("PlayerChat");
+    EXPECT_EQ(support::Line("PlayerChat", {}, net::BitStream(got.data.data(), got.bits)),
+              support::Line("PlayerChat", {}, Want().u8(id).u8(2).chars("hi", 2)));
+  }
+  // Both place themselves; then Alpha's movement reaches Bravo.
+  std::vector<uint8_t> onFoot(1 + kOnFootBlockSize, 7);
+  onFoot[0] = kPacketOnFootSync;
+  ASSERT_TRUE(a.SendRaw(onFoot) && b.SendRaw(onFoot));
+  ASSERT_TRUE(support::WaitUntil([&] { return a.PacketCount(kPacketOnFootSync) == 1; }, 5000, pump));
+  ASSERT_TRUE(a.SendRaw(onFoot));
+  ASSERT_TRUE(support::WaitUntil([&] { return b.PacketCount(kPacketOnFootSync) == 1; }, 5000, pump));
+  Rpc relay = Want();
+  relay.u8(kPacketOnFootSync).c8(id).bytes(onFoot.data() + 1, kOnFootBlockSize);
+  EXPECT_EQ(b.Packets(kPacketOnFootSync)[0],
+            std::vector<uint8_t>(relay.Stream().GetData(), relay.Stream().GetData() + relay.Stream().GetNumberOfBytesUsed()));
 }
 
 }  // namespace
