@@ -1,4 +1,4 @@
-// A hostile client: every message cut at every length, and random bytes, from
+// A hostile client: every message cut at every length, then random bytes, from
 // a joined connection (2) and from one that never joined (3), beside two
 // players (0, 1) near each other. Nothing but the sender's own record may
 // change, and the others are still served afterwards.
@@ -30,7 +30,7 @@ struct Message {
 };
 
 // One well-formed call of every kind that acts for the hostile player on
-// vehicle 1, and one movement packet of every kind.
+// vehicle 1 (the join first), and one movement packet of every kind.
 std::vector<Message> WellFormed() {
   std::vector<Message> out;
   auto add = [&](const char* call, Rpc& r) {
@@ -52,11 +52,9 @@ std::vector<Message> WellFormed() {
   add("OnPlayerKeyPress", Want().c32(0x1234));
   add("SendVehicleEntry", Want().c16(1).c8(0));
   add("VehicleDeath", Want().c16(1).bit(true));
-  Rpc driver = Want();
-  driver.u8(kPacketDriverSync).c16(1).c16(2).c32(3);
-  for (uint8_t i = 0; i < 8; ++i) driver.c8(i);  // tyres to armour
-  driver.c32(70000).c16(100).c8(14).c8(15).c16(900);
-  for (int i = 0; i < 5; ++i) driver.vec3(1.0f + i, 2, 3);
+  Rpc driver = Want();  // tyres to armour, f12, health, f14, f15, vehicle health, five vectors
+  driver.u8(kPacketDriverSync).c16(1).c16(2).c32(3).c8(0).c8(1).c8(2).c8(3).c8(4).c8(5).c8(6).c8(7)
+      .c32(70000).c16(100).c8(14).c8(15).c16(900).vec3(1, 2, 3).vec3(2, 2, 3).vec3(3, 2, 3).vec3(4, 2, 3).vec3(5, 2, 3);
   while (driver.Stream().GetNumberOfBitsUsed() % 8) driver.bit(false);
   add(nullptr, driver);
   const std::pair<uint8_t, uint32_t> blocks[] = {{kPacketOnFootSync, kOnFootBlockSize}, {kPacketPassengerSync, kPassengerBlockSize},
@@ -68,7 +66,7 @@ std::vector<Message> WellFormed() {
     out.push_back({nullptr, b, static_cast<uint32_t>(b.size() * 8)});
   }
   Bytes stamped = {25, 1, 2, 3, 4};
-  stamped.insert(stamped.end(), out.back().data.begin(), out.back().data.end());
+  stamped.insert(stamped.end(), out[out.size() - 5].data.begin(), out[out.size() - 5].data.end());
   out.push_back({nullptr, stamped, static_cast<uint32_t>(stamped.size() * 8)});
   return out;
 }
@@ -79,43 +77,22 @@ void Send(support::Seam& seam, int from, const char* call, const uint8_t* data, 
   else seam.Packet(from, message);
 }
 
-// Two players placed near each other, the hostile one joined, the stranger connected.
-void Start(support::Seam& seam) {
+TEST(Hostile, CutShortThenRandomBytes) {
+  support::Seam seam;
   ASSERT_EQ(GetVehiclePool()->Add(150, 0, 0, 0, 0, 1, 1), 1);
   for (const char* name : {"Near1", "Near2", "Hostile"}) seam.Join(name);
-  Bytes place(1 + kOnFootBlockSize, 0);
-  place[0] = kPacketOnFootSync;
+  const Bytes place = [] { Bytes b(1 + kOnFootBlockSize, 0); b[0] = kPacketOnFootSync; return b; }();
   for (int i = 0; i < 2; ++i) Send(seam, i, nullptr, place.data(), static_cast<uint32_t>(place.size() * 8));
   ASSERT_EQ(seam.Connect(), kStranger);
   seam.Take();
   seam.events.Take();
-}
-
-// The others still chat and move, and the stranger's join is still answered.
-void ExpectOthersStillServed(support::Seam& seam) {
-  seam.Call(0, "PlayerChat", Want().u8(0).u8(2).chars("ok", 2));
-  EXPECT_EQ(seam.Take("PlayerChat"), support::Line("PlayerChat", {0, 1, 2, 3}, Want().u8(0).u8(2).chars("ok", 2)));
-  Bytes move(1 + kOnFootBlockSize, 0);
-  move[0] = kPacketOnFootSync;
-  Send(seam, 0, nullptr, move.data(), static_cast<uint32_t>(move.size() * 8));
-  EXPECT_EQ(seam.Take().substr(0, 5), "#92>1");
-  seam.Call(kStranger, "ClientJoin", Want().c8(8).chars("Latecomr", 8));
-  EXPECT_EQ(seam.Take(), "InvalidVersion>3 /0\nclose>3");
-}
-
-std::string Vehicles() {
-  const VehiclePool& v = *GetVehiclePool();
-  std::string out(reinterpret_cast<const char*>(v.Get(1)), sizeof(VehicleRecord));
-  out.append(reinterpret_cast<const char*>(v.respawnState), sizeof v.respawnState);
-  out.append(reinterpret_cast<const char*>(v.destroyedFlag), sizeof v.destroyedFlag);
-  return out.append(reinterpret_cast<const char*>(v.stateTime), sizeof v.stateTime);
-}
-
-TEST(Hostile, EveryMessageCutShortChangesNothingFromEitherKindOfConnection) {
-  support::Seam seam;
-  Start(seam);
   const auto players = std::make_unique<PlayerPool>(*GetPlayerPool());
-  const std::string vehicles = Vehicles();
+  const auto vehicle = [] {
+    const VehiclePool& v = *GetVehiclePool();
+    return std::string(reinterpret_cast<const char*>(v.Get(1)), sizeof(VehicleRecord)) + char(v.respawnState[1]) +
+           char(v.destroyedFlag[1]) + std::to_string(v.stateTime[1]);
+  };
+  const std::string vehicleBefore = vehicle();
   const std::vector<Message> messages = WellFormed();
   // Cut short from the joined client; also whole from the stranger, which
   // count for nothing either. (A stranger's join is refused: below.)
@@ -130,23 +107,15 @@ TEST(Hostile, EveryMessageCutShortChangesNothingFromEitherKindOfConnection) {
   EXPECT_EQ(seam.Take(), "");
   EXPECT_EQ(seam.events.Take(), "");
   EXPECT_EQ(std::memcmp(players.get(), GetPlayerPool(), sizeof(PlayerPool)), 0) << "a player changed";
-  EXPECT_TRUE(Vehicles() == vehicles) << "the vehicle pool changed";
+  EXPECT_TRUE(vehicle() == vehicleBefore) << "the vehicle changed";
   // A join cut at every length, each on a fresh connection: refused as a wrong
   // version, and no slot taken.
   for (uint32_t bits = 0; bits < messages[0].bits; ++bits) {
-    const int c = seam.Connect();
-    Send(seam, c, "ClientJoin", messages[0].data.data(), bits);
+    Send(seam, seam.Connect(), "ClientJoin", messages[0].data.data(), bits);
     EXPECT_EQ(seam.Take(), "InvalidVersion>4 /0\nclose>4") << bits;
   }
   EXPECT_EQ(std::memcmp(players.get(), GetPlayerPool(), sizeof(PlayerPool)), 0);
-  ExpectOthersStillServed(seam);
-}
 
-TEST(Hostile, RandomBytesTouchNothingButTheSendersOwnRecord) {
-  support::Seam seam;
-  Start(seam);
-  const auto before = std::make_unique<PlayerPool>(*GetPlayerPool());
-  const std::vector<Message> calls = WellFormed();
   std::mt19937 random(424242);
   const uint8_t firstBytes[] = {25, 19, 20, 92, 93, 94, 95, 96, 97, 98, 99};
   for (int from : {kHostile, kStranger}) {
@@ -154,7 +123,7 @@ TEST(Hostile, RandomBytesTouchNothingButTheSendersOwnRecord) {
       Bytes data(2 + random() % 120);
       for (uint8_t& b : data) b = static_cast<uint8_t>(random());
       if (random() % 2) {
-        const char* call = calls[random() % 16].call;  // the calls come first
+        const char* call = messages[random() % 16].call;  // the calls come first
         if (from == kStranger && std::strcmp(call, "ClientJoin") == 0) continue;
         Send(seam, from, call, data.data(), static_cast<uint32_t>(random() % ((data.size() - 1) * 8)));
       } else {
@@ -172,14 +141,21 @@ TEST(Hostile, RandomBytesTouchNothingButTheSendersOwnRecord) {
   const PlayerPool& now = *GetPlayerPool();
   for (int id = 0; id < kMaxPlayers; ++id) {
     if (id == kHostile) continue;
-    EXPECT_EQ(std::memcmp(&now.records[id], &before->records[id], sizeof(PlayerRecord)), 0) << id;
-    EXPECT_EQ(now.inUse[id], before->inUse[id]) << id;
-    EXPECT_STREQ(now.names[id], before->names[id]) << id;
+    EXPECT_EQ(std::memcmp(&now.records[id], &players->records[id], sizeof(PlayerRecord)), 0) << id;
+    EXPECT_EQ(now.inUse[id], players->inUse[id]) << id;
+    EXPECT_STREQ(now.names[id], players->names[id]) << id;
   }
   // Vehicles come and go only by the script.
   EXPECT_TRUE(GetVehiclePool()->inUse[1] && !GetVehiclePool()->inUse[2]);
   seam.Take();
-  ExpectOthersStillServed(seam);
+
+  // The others still chat and move, and the stranger's join is still answered.
+  seam.Call(0, "PlayerChat", Want().u8(0).u8(2).chars("ok", 2));
+  EXPECT_EQ(seam.Take("PlayerChat"), support::Line("PlayerChat", {0, 1, 2, 3}, Want().u8(0).u8(2).chars("ok", 2)));
+  Send(seam, 0, nullptr, place.data(), static_cast<uint32_t>(place.size() * 8));
+  EXPECT_EQ(seam.Take().substr(0, 5), "#92>1");
+  seam.Call(kStranger, "ClientJoin", Want().c8(8).chars("Latecomr", 8));
+  EXPECT_EQ(seam.Take(), "InvalidVersion>3 /0\nclose>3");
 }
 
 }  // namespace

@@ -20,13 +20,13 @@ using Bytes = std::vector<uint8_t>;
 using support::FakeMasterList;
 using support::WaitUntil;
 
-Bytes AddressReply(const std::string& text, uint32_t claimed) {
+// Message 31: u32 length (the text's own unless `claimed`), then the text.
+Bytes AddressReply(const std::string& text, int64_t claimed = -1) {
   Bytes m = {net::ID_MASTER_LIST_ADDRESS};
-  for (int shift = 0; shift < 32; shift += 8) m.push_back(static_cast<uint8_t>(claimed >> shift));
+  for (int shift = 0; shift < 32; shift += 8) m.push_back(static_cast<uint8_t>((claimed < 0 ? text.size() : claimed) >> shift));
   m.insert(m.end(), text.begin(), text.end());
   return m;
 }
-Bytes AddressReply(const std::string& text) { return AddressReply(text, static_cast<uint32_t>(text.size())); }
 // The network library keeps remotes from sending its notices bare, so they
 // travel behind a time stamp, where the announcer reads the id at offset 5.
 Bytes Stamped(Bytes message) {
@@ -76,11 +76,8 @@ TEST_F(MasterList, AddressReplyWritesTheRowThroughTheMainLoop) {
   std::string cells;
   for (const net::RowCell& c : row.cells)
     cells += " " + c.columnName + ":" + std::to_string(c.type) + ":" + c.text + std::to_string(c.number);
-  EXPECT_EQ(row.tableName + " " + row.updatePassword + " " + std::to_string(row.mode) +
-                std::to_string(row.hasRowId) + cells,
-            "QLM tarn " + std::to_string(net::RUM_UPDATE_OR_ADD_ROW) + "0 IP:" +
-                std::to_string(net::RowCell::STRING) + ":203.0.113.70.000000 Port:" +
-                std::to_string(net::RowCell::NUMERIC) + ":4812.000000");
+  EXPECT_EQ(row.tableName + " " + row.updatePassword + " " + std::to_string(row.mode) + std::to_string(row.hasRowId) + cells,
+            "QLM tarn 00 IP:1:203.0.113.70.000000 Port:0:4812.000000");  // table, password, mode, no row id
   // The query reply was rebuilt after the row update.
   EXPECT_EQ(GetGamePeer()->GetOfflinePingResponse().rfind("0,Renamed,", 0), 0u);
 

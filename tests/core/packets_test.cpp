@@ -24,39 +24,38 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using support::Want;
 
-template <typename T>
-void Put(Bytes& p, size_t offset, T v) {
-  std::memcpy(p.data() + offset, &v, sizeof v);
+// A packet written in hex, as it goes on the wire.
+Bytes Hex(const std::string& hex) {
+  Bytes out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
 }
 void Send(support::Seam& seam, int from, const Bytes& p) {
   seam.Packet(from, net::BitStream(p.data(), static_cast<uint32_t>(p.size() * 8)));
 }
-// Packet 92 with a recognisable filler in the uninterpreted bytes.
-Bytes OnFoot(float x, float y, uint8_t tag = 0) {
-  Bytes p(1 + kOnFootBlockSize);
-  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(tag + i);
+// Packet 92 placing its sender at x, y, z.
+Bytes OnFoot(float x, float y, float z = 0) {
+  Bytes p(1 + kOnFootBlockSize, 0);
   p[0] = kPacketOnFootSync;
-  Put(p, 1 + 2, x);
-  Put(p, 1 + 6, y);
-  Put(p, 1 + 10, 5.0f);
+  std::memcpy(&p[1 + 2], &x, 4);
+  std::memcpy(&p[1 + 6], &y, 4);
+  std::memcpy(&p[1 + 10], &z, 4);
   return p;
 }
-// How Take() shows a raw relay: the id, then `body` in whole bytes.
-std::string Relay(int id, std::initializer_list<int> to, Rpc& body) {
+// How Take() shows a relay of packet `p` from `sender`: the id, the sender, the block.
+std::string BlockRelay(std::initializer_list<int> to, uint8_t sender, const Bytes& p, Rpc&& body = Want()) {
+  if (p.size() > 1) body.c8(sender).bytes(p.data() + 1, p.size() - 1);
   while (body.Stream().GetNumberOfBitsUsed() % 8) body.bit(false);
-  return support::Line("#" + std::to_string(id), to, body);
-}
-std::string BlockRelay(std::initializer_list<int> to, uint8_t sender, const Bytes& p) {
-  return Relay(p[0], to, Want().c8(sender).bytes(p.data() + 1, p.size() - 1));
-}
-std::string Rec(const PlayerRecord& r) {
-  char out[200];
-  std::snprintf(out, sizeof out, "spawned %d in %u/%d at %.9g,%.9g,%.9g angle %.9g health %g armour %g weapon %d phone %d",
-                r.spawned, r.vehicle, r.seat, r.x, r.y, r.z, r.angle, r.health, r.armour, r.weapon,
-                r.phoneStatus);
-  return out;
+  return support::Line("#" + std::to_string(p[0]), to, body);
 }
 PlayerRecord& Record(int id) { return GetPlayerPool()->records[id]; }
+std::string Rec(int id) {
+  const PlayerRecord& r = Record(id);
+  char out[200];
+  std::snprintf(out, sizeof out, "spawned %d in %u/%d at %.9g,%.9g,%.9g angle %.9g health %g armour %g weapon %d phone %d",
+                r.spawned, r.vehicle, r.seat, r.x, r.y, r.z, r.angle, r.health, r.armour, r.weapon, r.phoneStatus);
+  return out;
+}
 
 TEST(Packets, OnFootFillsTheRecordAndReachesNearAlwaysFarOneInEightIdleNever) {
   support::Seam seam;
@@ -66,17 +65,13 @@ TEST(Packets, OnFootFillsTheRecordAndReachesNearAlwaysFarOneInEightIdleNever) {
   seam.Take();
   Record(0).vehicle = 5;
   Record(0).seat = 2;
-  Bytes p = OnFoot(-1.5f, 2.25f, 40);
-  Put(p, 1 + 14, 1.0f);  // heading in radians
-  p[1 + 18] = 90;        // health
-  p[1 + 19] = 45;        // armour
-  p[1 + 20] = 31;        // weapon
-  p[1 + 39] = 0xFF;      // phone status
+  // At -1.5, 2.25, 5 heading 1 radian, health 90, armour 45, weapon 31, phone 0xFF.
+  const Bytes p = Hex("5c292a0000c0bf000010400000a0400000803f5a2d1f3e3f404142434445464748494a4b4c4d4e4fff"
+                      "5152535455565758595a5b5c5d5e");
   srand(1);
   Send(seam, 0, p);
   EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, p));
-  EXPECT_EQ(Rec(Record(0)),
-            "spawned 1 in 0/0 at -1.5,2.25,5 angle 57.2957802 health 90 armour 45 weapon 31 phone -1");
+  EXPECT_EQ(Rec(0), "spawned 1 in 0/0 at -1.5,2.25,5 angle 57.2957802 health 90 armour 45 weapon 31 phone -1");
   EXPECT_EQ(Bytes(Record(0).onFootBlock, Record(0).onFootBlock + kOnFootBlockSize), Bytes(p.begin() + 1, p.end()));
 
   Send(seam, 0, OnFoot(0, 0));
@@ -116,14 +111,13 @@ TEST(Packets, DriverAndPassengerSync) {
   driver(1);
   EXPECT_EQ(seam.Take(), "#93>1 862efbe3c2b1a0946118e05837217bcb1efb9c01da27f7f9b403e3f80000000783a37a01a5"
                          "13562507360503e208eead4d90868aed8ae9ff2e4f2e4f2e48/496");
-  EXPECT_EQ(Rec(Record(0)), "spawned 0 in 1/0 at 10.4996777,6.2495966,9.99997997 angle 1.24967921 "
-                            "health 88 armour 66 weapon 0 phone 0");
-  EXPECT_EQ(std::string(car.tyres, car.tyres + 4), std::string("\1\0\1\1", 4));
+  EXPECT_EQ(Rec(0), "spawned 0 in 1/0 at 10.4996777,6.2495966,9.99997997 angle 1.24967921 "
+                    "health 88 armour 66 weapon 0 phone 0");
   char state[200];
-  std::snprintf(state, sizeof state, "colours %d,%d health %g speed %.9g angle %.9g at %.9g,%.9g,%.9g spawn %g used %d",
-                car.colour1, car.colour2, car.health, car.speed, car.angle, car.x, car.y, car.z,
-                car.spawnX, car.used);
-  EXPECT_EQ(std::string(state), "colours 44,55 health 750 speed 12.499754 angle 1.24967921 "
+  std::snprintf(state, sizeof state, "tyres %d%d%d%d colours %d,%d health %g speed %.9g angle %.9g at %.9g,%.9g,%.9g spawn %g used %d",
+                car.tyres[0], car.tyres[1], car.tyres[2], car.tyres[3], car.colour1, car.colour2, car.health,
+                car.speed, car.angle, car.x, car.y, car.z, car.spawnX, car.used);
+  EXPECT_EQ(std::string(state), "tyres 1011 colours 44,55 health 750 speed 12.499754 angle 1.24967921 "
                                 "at 10.4996777,6.2495966,9.99997997 spawn 5 used 1");
   EXPECT_EQ(+car.lastUsedMs, seam.clock.Now());
   // No such vehicle, or none: relayed all the same, but nothing follows it.
@@ -135,91 +129,61 @@ TEST(Packets, DriverAndPassengerSync) {
 
   vehicles->Get(1)->used = 0;
   seam.clock.Advance(10);
-  Bytes p(1 + kPassengerBlockSize, 0xAB);
-  p[0] = kPacketPassengerSync;
-  p[1] = 2;                      // seat
-  Put<uint16_t>(p, 1 + 1, 150);  // health
-  p[1 + 3] = 80;                 // armour
-  Put<uint32_t>(p, 1 + 8, 1);    // vehicle
-  Send(seam, 0, p);
-  EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, p));
-  EXPECT_EQ(Rec(Record(0)), "spawned 0 in 1/2 at 10.4996777,6.2495966,9.99997997 angle 1.24967921 "
-                            "health 150 armour 80 weapon 0 phone 0");  // in the car's place
+  const Bytes passenger = Hex("5e" "02" "9600" "50" "abababab" "01000000");  // seat, health, armour, -, vehicle
+  Send(seam, 0, passenger);
+  EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, passenger));
+  EXPECT_EQ(Rec(0), "spawned 0 in 1/2 at 10.4996777,6.2495966,9.99997997 angle 1.24967921 "
+                    "health 150 armour 80 weapon 0 phone 0");  // in the car's place
   EXPECT_EQ(+car.used, 1);
   EXPECT_EQ(+car.lastUsedMs, seam.clock.Now());
 }
 
-TEST(Packets, StatusOpaqueBlocksAndTimeStamps) {
+TEST(Packets, StatusOpaqueBlocksStampsDeparturesWorldTimeAndFloods) {
   support::Seam seam;
-  seam.Join("Alpha");
-  seam.Join("Bravo");
+  for (const char* name : {"Alpha", "Bravo", "Gone", "Lost"}) seam.Join(name);
   Send(seam, 0, OnFoot(0, 0));
   Send(seam, 1, OnFoot(5, 5));
   seam.Take();
   Record(0).team = 3;
   Record(0).score = -5;
-  Bytes status(1 + kStatusBlockSize);
-  status[0] = kPacketStatus;
-  Put<int32_t>(status, 1, -100);
-  status[1 + 4] = 7;                         // interior
-  status[1 + 5] = 4;                         // wanted level
-  status[1 + 6] = 120;                       // skin
-  Put<uint32_t>(status, 1 + 7, 0x7FC01234);  // a NaN with a payload: relayed bit for bit
-  Send(seam, 0, status);
+  // Cash -100, interior 7, wanted level 4, skin 120, and a NaN with a payload, relayed bit for bit.
+  Send(seam, 0, Hex("609cffffff0704783412c07f"));
   // The relay with the ping (the recorder's is 0), team and score; the answer repeats the ping.
-  EXPECT_EQ(seam.Take(), Relay(96, {1}, Want().c8(0).i32(-100).u32(0).u32(0x7FC01234).i8(3).i32(-5)) +
-                             "\n" + Relay(99, {0}, Want().c32(0)));
+  EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, {96}, std::move(Want().c8(0).i32(-100).u32(0).u32(0x7FC01234).i8(3).i32(-5))) +
+                             "\n" + BlockRelay({0}, 0, {99}, std::move(Want().c32(0))));
   const PlayerRecord& r = Record(0);
-  EXPECT_EQ(std::to_string(r.cash) + " " + std::to_string(r.interior) + " " +
-                std::to_string(r.wantedLevel) + " " + std::to_string(r.skin),
-            "4294967196 7 4 120");
+  EXPECT_EQ(std::to_string(r.cash) + " " + std::to_string(r.interior) + " " + std::to_string(r.wantedLevel) +
+                " " + std::to_string(r.skin), "4294967196 7 4 120");
 
-  Bytes p95(1 + kPacket95BlockSize), p98(1 + kPacket98BlockSize);
-  for (size_t i = 0; i < p98.size(); ++i) p98[i] = static_cast<uint8_t>(200 - i);
-  for (size_t i = 0; i < p95.size(); ++i) p95[i] = static_cast<uint8_t>(i * 3);
-  p95[0] = kPacket95;
-  p98[0] = kPacket98;
-  // A stamped departure, which only the network library may announce.
-  Send(seam, 0, {25, 1, 2, 3, 4, 19});
-  Send(seam, 0, {25, 1, 2, 3, 4, 20});
-  Send(seam, 0, p95);
-  Send(seam, 0, p98);
-  // A stamped on-foot packet is read after its stamp.
+  const Bytes p95 = Hex("5f0306090c0f1215181b1e2124272a2d3033");
+  const Bytes p98 = Hex("62c7c6c5c4c3c2c1c0bfbebdbcbbbab9b8b7b6b5b4b3b2b1b0afaeadacabaaa9a8a7a6a5a4a3a2a1a09f");
+  // A stamped departure, which only the network library may announce; a
+  // stamped on-foot packet is read after its stamp.
+  for (const Bytes& p : {Hex("190102030413"), Hex("190102030414"), p95, p98}) Send(seam, 0, p);
   Bytes stamped = {25, 9, 9, 9, 9};
   const Bytes moved = OnFoot(42, 43);
   stamped.insert(stamped.end(), moved.begin(), moved.end());
   Send(seam, 0, stamped);
-  EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, p95) + "\n" + BlockRelay({1}, 0, p98) + "\n" +
-                             BlockRelay({1}, 0, moved));
+  EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, p95) + "\n" + BlockRelay({1}, 0, p98) + "\n" + BlockRelay({1}, 0, moved));
   EXPECT_EQ(+Record(0).x, 42.0f);
-  EXPECT_TRUE(GetPlayerPool()->IsInUse(0));
   EXPECT_EQ(seam.events.Take(), "");
-}
 
-TEST(Packets, DeparturesWorldTimeAndFloods) {
-  support::Seam seam;
-  seam.Join("Alpha");
-  seam.Join("Bravo");
-  seam.Join("Idle");
-  Send(seam, 0, OnFoot(0, 0));
-  seam.Take();
   // An orderly leave (reason 1) and a lost connection (reason 0); the slot is
   // freed after the script heard of it.
   std::string inUseWhenHeard;
   seam.events.onRaise = [&](const ScriptEvent& e) {
     inUseWhenHeard += std::to_string(GetPlayerPool()->IsInUse(static_cast<int>(e.args[0].number)));
   };
-  seam.Drop(1);
-  seam.Drop(2, true);
+  seam.Drop(2);
+  seam.Drop(3, true);
   seam.events.onRaise = nullptr;
-  EXPECT_EQ(seam.events.Take(), "disconnect 1 1\ndisconnect 2 0");
+  EXPECT_EQ(seam.events.Take(), "disconnect 2 1\ndisconnect 3 0");
   EXPECT_EQ(inUseWhenHeard, "11");
-  EXPECT_EQ(seam.Take(), "PlayerDisconnect>0,2 8c40/10\nPlayerDisconnect>0 9400/10");
-  EXPECT_FALSE(GetPlayerPool()->IsInUse(1) || GetPlayerPool()->IsInUse(2));
-  EXPECT_NE(seam.Server().ReadFile(kLogFileName).find("[LEAVE] Bravo has left the server. [Quit]"),
-            std::string::npos);
+  EXPECT_EQ(seam.Take(), "PlayerDisconnect>0,1,3 9440/10\nPlayerDisconnect>0,1 9c00/10");
+  EXPECT_FALSE(GetPlayerPool()->IsInUse(2) || GetPlayerPool()->IsInUse(3));
+  EXPECT_NE(seam.Server().ReadFile(kLogFileName).find("[LEAVE] Gone has left the server. [Quit]"), std::string::npos);
 
-  // The world time goes to spawned players, except at midnight.
+  // The world time goes to spawned players (not to the joined Idle), except at midnight.
   seam.Join("Idle");
   uint8_t hour, minute;
   GetGameClock(hour, minute);
@@ -228,12 +192,11 @@ TEST(Packets, DeparturesWorldTimeAndFloods) {
     BroadcastWorldTime();
   }
   SetGameClock(hour, minute);
-  EXPECT_EQ(seam.Take(), "#97>0 050c/16\n#97>0 0100/16");
+  EXPECT_EQ(seam.Take(), "#97>0,1 050c/16\n#97>0,1 0100/16");
 
   // A flood is taken a bounded share per pass, so the main loop keeps coming round.
   for (uint32_t n = 1; n <= kMaxPacketsPerPass + 5; ++n) {
-    Bytes p = OnFoot(0, 0);
-    Put(p, 1 + 10, static_cast<float>(n));  // z: which packet the record last saw
+    const Bytes p = OnFoot(0, 0, static_cast<float>(n));  // z: which packet the record last saw
     seam.Peer().InjectMessage(0, p.data(), static_cast<uint32_t>(p.size()));
   }
   ProcessPackets();
