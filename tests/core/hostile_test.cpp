@@ -1,307 +1,161 @@
-// A hostile client: every message cut at every length, and random bytes, from
-// a joined connection and from one that never joined, and a flood. The server
-// must keep serving the others, and nothing but the sender's own record may
-// change.
+// A hostile client: every message cut at every length, then random bytes, from
+// a joined connection (2) and from one that never joined (3), beside two
+// players (0, 1) near each other. Nothing but the sender's own record may
+// change, and the others are still served afterwards.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/packets.h"
+#include "core/playerpool.h"
 #include "core/vehiclepool.h"
-#include "game_fixture.h"
+#include "core/world.h"
+#include "support/seam.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using support::Want;
+constexpr int kHostile = 2, kStranger = 3;
 
-struct Call {
-  std::string name;
+struct Message {
+  const char* call;  // nullptr: a raw packet
   Bytes data;
-  uint32_t bits = 0;
+  uint32_t bits;
 };
-Call MakeCall(const char* name, Rpc& payload) {
-  const net::BitStream& s = payload.Stream();
-  return {name, Bytes(s.GetData(), s.GetData() + s.GetNumberOfBytesUsed()), s.GetNumberOfBitsUsed()};
-}
 
-// One well-formed call of every kind that acts for player `p` on vehicle 1.
-std::vector<Call> WellFormedCalls(uint8_t p) {
-  using gametest::Want;
-  Rpc join = Want();
-  gametest::JoinPayload(join.Stream(), "Intruder", gametest::GoodVersion());
-  return {
-      MakeCall("ClientJoin", join),
-      MakeCall("NewSpawn", Want().c16(1).c16(300).f32(1).f32(2).f32(3).f32(4).c8(200)),
-      MakeCall("CommandSend", Want().u32(5).chars("/test", 5)),
-      MakeCall("PlayerDeath", Want().u8(p).u8(1).u8(2)),
-      MakeCall("PlayerChat", Want().u8(p).u8(5).chars("hello", 5)),
-      MakeCall("OnPlayerEnterGlobalPickup", Want().u8(p).u8(3)),
-      MakeCall("OnPlayerEnterLocalPickup", Want().u8(p).u8(3)),
-      MakeCall("OnPlayerEnterGlobalMarker", Want().u8(p).u8(1).u8(2)),
-      MakeCall("OnPlayerExitGlobalMarker", Want().u8(p).u8(1).u8(2)),
-      MakeCall("OnPlayerEnterLocalMarker", Want().u8(p).u8(1).u8(2)),
-      MakeCall("OnPlayerExitLocalMarker", Want().u8(p).u8(1).u8(2)),
-      MakeCall("OnPlayerEnterVehicle", Want().u8(p).u32(1).u8(0)),
-      MakeCall("OnPlayerExitVehicle", Want().c8(p).c16(1)),
-      MakeCall("OnPlayerKeyPress", Want().c32(0x1234)),
-      MakeCall("SendVehicleEntry", Want().c16(1).c8(0)),
-      MakeCall("VehicleDeath", Want().c16(1).bit(true)),
+// One well-formed call of every kind that acts for the hostile player on
+// vehicle 1 (the join first), and one movement packet of every kind.
+std::vector<Message> WellFormed() {
+  std::vector<Message> out;
+  auto add = [&](const char* call, Rpc& r) {
+    const net::BitStream& s = r.Stream();
+    out.push_back({call, Bytes(s.GetData(), s.GetData() + s.GetNumberOfBytesUsed()), s.GetNumberOfBitsUsed()});
   };
-}
-
-// One well-formed movement packet of every kind, naming vehicle 1.
-std::vector<Bytes> WellFormedPackets() {
-  Rpc driver = gametest::Want();
-  driver.u8(kPacketDriverSync).c16(1).c16(2).c32(3);
-  for (uint8_t i = 0; i < 8; ++i) driver.c8(i);  // tyres to armour
-  driver.c32(70000).c16(100).c8(14).c8(15).c16(900);
-  for (int i = 0; i < 5; ++i) driver.vec3(1.0f + i, 2, 3);
-  const net::BitStream& d = driver.Stream();
-  std::vector<Bytes> packets = {Bytes(1 + kOnFootBlockSize, 7), Bytes(d.GetData(), d.GetData() + d.GetNumberOfBytesUsed()),
-                                Bytes(1 + kPassengerBlockSize, 0), Bytes(1 + kPacket95BlockSize, 9),
-                                Bytes(1 + kStatusBlockSize, 9), Bytes(1 + kPacket98BlockSize, 9)};
-  packets[0][0] = kPacketOnFootSync;
-  packets[2][0] = kPacketPassengerSync;
-  packets[2][1 + 8] = 1;
-  packets[3][0] = kPacket95;
-  packets[4][0] = kPacketStatus;
-  packets[5][0] = kPacket98;
+  const uint8_t p = kHostile;
+  add("ClientJoin", Want().c8(8).chars("Intruder", 8).c32(support::GoodVersion()));
+  add("NewSpawn", Want().c16(1).c16(300).f32(1).f32(2).f32(3).f32(4).c8(200));
+  add("CommandSend", Want().u32(5).chars("/test", 5));
+  add("PlayerDeath", Want().u8(p).u8(1).u8(2));
+  add("PlayerChat", Want().u8(p).u8(5).chars("hello", 5));
+  for (const char* call : {"OnPlayerEnterGlobalPickup", "OnPlayerEnterLocalPickup"}) add(call, Want().u8(p).u8(3));
+  for (const char* call : {"OnPlayerEnterGlobalMarker", "OnPlayerExitGlobalMarker",
+                           "OnPlayerEnterLocalMarker", "OnPlayerExitLocalMarker"})
+    add(call, Want().u8(p).u8(1).u8(2));
+  add("OnPlayerEnterVehicle", Want().u8(p).u32(1).u8(0));
+  add("OnPlayerExitVehicle", Want().c8(p).c16(1));
+  add("OnPlayerKeyPress", Want().c32(0x1234));
+  add("SendVehicleEntry", Want().c16(1).c8(0));
+  add("VehicleDeath", Want().c16(1).bit(true));
+  Rpc driver = Want();  // tyres to armour, f12, health, f14, f15, vehicle health, five vectors
+  driver.u8(kPacketDriverSync).c16(1).c16(2).c32(3).c8(0).c8(1).c8(2).c8(3).c8(4).c8(5).c8(6).c8(7)
+      .c32(70000).c16(100).c8(14).c8(15).c16(900).vec3(1, 2, 3).vec3(2, 2, 3).vec3(3, 2, 3).vec3(4, 2, 3).vec3(5, 2, 3);
+  while (driver.Stream().GetNumberOfBitsUsed() % 8) driver.bit(false);
+  add(nullptr, driver);
+  const std::pair<uint8_t, uint32_t> blocks[] = {{kPacketOnFootSync, kOnFootBlockSize}, {kPacketPassengerSync, kPassengerBlockSize},
+      {kPacket95, kPacket95BlockSize}, {kPacketStatus, kStatusBlockSize}, {kPacket98, kPacket98BlockSize}};
+  for (auto [id, size] : blocks) {
+    Bytes b(1 + size, id == kPacketPassengerSync ? 0 : 9);
+    b[0] = id;
+    if (id == kPacketPassengerSync) b[1 + 8] = 1;  // vehicle 1
+    out.push_back({nullptr, b, static_cast<uint32_t>(b.size() * 8)});
+  }
   Bytes stamped = {25, 1, 2, 3, 4};
-  stamped.insert(stamped.end(), packets[0].begin(), packets[0].end());
-  packets.push_back(stamped);
-  return packets;
+  stamped.insert(stamped.end(), out[out.size() - 5].data.begin(), out[out.size() - 5].data.end());
+  out.push_back({nullptr, stamped, static_cast<uint32_t>(stamped.size() * 8)});
+  return out;
 }
 
-// Everything a client's messages could reach.
-struct World {
-  PlayerPool players;
-  Bytes vehicles;
-  static World Take() {
-    World w{*GetPlayerPool(), {}};
+void Send(support::Seam& seam, int from, const char* call, const uint8_t* data, uint32_t bits) {
+  const net::BitStream message(data, bits);
+  if (call) seam.Call(from, call, message);
+  else seam.Packet(from, message);
+}
+
+TEST(Hostile, CutShortThenRandomBytes) {
+  support::Seam seam;
+  ASSERT_EQ(GetVehiclePool()->Add(150, 0, 0, 0, 0, 1, 1), 1);
+  for (const char* name : {"Near1", "Near2", "Hostile"}) seam.Join(name);
+  const Bytes place = [] { Bytes b(1 + kOnFootBlockSize, 0); b[0] = kPacketOnFootSync; return b; }();
+  for (int i = 0; i < 2; ++i) Send(seam, i, nullptr, place.data(), static_cast<uint32_t>(place.size() * 8));
+  ASSERT_EQ(seam.Connect(), kStranger);
+  seam.Take();
+  seam.events.Take();
+  const auto players = std::make_unique<PlayerPool>(*GetPlayerPool());
+  const auto vehicle = [] {
     const VehiclePool& v = *GetVehiclePool();
-    auto add = [&w](const void* data, size_t n) {
-      const auto* b = static_cast<const uint8_t*>(data);
-      w.vehicles.insert(w.vehicles.end(), b, b + n);
-    };
-    add(v.inUse, sizeof v.inUse);
-    add(v.respawnState, sizeof v.respawnState);
-    add(v.destroyedFlag, sizeof v.destroyedFlag);
-    add(v.stateTime, sizeof v.stateTime);
-    for (int id = 1; id < kMaxVehicles; ++id)
-      if (v.records[id]) add(v.records[id], sizeof *v.records[id]);
-    return w;
-  }
-  bool SamePlayers(const World& o) const {
-    return std::memcmp(&players, &o.players, sizeof players) == 0;
-  }
-};
-
-class HostileTest : public gametest::GameTest {
- protected:
-  void SetUp() override {
-    GameTest::SetUp();
-    ASSERT_EQ(GetVehiclePool()->Add(150, 0, 0, 0, 0, 1, 1), 1);
-    n1_ = &ConnectAndJoin("Near1");
-    n2_ = &ConnectAndJoin("Near2");
-    for (auto* c : {n1_, n2_}) {
-      Bytes place(1 + kOnFootBlockSize, 0);
-      place[0] = kPacketOnFootSync;
-      ASSERT_TRUE(c->SendRaw(place));
-    }
-    // The later of the two is relayed to the earlier: wait for it, so that
-    // nothing from here arrives during a test.
-    ASSERT_TRUE(PumpUntil([&] {
-      return Record(Index(*n1_)).spawned && Record(Index(*n2_)).spawned &&
-             n1_->PacketCount(kPacketOnFootSync) + n2_->PacketCount(kPacketOnFootSync) >= 1;
-    }));
-  }
-
-  // Joins the hostile client and waits until the others have been told.
-  support::TestClient& JoinHostile() {
-    support::TestClient& c = ConnectAndJoin("Hostile");
-    const std::string id = std::to_string(c.Index());
-    auto told = [&](const support::TestClient& other) {
-      for (const auto& r : other.Rpcs("PlayerConnect"))
-        if (std::to_string(gametest::Comp<uint8_t>(*r.Reader())) == id) return true;
-      return false;
-    };
-    EXPECT_TRUE(PumpUntil([&] { return told(*n1_) && told(*n2_); }));
-    return c;
-  }
-
-  static uint8_t Index(const support::TestClient& c) { return static_cast<uint8_t>(c.Index()); }
-
-  // The others still chat and move.
-  void ExpectOthersStillServed() {
-    n1_->Clear();
-    n2_->Clear();
-    net::BitStream chat;
-    chat.Write(Index(*n1_));
-    chat.Write(static_cast<uint8_t>(2));
-    chat.WriteBytes("ok", 2);
-    ASSERT_TRUE(n1_->SendRpc("PlayerChat", chat));
-    Bytes move(1 + kOnFootBlockSize, 0);
-    move[0] = kPacketOnFootSync;
-    ASSERT_TRUE(n1_->SendRaw(move));
-    EXPECT_TRUE(PumpUntil([&] {
-      return n2_->Count("PlayerChat") == 1 && n2_->PacketCount(kPacketOnFootSync) >= 1;
-    }));
-  }
-
-  size_t RelaysTo(const support::TestClient& c) const {
-    size_t n = c.Count("PlayerChat") + c.Count("PlayerDeath") + c.Count("NewSpawn") +
-               c.Count("SendVehicleEntry") + c.Count("PlayerConnect");
-    for (uint8_t id = kPacketOnFootSync; id <= kPacket98; ++id) n += c.PacketCount(id);
-    return n;
-  }
-
-  support::TestClient* n1_ = nullptr;
-  support::TestClient* n2_ = nullptr;
-};
-
-TEST_F(HostileTest, EveryMessageCutShortChangesNothingFromEitherKindOfConnection) {
-  support::TestClient& joined = JoinHostile();
-  support::TestClient& stranger = Connect();
-  const uint8_t h = Index(joined);
-  n1_->Clear();
-  n2_->Clear();
-  sink_.events.clear();
-  const World before = World::Take();
-
-  // From the joined client every call and packet cut short; from the stranger
-  // also whole, which count for nothing either.
-  for (support::TestClient* from : {&joined, &stranger}) {
-    const uint32_t whole = from == &stranger ? 1 : 0;
-    for (const Call& call : WellFormedCalls(h)) {
-      // A stranger's join would be refused and its connection closed: its
-      // cut-short joins are tried on connections of their own below.
-      if (from == &stranger && call.name == "ClientJoin") continue;
-      for (uint32_t bits = 0; bits < call.bits + whole; ++bits)
-        ASSERT_TRUE(from->SendRpc(call.name, call.data.data(), bits));
-    }
-    for (const Bytes& packet : WellFormedPackets())
-      for (size_t n = 1; n < packet.size() + whole; ++n)
-        ASSERT_TRUE(from->SendRaw(Bytes(packet.begin(), packet.begin() + n)));
-  }
-  Settle(joined, 20000);
-  // A join from the stranger goes behind its own messages.
-  const size_t rpcsBefore = stranger.AllRpcs().size();
-  SendJoin(stranger, "Latecomer", 0);
-  ASSERT_TRUE(PumpUntil([&] { return stranger.AllRpcs().size() > rpcsBefore; }));
-  EXPECT_EQ(stranger.AllRpcs().back().name, "InvalidVersion");
-
-  EXPECT_TRUE(World::Take().SamePlayers(before)) << "a player record changed";
-  EXPECT_TRUE(World::Take().vehicles == before.vehicles) << "the vehicle pool changed";
-  EXPECT_TRUE(sink_.events.empty()) << sink_.events.front();
-  EXPECT_EQ(RelaysTo(*n1_) + RelaysTo(*n2_), 0u);
-
-  // A join cut at every length, each on a fresh connection: refused as a
-  // wrong version, and no slot taken.
-  const Call join = WellFormedCalls(h)[0];
-  for (uint32_t bits = 0; bits < join.bits; ++bits) {
-    SCOPED_TRACE(bits);
-    support::TestClient& c = Connect();
-    ASSERT_TRUE(c.SendRpc("ClientJoin", join.data.data(), bits));
-    ASSERT_TRUE(PumpUntil([&] { return c.Count("InvalidVersion") == 1 && !c.Connected(); }));
-    clients_.pop_back();
-  }
-  EXPECT_TRUE(World::Take().SamePlayers(before));
-  ExpectOthersStillServed();
-}
-
-TEST_F(HostileTest, RandomBytesTouchNothingButTheSendersOwnRecord) {
-  support::TestClient& joined = JoinHostile();
-  support::TestClient& stranger = Connect();
-  const uint8_t h = Index(joined);
-  sink_.events.clear();
-  const World before = World::Take();
-
-  const std::vector<Call> names = WellFormedCalls(h);
-  std::mt19937 random(424242);
-  auto byte = [&] { return static_cast<uint8_t>(random() & 0xFF); };
-  auto randomBytes = [&](size_t n) {
-    Bytes b(n);
-    for (auto& x : b) x = byte();
-    return b;
+    return std::string(reinterpret_cast<const char*>(v.Get(1)), sizeof(VehicleRecord)) + char(v.respawnState[1]) +
+           char(v.destroyedFlag[1]) + std::to_string(v.stateTime[1]);
   };
+  const std::string vehicleBefore = vehicle();
+  const std::vector<Message> messages = WellFormed();
+  // Cut short from the joined client; also whole from the stranger, which
+  // count for nothing either. (A stranger's join is refused: below.)
+  for (int from : {kHostile, kStranger}) {
+    for (const Message& m : messages) {
+      if (from == kStranger && m.call && std::strcmp(m.call, "ClientJoin") == 0) continue;
+      const uint32_t step = m.call ? 1 : 8;
+      for (uint32_t bits = m.call ? 0 : 8; bits < m.bits + (from == kStranger ? step : 0); bits += step)
+        Send(seam, from, m.call, m.data.data(), bits);
+    }
+  }
+  EXPECT_EQ(seam.Take(), "");
+  EXPECT_EQ(seam.events.Take(), "");
+  EXPECT_EQ(std::memcmp(players.get(), GetPlayerPool(), sizeof(PlayerPool)), 0) << "a player changed";
+  EXPECT_TRUE(vehicle() == vehicleBefore) << "the vehicle changed";
+  // A join cut at every length, each on a fresh connection: refused as a wrong
+  // version, and no slot taken.
+  for (uint32_t bits = 0; bits < messages[0].bits; ++bits) {
+    Send(seam, seam.Connect(), "ClientJoin", messages[0].data.data(), bits);
+    EXPECT_EQ(seam.Take(), "InvalidVersion>4 /0\nclose>4") << bits;
+  }
+  EXPECT_EQ(std::memcmp(players.get(), GetPlayerPool(), sizeof(PlayerPool)), 0);
+
+  std::mt19937 random(424242);
   const uint8_t firstBytes[] = {25, 19, 20, 92, 93, 94, 95, 96, 97, 98, 99};
-  for (support::TestClient* from : {&joined, &stranger}) {
+  for (int from : {kHostile, kStranger}) {
     for (int i = 0; i < 1500; ++i) {
+      Bytes data(2 + random() % 120);
+      for (uint8_t& b : data) b = static_cast<uint8_t>(random());
       if (random() % 2) {
-        const std::string name = names[random() % names.size()].name;
-        if (from == &stranger && name == "ClientJoin") continue;
-        const uint32_t bits = random() % 400;
-        const Bytes data = randomBytes((bits + 7) / 8 + 1);
-        ASSERT_TRUE(from->SendRpc(name, data.data(), bits));
+        const char* call = messages[random() % 16].call;  // the calls come first
+        if (from == kStranger && std::strcmp(call, "ClientJoin") == 0) continue;
+        Send(seam, from, call, data.data(), static_cast<uint32_t>(random() % ((data.size() - 1) * 8)));
       } else {
-        Bytes packet = randomBytes(1 + random() % 120);
-        if (random() % 4) packet[0] = firstBytes[random() % std::size(firstBytes)];
-        if (packet[0] == 25 && packet.size() > 5) packet[5] = static_cast<uint8_t>(92 + random() % 8);
-        ASSERT_TRUE(from->SendRaw(packet));
+        if (random() % 4) data[0] = firstBytes[random() % std::size(firstBytes)];
+        if (data[0] == 25 && data.size() > 5) data[5] = static_cast<uint8_t>(92 + random() % 8);
+        Send(seam, from, nullptr, data.data(), static_cast<uint32_t>(data.size() * 8));
       }
     }
   }
-  Settle(joined, 20000);
-  const size_t rpcsBefore = stranger.AllRpcs().size();
-  SendJoin(stranger, "Latecomer", 0);
-  ASSERT_TRUE(PumpUntil([&] { return stranger.AllRpcs().size() > rpcsBefore; }, 20000));
-
   // Whatever the hostile client managed, it managed as itself.
-  EXPECT_TRUE(GetPlayerPool()->IsInUse(h));
-  for (const std::string& event : sink_.events)
-    EXPECT_EQ(gametest::RecordingSink::PlayerOf(event), h) << event;
+  EXPECT_TRUE(GetPlayerPool()->IsInUse(kHostile));
+  for (const std::string& event : seam.events.lines)
+    EXPECT_EQ((event + " ").substr(event.find(' '), 3), " 2 ") << event;
+  seam.events.Take();
   const PlayerPool& now = *GetPlayerPool();
-  const PlayerPool& then = before.players;
   for (int id = 0; id < kMaxPlayers; ++id) {
-    if (id == h) continue;
-    EXPECT_EQ(std::memcmp(&now.records[id], &then.records[id], sizeof(PlayerRecord)), 0) << id;
-    EXPECT_EQ(now.inUse[id], then.inUse[id]) << id;
-    EXPECT_STREQ(now.names[id], then.names[id]) << id;
+    if (id == kHostile) continue;
+    EXPECT_EQ(std::memcmp(&now.records[id], &players->records[id], sizeof(PlayerRecord)), 0) << id;
+    EXPECT_EQ(now.inUse[id], players->inUse[id]) << id;
+    EXPECT_STREQ(now.names[id], players->names[id]) << id;
   }
   // Vehicles come and go only by the script.
-  EXPECT_EQ(std::memcmp(GetVehiclePool()->inUse, before.vehicles.data(), kMaxVehicles), 0);
-  ExpectOthersStillServed();
-}
+  EXPECT_TRUE(GetVehiclePool()->inUse[1] && !GetVehiclePool()->inUse[2]);
+  seam.Take();
 
-// Movement sent faster than the server can relay it: each pass of the loop
-// takes a bounded share, so the main loop (timers, console, world time) keeps
-// coming round while the flood lasts.
-TEST_F(HostileTest, AFloodDoesNotHoldThePacketLoop) {
-  support::TestClient& flooder = JoinHostile();
-  const uint8_t h = Index(flooder);
-  std::atomic<bool> done{false};
-  std::thread blaster([&] {
-    Bytes p(1 + kOnFootBlockSize, 0);
-    p[0] = kPacketOnFootSync;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (float n = 1; !done; ++n) {
-      std::memcpy(p.data() + 1 + 10, &n, sizeof n);  // z: which packet the record last saw
-      flooder.GetPeer().Send(p.data(), static_cast<uint32_t>(p.size() * 8), net::HIGH_PRIORITY,
-                             net::UNRELIABLE_SEQUENCED, 0, flooder.Server(), false);
-      if (std::chrono::steady_clock::now() > deadline) {
-        std::fputs("HostileTest.AFloodDoesNotHoldThePacketLoop: a pass never ended\n", stderr);
-        std::_Exit(1);
-      }
-    }
-  });
-  int passes = 0;  // passes that took part of the flood and then ended
-  while (passes < 3) {
-    const float before = Record(h).z;
-    ProcessPackets();
-    if (Record(h).z != before) ++passes;
-  }
-  done = true;
-  blaster.join();
-  EXPECT_TRUE(GetPlayerPool()->IsInUse(h));
+  // The others still chat and move, and the stranger's join is still answered.
+  seam.Call(0, "PlayerChat", Want().u8(0).u8(2).chars("ok", 2));
+  EXPECT_EQ(seam.Take("PlayerChat"), support::Line("PlayerChat", {0, 1, 2, 3}, Want().u8(0).u8(2).chars("ok", 2)));
+  Send(seam, 0, nullptr, place.data(), static_cast<uint32_t>(place.size() * 8));
+  EXPECT_EQ(seam.Take().substr(0, 5), "#92>1");
+  seam.Call(kStranger, "ClientJoin", Want().c8(8).chars("Latecomr", 8));
+  EXPECT_EQ(seam.Take(), "InvalidVersion>3 /0\nclose>3");
 }
 
 }  // namespace

@@ -1,184 +1,139 @@
-// Joining: the refusals, the world download decoded message by message, and
-// what the other players and the script see.
+// Joining: the nickname rule, the refusals, the world download as one literal
+// transcript, what the others and the script see; and one join over loopback.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <string>
+#include <functional>
 #include <vector>
+#include <string>
 
 #include "core/actorpool.h"
 #include "core/iconpool.h"
 #include "core/join.h"
 #include "core/log.h"
 #include "core/markerpool.h"
+#include "core/netgame.h"
 #include "core/objectpool.h"
+#include "core/packets.h"
 #include "core/pickuppool.h"
 #include "core/settings.h"
 #include "core/spawnclasspool.h"
 #include "core/vehiclepool.h"
 #include "core/weaponshops.h"
-#include "game_fixture.h"
-
-namespace querytest {
-std::string QueryReply(uint16_t port);  // query_test.cpp
-}
+#include "core/world.h"
+#include "support/seam.h"
+#include "support/test_client.h"
 
 namespace {
 
-using gametest::GoodVersion;
-using gametest::SameBits;
-using gametest::Want;
+using support::Want;
 
-class JoinTest : public gametest::GameTest {
- protected:
-  void TearDown() override {
-    gServerWeather = 0;
-    gStaticInitialWantedLevel = 0;
-    gWeaponShopsFlag = 0;
-    GameTest::TearDown();
-  }
-
-  // The names of the calls `c` received, from its first "InitialConnection".
-  static std::vector<std::string> DownloadNames(const support::TestClient& c) {
-    std::vector<std::string> names;
-    bool started = false;
-    for (const auto& r : c.AllRpcs()) {
-      started = started || r.name == "InitialConnection";
-      if (started) names.push_back(r.name);
-    }
-    return names;
-  }
-  // A weapon shop's stock as "AmmunationData" carries it: ammunition, then price.
-  static void Shop(Rpc& want, uint8_t shop) {
-    want.c8(static_cast<uint8_t>(shop - 1));
-    for (uint8_t slot = 1; slot <= 5; ++slot) {
-      const WeaponShopSlot& s = gWeaponShopTable->Get(shop, slot);
-      want.c8(s.weapon).c32(s.ammo).c32(s.price);
-    }
-  }
-};
-
-TEST(NicknameRule, LengthDashAndControlBytes) {
-  EXPECT_TRUE(IsValidNickname("abc"));
-  EXPECT_TRUE(IsValidNickname("abcdefghijklmn"));  // 14
-  EXPECT_TRUE(IsValidNickname("(1) a b_[x]!"));
-  EXPECT_TRUE(IsValidNickname("Jos\xC3\xA9"));  // bytes above 127 are letters to somebody
-  EXPECT_FALSE(IsValidNickname("ab"));
-  EXPECT_FALSE(IsValidNickname("abcdefghijklmno"));  // 15
-  EXPECT_FALSE(IsValidNickname("Bad-Name"));
-  EXPECT_FALSE(IsValidNickname("Esc\x1b[2J"));
-  EXPECT_FALSE(IsValidNickname("Del\x7fName"));
-  EXPECT_FALSE(IsValidNickname(""));
-  EXPECT_FALSE(IsValidNickname(nullptr));
+// A join request from connection `c`; version 0 leaves the version out.
+void SendJoin(support::Seam& seam, int c, const char* name, uint32_t version) {
+  const auto length = static_cast<uint8_t>(std::strlen(name));
+  Rpc join = Want();
+  join.c8(length).chars(name, length);
+  if (version) join.c32(version);
+  seam.Call(c, "ClientJoin", join);
 }
 
-TEST_F(JoinTest, RefusalsInTheirOrderReachTheClientThenCloseIt) {
-  support::TestClient& bystander = ConnectAndJoin("Bystander");
-  bystander.Clear();
-  struct Case {
-    std::string name;
+// Take() lines with each run of eight or more zero bytes written "(N*00)".
+std::string Squeeze(const std::string& lines) {
+  std::string out;
+  for (size_t i = 0, hex = 0; i < lines.size();) {
+    if (lines[i] == ' ') hex = i + 1;  // whole bytes from the payload's start
+    size_t zeros = 0;
+    while ((i - hex) % 2 == 0 && lines.compare(i + 2 * zeros, 2, "00") == 0) ++zeros;
+    out += zeros >= 8 ? "(" + std::to_string(zeros) + "*00)" : lines.substr(i, 1);
+    i += zeros >= 8 ? 2 * zeros : 1;
+  }
+  return out;
+}
+
+// A weapon shop's default stock as a download carries it.
+std::string Shop(int to, int shop) {
+  const char* const stock[4] = {"80477a00e10270cf7d6e02e09f7d6401fe7d6d0070fe8813d30740/211",
+                                "8cbc77a00e3c77a00e7c77a00cfc77a00d7c77a008/165",
+                                "963c77a00dfc77a00fbc77a00ebc77a00c7c77a008/165",
+                                "9ff7a00e10270d6b004c684218eb4dc05c12cd0038c0582bb08072a120/229"};
+  return "AmmunationData>" + std::to_string(to) + " " + stock[shop] + "\n";
+}
+
+TEST(NicknameRule, LengthDashAndControlBytes) {
+  const std::pair<const char*, bool> cases[] = {
+      {"abc", true}, {"abcdefghijklmn", true}, {"(1) a b_[x]!", true}, {"Jos\xC3\xA9", true},
+      {"ab", false}, {"abcdefghijklmno", false}, {"Bad-Name", false}, {"Esc\x1b[2J", false},
+      {"Del\x7fName", false}, {"", false}, {nullptr, false}};
+  for (const auto& [name, valid] : cases) EXPECT_EQ(IsValidNickname(name), valid) << (name ? name : "null");
+}
+
+TEST(Join, RefusalsInTheirOrderReachTheClientThenCloseIt) {
+  support::Seam seam;
+  const int bystander = seam.Join("Bystander");
+  const uint32_t good = support::GoodVersion();
+  const struct {
+    const char* name;
     uint32_t version;
     bool restartPending;
     const char* expected;
+  } cases[] = {
+      {"Racer", good + 1, true, "InvalidVersion>1 /0\nclose>1"},  // the version first
+      {"Bad-Name", good, true, "Internal_RestartTheGame>0,1 /0\nclose>1"},
+      {"Esc\x1b[2J", good, false, "InvalidName_Physical>1 /0\nclose>1"},
+      {"bySTANDER", good, false, "InvalidName>1 /0\nclose>1"},  // in use, any case
+      {"Short", 0, false, "InvalidVersion>1 /0\nclose>1"},      // no version at all
   };
-  const std::vector<Case> cases = {
-      {"Racer", GoodVersion() + 1, true, "InvalidVersion"},          // the version first
-      {"Bad-Name", GoodVersion(), true, "Internal_RestartTheGame"},  // then the restart
-      {"Esc\x1b[2J", GoodVersion(), false, "InvalidName_Physical"},
-      {"bySTANDER", GoodVersion(), false, "InvalidName"},  // in use, whatever the case
-  };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.expected);
+  for (const auto& k : cases) {
     gNetGame->restartPending = k.restartPending;
-    gNetGame->restartStartMs = gametest::frozenNowMs;  // not due: the main loop must not complete it
-    support::TestClient& c = Connect();
-    const int index = c.Index();
-    SendJoin(c, k.name, k.version);
-    ASSERT_TRUE(PumpUntil([&] { return c.Count(k.expected) == 1 && !c.Connected(); }));
-    EXPECT_EQ(c.AllRpcs().size(), 1u);
-    EXPECT_TRUE(SameBits(c.LastRpc(k.expected), net::BitStream()));
-    EXPECT_FALSE(GetPlayerPool()->IsInUse(index));
+    gNetGame->restartStartMs = seam.clock.Now();  // not due: the main loop must not complete it
+    const int c = seam.Connect();
+    SendJoin(seam, c, k.name, k.version);
+    EXPECT_EQ(seam.Take(), k.expected);
+    EXPECT_FALSE(GetPlayerPool()->IsInUse(c));
   }
   gNetGame->restartPending = 0;
-
-  // A request too short to hold its version has none to compare.
-  support::TestClient& shortJoin = Connect();
-  net::BitStream nameOnly;
-  nameOnly.WriteCompressed(static_cast<uint8_t>(5));
-  nameOnly.WriteBytes("Short", 5);
-  ASSERT_TRUE(shortJoin.SendRpc("ClientJoin", nameOnly));
-  ASSERT_TRUE(PumpUntil([&] { return shortJoin.Count("InvalidVersion") == 1; }));
-
-  // Only the restart notice went to everybody; nobody was told of a join and
-  // nothing was logged.
-  EXPECT_EQ(bystander.Count("Internal_RestartTheGame"), 1u);
-  EXPECT_EQ(bystander.AllRpcs().size(), 1u);
-  EXPECT_EQ(server_.ReadFile(kLogFileName).find("[JOIN] Racer"), std::string::npos);
-  EXPECT_EQ(sink_.events, std::vector<std::string>{"connect 0"});
+  // A second join on a joined connection is ignored.
+  SendJoin(seam, bystander, "Charlie", good);
+  EXPECT_EQ(seam.Take(), "");
+  EXPECT_STREQ(GetPlayerPool()->Name(bystander), "Bystander");
+  EXPECT_EQ(seam.events.Take(), "");
+  const std::string log = seam.Server().ReadFile(kLogFileName);
+  EXPECT_EQ(log.find("[JOIN] Racer"), std::string::npos);
+  EXPECT_EQ(log.find("[JOIN] Charlie"), std::string::npos);
 }
 
-TEST_F(JoinTest, EmptyWorldGivesSevenZeroCountsAndTheFourShops) {
-  support::TestClient& c = ConnectAndJoin("Loner");
-  EXPECT_EQ(DownloadNames(c),
-            (std::vector<std::string>{"InitialConnection", "AmmunationData", "AmmunationData",
-                                      "AmmunationData", "AmmunationData", "DownloadComplete"}));
-  Rpc initial = Want();
-  initial.c8(static_cast<uint8_t>(c.Index())).c8(1).c8(0).c8(0).c16(50).c8(0);
-  for (int count = 0; count < 7; ++count) initial.c16(0);
-  EXPECT_TRUE(SameBits(c.LastRpc("InitialConnection"), initial.Stream()));
-  // The default stock.
-  for (uint8_t shop = 1; shop <= 4; ++shop) {
-    Rpc want = Want();
-    Shop(want, shop);
-    EXPECT_TRUE(SameBits(&c.Rpcs("AmmunationData")[shop - 1], want.Stream())) << +shop;
-  }
-  EXPECT_TRUE(SameBits(c.LastRpc("DownloadComplete"), net::BitStream()));
-}
-
-TEST_F(JoinTest, FullDownloadCarriesEveryPoolFieldByField) {
-  // Two players before the joiner: one spawned (its client said where, but
-  // only movement packets move the record), one not.
-  support::TestClient& alpha = ConnectAndJoin("Alpha");
-  ConnectAndJoin("Beta");
-  const auto alphaId = static_cast<uint8_t>(alpha.Index());
-  net::BitStream spawn;
-  spawn.WriteCompressed(static_cast<uint16_t>(1));
-  spawn.WriteCompressed(static_cast<uint16_t>(2));
-  for (float f : {100.0f, 200.0f, 300.0f, 1.5f}) spawn.Write(f);
-  spawn.WriteCompressed(static_cast<uint8_t>(77));
-  ASSERT_TRUE(alpha.SendRpc("NewSpawn", spawn));
-  ASSERT_TRUE(PumpUntil([&] { return Record(alphaId).spawned == 1; }));
-
+// The first joiner gets an empty world; the third every pool (each with a gap
+// below its last entry), the other two players and the spawned one's place.
+// The others hear of the join, and the script last, when everything is done.
+TEST(Join, WorldDownloadTranscript) {
+  support::Seam seam;
+  const int alpha = seam.Connect();
+  SendJoin(seam, alpha, "Alpha", support::GoodVersion());
+  EXPECT_EQ(Squeeze(seam.Take()), "InitialConnection>0 846108ca186186186180/77\n" + Shop(0, 0) + Shop(0, 1) +
+                                       Shop(0, 2) + Shop(0, 3) + "DownloadComplete>0 /0");
+  seam.Join("Beta");
+  // Spawned, but only movement packets move the record.
+  seam.Call(alpha, "NewSpawn", Want().c16(1).c16(2).f32(100).f32(200).f32(300).f32(1.5f).c8(77));
   gServerWeather = 3;
   gWeaponShopsFlag = 1;
   gStaticInitialWantedLevel = 1;
   gServerSettings.maxPlayers = 300;
   // Every pool with a gap below its last entry.
-  ASSERT_TRUE(gMarkerPool->AddCheckpoint(1, 2, 3, 4.5f));
-  ASSERT_TRUE(gMarkerPool->AddCorona(10, 20, 30, 5, 6, 7));
-  ASSERT_TRUE(gMarkerPool->AddCheckpoint(8, 9, 10, 11));
-  ASSERT_TRUE(gMarkerPool->DestroyCheckpoint(0));
-  ASSERT_TRUE(gGlobalPickupPool->AddCashPickup(500, 1, 2, 3));
-  ASSERT_TRUE(gGlobalPickupPool->AddWeaponPickup(24, 100, 4, 5, 6));
-  ASSERT_TRUE(gGlobalPickupPool->AddGenericPickup(1240, 2, 7, 8, 9));
-  ASSERT_TRUE(gGlobalPickupPool->Destroy(1));
-  ASSERT_TRUE(gWeaponShopTable->SetWeaponData(2, 3, 22, 77, 1234));
-  gGlobalObjectPool->Add(3000, 1, 2, 3, 4, 5, 6, 7);
-  gGlobalObjectPool->Add(3001, 1, 2, 3, 4, 5, 6, 7);
+  ASSERT_TRUE(gMarkerPool->AddCheckpoint(1, 2, 3, 4.5f) && gMarkerPool->AddCorona(10, 20, 30, 5, 6, 7) &&
+              gMarkerPool->AddCheckpoint(8, 9, 10, 11) && gMarkerPool->DestroyCheckpoint(0));
+  ASSERT_TRUE(gGlobalPickupPool->AddCashPickup(500, 1, 2, 3) && gGlobalPickupPool->AddWeaponPickup(24, 100, 4, 5, 6) &&
+              gGlobalPickupPool->AddGenericPickup(1240, 2, 7, 8, 9) && gGlobalPickupPool->Destroy(1));
+  for (uint32_t model : {3000, 3001}) gGlobalObjectPool->Add(model, 1, 2, 3, 4, 5, 6, 7);
   gGlobalObjectPool->Add(3002, -1, -2, -3, 90, 180, 270, 3);
-  ASSERT_TRUE(gGlobalObjectPool->Destroy(1));
-  ASSERT_TRUE(gGlobalIconPool->Add(1, 2, 3, 4, 5, 0));
-  ASSERT_TRUE(gGlobalIconPool->Add(6, 7, 8, 9, 10, 1));
-  ASSERT_TRUE(gGlobalIconPool->SetColor(1, 11, 22, 33, 44));
-  ASSERT_EQ(gStaticActorPool->Add(50, 1, 2, 3, 4, 1), 0);
-  ASSERT_EQ(gStaticActorPool->Add(60, 5, 6, 7, 8, 0), 1);
+  ASSERT_TRUE(gGlobalObjectPool->Destroy(1) && gWeaponShopTable->SetWeaponData(2, 3, 22, 77, 1234) &&
+              gGlobalIconPool->Add(1, 2, 3, 4, 5, 0) && gGlobalIconPool->Add(6, 7, 8, 9, 10, 1) &&
+              gGlobalIconPool->SetColor(1, 11, 22, 33, 44));
+  ASSERT_TRUE(gStaticActorPool->Add(50, 1, 2, 3, 4, 1) == 0 && gStaticActorPool->Add(60, 5, 6, 7, 8, 0) == 1 &&
+              gStaticActorPool->Destroy(0));
   std::strcpy(gStaticActorPool->Find(1)->name, "Guard");
-  ASSERT_TRUE(gStaticActorPool->Destroy(0));
   gSpawnClassPool->AddClass("Cops", 0, 0, 255, 1, 2, 3, 4, 5, 6, 7, 3);
   gSpawnClassPool->AddMember(0, 280, 1, 2, 3, 4, 22, 100, 25, 50, 0, 0);
   gSpawnClassPool->AddClass("Robbers", 255, 0, 0, -1, -2, -3, -4, -5, -6, -7, 0);
-  ASSERT_EQ(gSpawnClassPool->FindFreeClass(), 2);
   VehiclePool* vehicles = GetVehiclePool();
   for (int i = 1; i <= 7; ++i) ASSERT_EQ(vehicles->Add(150 + i, i * 10.0f, 2, 3, 90, 1, 2), i);
   for (uint32_t id : {1u, 2u, 4u, 5u, 6u}) ASSERT_TRUE(vehicles->Delete(id));
@@ -187,131 +142,95 @@ TEST_F(JoinTest, FullDownloadCarriesEveryPoolFieldByField) {
   seven->colour1 = 9;
   seven->health = 250;
   seven->locked = 1;
+  seam.Take();
+  seam.events.Take();
 
-  support::TestClient& gamma = Connect();
-  Join(gamma, "Gamma");
-  const auto gammaId = static_cast<uint8_t>(gamma.Index());
-
-  ASSERT_EQ(DownloadNames(gamma),
-            (std::vector<std::string>{
-                "InitialConnection", "MarkerData",     "MarkerData",     "PickupData",
-                "PickupData",        "AmmunationData", "AmmunationData", "AmmunationData",
-                "AmmunationData",    "ObjectData",     "ObjectData",     "IconData",
-                "IconData",          "ActorData",      "SpawnData",      "SpawnData",
-                "VehicleData",       "VehicleData",    "PlayerData",     "PlayerData",
-                "NewSpawn",          "DownloadComplete"}));
-
-  // markers, pickups, objects, icons, actors, spawn classes, vehicles
-  EXPECT_TRUE(SameBits(gamma.LastRpc("InitialConnection"),
-                       Want().c8(gammaId).c8(1).c8(3).c8(1).c16(300).c8(1)
-                           .c16(2).c16(2).c16(2).c16(2).c16(1).c16(2).c16(2).Stream()));
-  const uint8_t markerIds[] = {1, 2};
-  for (int i = 0; i < 2; ++i) {
-    const MarkerRecord& m = gMarkerPool->records[markerIds[i]];
-    EXPECT_TRUE(SameBits(&gamma.Rpcs("MarkerData")[i],
-                         Want().c8(markerIds[i]).c8(m.kind).c8(m.red).c8(m.green).c8(m.blue)
-                             .f32(m.x).f32(m.y).f32(m.z).f32(m.radius).Stream()));
-  }
-  EXPECT_EQ(+gMarkerPool->records[1].kind, kMarkerCorona);
-  const uint16_t pickupIds[] = {0, 2};
-  for (int i = 0; i < 2; ++i) {
-    const PickupRecord& p = gGlobalPickupPool->records[pickupIds[i]];
-    EXPECT_TRUE(SameBits(&gamma.Rpcs("PickupData")[i],
-                         Want().c16(pickupIds[i]).bytes(&p, 22).Stream()));
-  }
-  {
-    Rpc want = Want();
-    Shop(want, 2);
-    EXPECT_TRUE(SameBits(&gamma.Rpcs("AmmunationData")[1], want.Stream()));
-    EXPECT_EQ(gWeaponShopTable->Get(2, 3).ammo, 77u);
-  }
-  const uint32_t objectIds[] = {0, 2};
-  for (int i = 0; i < 2; ++i) {
-    const ObjectRecord& o = gGlobalObjectPool->records[objectIds[i]];
-    EXPECT_TRUE(SameBits(&gamma.Rpcs("ObjectData")[i],
-                         Want().u32(objectIds[i]).bytes(&o, 29).Stream()));
-  }
-  for (uint32_t id = 0; id < 2; ++id) {
-    const IconRecord& icon = gGlobalIconPool->records[id];
-    EXPECT_TRUE(SameBits(&gamma.Rpcs("IconData")[id], Want().c32(id).bytes(&icon, 21).Stream()));
-  }
-  EXPECT_TRUE(SameBits(gamma.LastRpc("ActorData"),
-                       Want().c16(1).bytes(&gStaticActorPool->records[1], 59).Stream()));
-  for (uint8_t id = 0; id < 2; ++id) {
-    EXPECT_TRUE(SameBits(&gamma.Rpcs("SpawnData")[id],
-                         Want().c8(id).bytes(&gSpawnClassPool->classes[id], 6433).Stream()));
-  }
-  const uint32_t vehicleIds[] = {3, 7};
-  for (int i = 0; i < 2; ++i) {
-    const VehicleRecord& v = *vehicles->Get(vehicleIds[i]);
-    EXPECT_TRUE(SameBits(&gamma.Rpcs("VehicleData")[i],
-                         Want().c32(vehicleIds[i]).c32(v.model)
-                             .f32(v.spawnX).f32(v.spawnY).f32(v.spawnZ).f32(v.spawnAngle)
-                             .c8(v.spawnColour1).c8(v.spawnColour2).f32(v.spawnHealth)
-                             .f32(v.x).f32(v.y).f32(v.z).f32(v.angle)
-                             .c8(v.colour1).c8(v.colour2).f32(v.health).c8(v.locked).Stream()));
-  }
-  EXPECT_EQ(+vehicles->Get(7)->spawnX, 70.0f);
-  // The others by name, never the joiner itself.
-  EXPECT_TRUE(SameBits(&gamma.Rpcs("PlayerData")[0], Want().c8(0).c8(5).chars("Alpha", 5).Stream()));
-  EXPECT_TRUE(SameBits(&gamma.Rpcs("PlayerData")[1], Want().c8(1).c8(4).chars("Beta", 4).Stream()));
-  // Spawned but never moved: the record's position, not the spawn call's.
-  EXPECT_TRUE(SameBits(gamma.LastRpc("NewSpawn"),
-                       Want().c8(alphaId).f32(0).f32(0).f32(0).f32(0).c8(77).Stream()));
-  EXPECT_NE(server_.ReadFile(kLogFileName).find("[JOIN] Gamma has joined the server. [127.0.0.1]"),
-            std::string::npos);
-}
-
-TEST_F(JoinTest, OthersAreToldAndTheScriptHearsOfItLast) {
-  support::TestClient& alpha = ConnectAndJoin("Alpha");
-  const auto alphaId = static_cast<uint8_t>(alpha.Index());
-
-  // What the script's handler finds when it runs.
-  bool inUse = false, logged = false;
-  std::string reply;
-  sink_.onConnect = [&](uint8_t id) {
-    inUse = GetPlayerPool()->IsInUse(id);
-    logged = server_.ReadFile(kLogFileName).find("[JOIN] Bravo") != std::string::npos;
-    reply = querytest::QueryReply(server_.Port());
-    Rpc("Probe").c8(id).ToPlayer(id);  // as a script's own call would go out
+  // What the script's handler finds when it runs, and its own call to the joiner.
+  std::string atConnect;
+  seam.events.onRaise = [&](const ScriptEvent&) {
+    atConnect = std::to_string(GetPlayerPool()->IsInUse(2)) +
+                std::to_string(seam.Server().ReadFile(kLogFileName).find("[JOIN] Gamma") != std::string::npos) +
+                seam.Peer().GetOfflinePingResponse();
+    Rpc("Probe").c8(2).ToPlayer(2);
   };
-  support::TestClient& bravo = Connect();
-  const uint8_t bravoId = Join(bravo, "Bravo");
-  ASSERT_TRUE(PumpUntil([&] { return bravo.Count("Probe") == 1 && alpha.Count("PlayerConnect") == 1; }));
-  sink_.onConnect = nullptr;
-
-  EXPECT_TRUE(inUse);
-  EXPECT_TRUE(logged);
-  EXPECT_NE(reply.find("@Bravo#" + std::to_string(bravoId)), std::string::npos) << reply;
-  EXPECT_EQ(bravo.AllRpcs().back().name, "Probe");
-  EXPECT_EQ(sink_.events, (std::vector<std::string>{"connect " + std::to_string(alphaId),
-                                                     "connect " + std::to_string(bravoId)}));
-  EXPECT_TRUE(SameBits(alpha.LastRpc("PlayerConnect"), Want().c8(bravoId).c8(5).chars("Bravo", 5).Stream()));
-  EXPECT_EQ(bravo.Count("PlayerConnect"), 0u);
+  SendJoin(seam, seam.Connect(), "Gamma", support::GoodVersion());
+  seam.events.onRaise = nullptr;
+  EXPECT_EQ(Squeeze(seam.Take()),
+            "PlayerConnect>0,1 9551d85b5b5840/50\n"
+            "InitialConnection>2 946711600c72cb2cb1cb20/84\n"
+            "MarkerData>2 8cb4140f0000502000006020000070200000582000/161\n"
+            "MarkerData>2 9461080000002080000820800010208000182080/153\n"
+            "PickupData>2 c00c0000000003d0040000000200fc0000010000010100/182\n"
+            "PickupData>2 c8040b6010000000000000000381000000010400004104/182\n" +
+                Shop(2, 0) + "AmmunationData>2 8cbc77a00e3c77a0085b93769024fc77a00d7c77a008/173\n" +
+                Shop(2, 2) + Shop(2, 3) +
+                "ObjectData>2 00000000b80b00000000803f0000004000004040000080400000a0400000c04007/264\n"
+                "ObjectData>2 02000000ba0b0000000080bf000000c0000040c00000b442000034430000874303/264\n"
+                "IconData>2 f0010005040000803f0000004000004040ffffffff00/176\n"
+                "IconData>2 f101010a090000c0400000e040000000410b16212c00/176\n"
+                "ActorData>2 c4f00002810000030100000381000000010400011dd585c990(35*00)/478\n"
+                "SpawnData>2 8008000401f80000020000020200000402000005020000060200000702000007f81a1b7b"
+                "8398(96*00)0800000401f8000002000002020000040200c008b0c8032000000190(6272*00)/51469\n"
+                "SpawnData>2 8808000405f8000006000002060000040600000506000006060000070607f8000002937b"
+                "13132b9398(6393*00)/51469\n"
+                "VehicleData>2 f3e990000f04100000040000040400000b4428c80001e9100003c104000001000001"
+                "01000002d10a3200007a4480/365\n"
+                "VehicleData>2 f7e9d00008c4200000040000040400000b4428c80001e9100000bd1000000100000"
+                "101000002d10b3200007a4388/365\n"
+                "PlayerData>2 85505b1c1a1840/50\n"
+                "PlayerData>2 8d10995d1840/42\n"
+                "NewSpawn>2 80(15*00)0134/142\n"  // the record's place, not the spawn call's
+                "DownloadComplete>2 /0\n"
+                "Probe>2 90/5");
+  EXPECT_EQ(seam.events.Take(), "connect 2");
+  EXPECT_EQ(atConnect, std::string("11") + "0,QLM (Release RC1) Server P1,3,300,QLM Default Mode,@Alpha#0@Beta#1@Gamma#2" + '\0');
+  EXPECT_NE(seam.Server().ReadFile(kLogFileName).find("[JOIN] Gamma has joined the server. [10.0.0.3]"),
+            std::string::npos);
+  gServerWeather = gWeaponShopsFlag = gStaticInitialWantedLevel = 0;
 }
 
-TEST_F(JoinTest, SecondJoinOnAJoinedConnectionIsIgnored) {
-  support::TestClient& alpha = ConnectAndJoin("Alpha");
-  support::TestClient& bravo = ConnectAndJoin("Bravo");
-  const auto bravoId = static_cast<uint8_t>(bravo.Index());
-  sink_.events.clear();
+// Over loopback, one group per road: join and download, chat relay, movement
+// relay. `c` joins as `name`; true when its download ended.
+bool JoinOverLoopback(InProcessServer& server, support::TestClient& c, const std::string& name,
+                      const std::function<void()>& pump) {
+  Rpc join = Want();
+  join.c8(static_cast<uint8_t>(name.size())).chars(name.data(), name.size()).c32(support::GoodVersion());
+  return c.Connect(server.Port()) && c.SendRpc("ClientJoin", join.Stream()) &&
+         support::WaitUntil([&] { return c.Count("DownloadComplete") == 1; }, 5000, pump);
+}
 
-  SendJoin(bravo, "Charlie", GoodVersion());
-  // A chat line behind it reaches both after anything the join could send.
-  net::BitStream chat;
-  chat.Write(bravoId);
-  chat.Write(static_cast<uint8_t>(2));
-  chat.WriteBytes("hi", 2);
-  ASSERT_TRUE(bravo.SendRpc("PlayerChat", chat));
-  ASSERT_TRUE(PumpUntil([&] { return bravo.Count("PlayerChat") == 1 && alpha.Count("PlayerChat") == 1; }));
-
-  EXPECT_EQ(bravo.Count("InitialConnection"), 1u);
-  EXPECT_EQ(bravo.Count("InvalidVersion") + bravo.Count("InvalidName"), 0u);
-  EXPECT_EQ(alpha.Count("PlayerConnect"), 1u);
-  EXPECT_STREQ(GetPlayerPool()->Name(bravoId), "Bravo");
-  EXPECT_EQ(sink_.events, std::vector<std::string>{"chat " + std::to_string(bravoId) + " hi"});
-  EXPECT_TRUE(bravo.Connected());
-  EXPECT_EQ(server_.ReadFile(kLogFileName).find("[JOIN] Charlie"), std::string::npos);
+TEST(Loopback, JoinChatAndMovement) {
+  InProcessServer server;
+  ASSERT_TRUE(server.Start());
+  const std::initializer_list<std::string> calls = {"InitialConnection", "AmmunationData", "DownloadComplete",
+                                                     "PlayerConnect", "PlayerChat"};
+  support::TestClient a(calls), b(calls);
+  auto pump = [&] { server.Pump(); a.Pump(); b.Pump(); };
+  ASSERT_TRUE(JoinOverLoopback(server, a, "Alpha", pump) && JoinOverLoopback(server, b, "Bravo", pump));
+  ASSERT_TRUE(support::WaitUntil([&] { return a.Count("PlayerConnect") == 1; }, 5000, pump));
+  EXPECT_EQ(b.AllRpcs().size(), 6u);
+  EXPECT_EQ(b.Count("AmmunationData"), 4u);
+  EXPECT_EQ(b.AllRpcs()[0].name, "InitialConnection");
+  EXPECT_EQ(b.Count("PlayerConnect"), 0u);
+  const auto id = static_cast<uint8_t>(a.Index());
+  ASSERT_TRUE(a.SendRpc("PlayerChat", Want().u8(id).u8(2).chars("hi", 2).Stream()));
+  ASSERT_TRUE(support::WaitUntil([&] { return a.Count("PlayerChat") + b.Count("PlayerChat") == 2; }, 5000, pump));
+  for (support::TestClient* c : {&a, &b}) {
+    const support::ReceivedRpc& got = *c->LastRpc("PlayerChat");
+    EXPECT_EQ(support::Line("PlayerChat", {}, net::BitStream(got.data.data(), got.bits)),
+              support::Line("PlayerChat", {}, Want().u8(id).u8(2).chars("hi", 2)));
+  }
+  // Both place themselves; then Alpha's movement reaches Bravo.
+  std::vector<uint8_t> onFoot(1 + kOnFootBlockSize, 7);
+  onFoot[0] = kPacketOnFootSync;
+  ASSERT_TRUE(a.SendRaw(onFoot) && b.SendRaw(onFoot));
+  ASSERT_TRUE(support::WaitUntil([&] { return a.PacketCount(kPacketOnFootSync) == 1; }, 5000, pump));
+  ASSERT_TRUE(a.SendRaw(onFoot));
+  ASSERT_TRUE(support::WaitUntil([&] { return b.PacketCount(kPacketOnFootSync) == 1; }, 5000, pump));
+  Rpc relay = Want();
+  relay.u8(kPacketOnFootSync).c8(id).bytes(onFoot.data() + 1, kOnFootBlockSize);
+  EXPECT_EQ(b.Packets(kPacketOnFootSync)[0],
+            std::vector<uint8_t>(relay.Stream().GetData(), relay.Stream().GetData() + relay.Stream().GetNumberOfBytesUsed()));
 }
 
 }  // namespace

@@ -11,65 +11,36 @@ FakeMasterList::FakeMasterList(uint16_t port, std::string addressText)
   if (started_) port_ = peer_->GetBoundPort();
 }
 
-FakeMasterList::~FakeMasterList() {
-  peer_->Shutdown();
-}
+FakeMasterList::~FakeMasterList() { peer_->Shutdown(); }
 
 void FakeMasterList::Pump() {
   if (!started_) return;
   while (net::Packet* p = peer_->Receive()) {
-    if (p->length > 0 && p->data != nullptr) {
-      const uint8_t id = p->data[0];
-      packets_[id].emplace_back(p->data, p->data + p->length);
-      switch (id) {
-        case net::ID_NEW_INCOMING_CONNECTION: {
-          ++accepted_;
-          announcer_ = p->systemAddress;
-          net::BitStream bs;
-          bs.Write<uint8_t>(net::ID_MASTER_LIST_ADDRESS);
-          bs.Write<uint32_t>(static_cast<uint32_t>(addressText_.size()));
-          bs.WriteBytes(addressText_.data(), static_cast<uint32_t>(addressText_.size()));
-          peer_->Send(&bs, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0, p->systemAddress, false);
-          break;
-        }
-        case net::ID_DISCONNECTION_NOTIFICATION:
-        case net::ID_CONNECTION_LOST:
-          ++disconnections_;
-          if (p->systemAddress == announcer_) announcer_ = net::UNASSIGNED_SYSTEM_ADDRESS;
-          break;
-        case net::ID_DATABASE_UPDATE_ROW:
-          if (answer_ != 0) {
-            ++answered_;
-            const uint8_t reply = answer_;
-            peer_->Send(&reply, 8, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0, p->systemAddress,
-                        false);
-          } else {
-            RowUpdate row;
-            if (net::LightweightDatabaseClient::ParseRowUpdate(p->data, p->length, row))
-              rows_.push_back(std::move(row));
-            else
-              ++malformed_;
-          }
-          break;
-        default:
-          break;
-      }
+    const uint8_t id = p->length > 0 && p->data ? p->data[0] : 0;
+    if (id == net::ID_NEW_INCOMING_CONNECTION) {
+      ++accepted_;
+      announcer_ = p->systemAddress;
+      net::BitStream bs;
+      bs.Write<uint8_t>(net::ID_MASTER_LIST_ADDRESS);
+      bs.Write<uint32_t>(static_cast<uint32_t>(addressText_.size()));
+      bs.WriteBytes(addressText_.data(), static_cast<uint32_t>(addressText_.size()));
+      peer_->Send(&bs, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0, p->systemAddress, false);
+    } else if (id == net::ID_DISCONNECTION_NOTIFICATION || id == net::ID_CONNECTION_LOST) {
+      if (p->systemAddress == announcer_) announcer_ = net::UNASSIGNED_SYSTEM_ADDRESS;
+    } else if (id == net::ID_DATABASE_UPDATE_ROW && answer_ != 0) {
+      ++answered_;
+      peer_->Send(&answer_, 8, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0, p->systemAddress, false);
+    } else if (id == net::ID_DATABASE_UPDATE_ROW) {
+      RowUpdate row;
+      if (net::LightweightDatabaseClient::ParseRowUpdate(p->data, p->length, row))
+        rows_.push_back(std::move(row));
     }
     peer_->DeallocatePacket(p);
   }
 }
 
-bool FakeMasterList::WaitFor(const std::function<bool()>& cond, uint32_t timeoutMs) {
-  return WaitUntil(cond, timeoutMs, [this] { Pump(); });
-}
-
 bool FakeMasterList::WaitForRowUpdates(size_t count, uint32_t timeoutMs) {
-  return WaitFor([&] { return rows_.size() >= count; }, timeoutMs);
-}
-
-std::vector<std::vector<uint8_t>> FakeMasterList::Packets(uint8_t id) const {
-  auto it = packets_.find(id);
-  return it == packets_.end() ? std::vector<std::vector<uint8_t>>{} : it->second;
+  return WaitUntil([&] { return rows_.size() >= count; }, timeoutMs, [this] { Pump(); });
 }
 
 bool FakeMasterList::SendToAnnouncer(const std::vector<uint8_t>& bytes,

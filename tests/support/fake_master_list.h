@@ -6,8 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,16 +36,12 @@ class FakeMasterList {
   void AnswerRowUpdatesWith(uint8_t id) { answer_ = id; }
 
   void Pump();
-  bool WaitFor(const std::function<bool()>& cond, uint32_t timeoutMs = 3000);
+  // Pumps until `count` row updates were recorded; false on time-out.
   bool WaitForRowUpdates(size_t count = 1, uint32_t timeoutMs = 3000);
 
   size_t ConnectionsAccepted() const { return accepted_; }
-  size_t Disconnections() const { return disconnections_; }  // 19 and 20
   const std::vector<RowUpdate>& RowUpdates() const { return rows_; }
   size_t RowUpdatesAnswered() const { return answered_; }
-  size_t MalformedRowUpdates() const { return malformed_; }  // 71 that did not parse
-  // Raw messages received, by first byte (notices and 71 included).
-  std::vector<std::vector<uint8_t>> Packets(uint8_t id) const;
 
   // The most recently accepted (still connected) announcer.
   const net::SystemAddress& Announcer() const { return announcer_; }
@@ -67,11 +61,8 @@ class FakeMasterList {
   uint16_t port_ = 0;
   uint8_t answer_ = 0;
   size_t accepted_ = 0;
-  size_t disconnections_ = 0;
   size_t answered_ = 0;
-  size_t malformed_ = 0;
   std::vector<RowUpdate> rows_;
-  std::map<uint8_t, std::vector<std::vector<uint8_t>>> packets_;
   net::SystemAddress announcer_ = net::UNASSIGNED_SYSTEM_ADDRESS;
 };
 
