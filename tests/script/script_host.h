@@ -25,27 +25,18 @@ inline std::string Run(const std::string& chunk) {
   lua_State* L = GetScriptEngine()->State();
   const int top = lua_gettop(L);
   std::string out;
-  if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, LUA_MULTRET, 0) != 0) {
-    const char* text = lua_tostring(L, -1);
-    out = std::string("error: ") + (text ? text : "?");
-    lua_settop(L, top);
-    return out;
-  }
-  for (int i = top + 1; i <= lua_gettop(L); ++i) {
-    size_t length = 0;
+  const bool failed = luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, LUA_MULTRET, 0) != 0;
+  if (failed) out = std::string("error: ") + (lua_isstring(L, -1) ? lua_tostring(L, -1) : "?");
+  for (int i = top + 1; !failed && i <= lua_gettop(L); ++i) {
     char number[64];
-    if (i > top + 1) out += ",";
-    if (lua_type(L, i) == LUA_TNUMBER) {
-      std::snprintf(number, sizeof number, "%.17g", lua_tonumber(L, i));
-      out += number;
-    } else if (lua_type(L, i) == LUA_TSTRING) {
-      const char* text = lua_tolstring(L, i, &length);
-      out += "'" + std::string(text, length) + "'";
-    } else if (lua_type(L, i) == LUA_TBOOLEAN) {
-      out += lua_toboolean(L, i) ? "true" : "false";
-    } else {
-      out += luaL_typename(L, i);
-    }
+    std::snprintf(number, sizeof number, "%.17g", lua_tonumber(L, i));
+    size_t length = 0;
+    const char* text = lua_type(L, i) == LUA_TSTRING ? lua_tolstring(L, i, &length) : nullptr;
+    out += (i > top + 1 ? "," : "") +
+           (lua_type(L, i) == LUA_TNUMBER ? number
+            : text                        ? "'" + std::string(text, length) + "'"
+            : lua_isboolean(L, i)         ? (lua_toboolean(L, i) ? "true" : "false")
+                                          : luaL_typename(L, i));
   }
   lua_settop(L, top);
   return out;
