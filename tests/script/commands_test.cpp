@@ -11,173 +11,116 @@
 #include "script/script_host.h"
 #include "script/timers.h"
 
-using scripttest::Eval;
-using scripttest::RunLua;
-using scripttest::ScriptHost;
+using namespace scripttest;
 
 namespace {
 
-// Functions named in the bindings append "name(arg|arg|...)" to `calls`.
-const char* const kRecorder = R"(
-calls = {}
-local function record(name)
-  return function(...)
-    local parts = {}
-    for i = 1, select('#', ...) do parts[#parts + 1] = tostring((select(i, ...))) end
-    calls[#calls + 1] = name .. '(' .. table.concat(parts, '|') .. ')'
-  end
-end
-for _, name in ipairs({'a', 'b', 'onSeen'}) do _G[name] = record(name) end
-function seen() local s = table.concat(calls, ' '); calls = {}; return s end
-)";
-
+// In Lua: a, b and onSeen append "name(arg|arg|...)" to the calls that seen()
+// hands back; dispatch(player, line) and irc(nick, line) hand a line over as
+// the core does; reset() empties the command tables; hit() counts its calls
+// in `hits`; restartNow() restarts the script host as the game mode can.
+// case(bindings, line, calls) binds "word function count ..." afresh,
+// dispatches the line from player 1 and expects the calls.
+int hits = 0;
 class CommandsTest : public ::testing::Test {
  protected:
-  void Bind(const std::string& lua) { ASSERT_EQ(RunLua(lua), ""); }
-  std::string Seen() { return Eval("seen()"); }
-  ScriptHost host_{kRecorder};
+  CommandsTest() {
+    hits = 0;
+    lua_State* L = host_.L();
+    lua_register(L, "hit", [](lua_State*) -> int { return ++hits * 0; });
+    lua_register(L, "reset", ([](lua_State*) -> int { return ResetScriptCommandTables(), 0; }));
+    lua_register(L, "dispatch", ([](lua_State* L) -> int {
+      return DispatchPlayerCommand(lua_tonumber(L, 1), lua_tostring(L, 2)), 0;
+    }));
+    lua_register(L, "irc", ([](lua_State* L) -> int {
+      return DispatchIRCCommand(0, lua_tostring(L, 1), "#room", lua_tostring(L, 2)), 0;
+    }));
+    lua_register(L, "restartNow", ([](lua_State*) -> int {
+      DestroyScriptEngine();
+      return ReplaceTimerPool(), 0;
+    }));
+  }
+  static void Commands(const std::string& chunk) {
+    ExpectLua("local function case(b, line, want) reset() for w, f, n in b:gmatch('(%S+) (%S+) (%S+)') "
+              "do addCommand(w, f, tonumber(n)) end dispatch(1, line) "
+              "eq(line .. ' = ' .. want, line .. ' = ' .. seen()) end " + chunk);
+  }
+  ScriptHost host_{R"(calls = {}
+for _, name in ipairs({'a', 'b', 'onSeen'}) do _G[name] = function(...)
+  local parts = {}
+  for i = 1, select('#', ...) do parts[#parts + 1] = tostring((select(i, ...))) end
+  calls[#calls + 1] = name .. '(' .. table.concat(parts, '|') .. ')' end end
+function seen() local s = table.concat(calls, ' '); calls = {}; return s end
+)"};
 };
 
 TEST_F(CommandsTest, SplittingModesAndMatching) {
-  struct Case {
-    const char* bindings;
-    const char* line;
-    const char* calls;
-  };
-  const std::string q99(99, 'q');
-  const std::string q51(51, 'q');
-  const std::string longRun = "/w " + std::string(150, 'q') + " tail";
-  const std::string longCalls = "a(1|" + q99 + "|" + q51 + "|tail)";
-  const Case cases[] = {
-      // The worked example, in both orders, and with too few words.
-      {"addCommand('/pm', 'a', 2); addCommand('/pm', 'b', -1)", "/pm 7 hello there",
-       "a(1|7|hello there) b(1|7|hello|there)"},
-      {"addCommand('/pm', 'b', -1); addCommand('/pm', 'a', 2)", "/pm 7 hello there",
-       "b(1|7|hello|there)"},
-      {"addCommand('/pm', 'a', 2); addCommand('/pm', 'b', -1)", "/pm 7", "b(1|7)"},
-      {"addCommand('/heal', 'a', 1); addCommand('/heal', 'b', 1)", "/heal me now",
-       "a(1|me now) b(1|me now)"},
-      {"addCommand('/me', 'a', 1)", "/me", ""},
-      {"addCommand('/me', 'a', 1)", "/me   ", ""},
-      {"addCommand('/me', 'a', 1)", "/me waves", "a(1|waves)"},
-      {"addCommand('/zero', 'a', 0)", "/zero a b", ""},
-      {"addCommand('/Help', 'a', -1)", "/help", ""},
-      {"addCommand('/Help', 'a', -1)", "/Helpme", ""},
-      {"addCommand('/Help', 'a', -1)", "/Help", "a(1)"},
-      {"addCommand('/give', 'a', -1)", "/give  1   2", "a(1|1|2)"},
-      {"addCommand('/give', 'a', -1)", "/give 1 2   ", "a(1|1|2)"},
-      {"addCommand('/give', 'a', -1)", "/give a\tb", "a(1|a\tb)"},  // only the space splits
-      {"addCommand('/say', 'a', 2)", "/say  1   hello  world  ", "a(1|1|hello  world  )"},
-      {"addCommand('/say', 'a', 2)", "/say \t1\t\tx", "a(1|1|x)"},  // the scanner skips blanks
-      {"addCommand('/w', 'a', 3)", longRun.c_str(), longCalls.c_str()},
-      // The parameter count is the low byte as a signed number.
-      {"addCommand('/a', 'a', 255)", "/a x y", "a(1|x|y)"},
-      {"addCommand('/b', 'a', 258)", "/b x y z", "a(1|x|y z)"},
-      {"addCommand('/c', 'a', 256)", "/c x y z", ""},
-      // A missing function ends the dispatch, also for a binding that would
-      // not run this time.
-      {"addCommand('/x', 'none', 1); addCommand('/x', 'a', 1)", "/x y", ""},
-      {"addCommand('/x', 'none', 0); addCommand('/x', 'a', 1)", "/x y", ""},
-      {"addCommand('/x', 'a', 5); addCommand('/x', 'none', 0); addCommand('/x', 'b', 1)", "/x y",
-       ""},
-  };
-  for (const Case& c : cases) {
-    ResetScriptCommandTables();
-    Bind(c.bindings);
-    DispatchPlayerCommand(1, c.line);
-    EXPECT_EQ(Seen(), std::string("'") + c.calls + "'") << c.bindings << " / " << c.line;
-  }
+  // The worked example in both orders and with too few words; -1 splits at
+  // spaces only, a count at blanks (the scanner's); the count is the low byte
+  // as a signed number. A missing function ends the dispatch, also for a
+  // binding that would not run this time.
+  Commands(R"(case('/pm a 2 /pm b -1', '/pm 7 hello there', 'a(1|7|hello there) b(1|7|hello|there)')
+    case('/pm b -1 /pm a 2', '/pm 7 hello there', 'b(1|7|hello|there)') case('/pm a 2 /pm b -1', '/pm 7', 'b(1|7)')
+    case('/heal a 1 /heal b 1', '/heal me now', 'a(1|me now) b(1|me now)')
+    case('/me a 1', '/me', '') case('/me a 1', '/me   ', '') case('/me a 1', '/me waves', 'a(1|waves)')
+    case('/zero a 0', '/zero a b', '') case('/Help a -1', '/help', '') case('/Help a -1', '/Helpme', '')
+    case('/Help a -1', '/Help', 'a(1)') case('/give a -1', '/give  1   2', 'a(1|1|2)')
+    case('/give a -1', '/give 1 2   ', 'a(1|1|2)') case('/give a -1', '/give a\tb', 'a(1|a\tb)')
+    case('/say a 2', '/say  1   hello  world  ', 'a(1|1|hello  world  )') case('/say a 2', '/say \t1\t\tx', 'a(1|1|x)')
+    case('/w a 3', '/w ' .. string.rep('q', 150) .. ' tail', 'a(1|' .. string.rep('q', 99) .. '|' .. string.rep('q', 51) .. '|tail)')
+    case('/a a 255', '/a x y', 'a(1|x|y)') case('/b a 258', '/b x y z', 'a(1|x|y z)') case('/c a 256', '/c x y z', '')
+    case('/x none 1 /x a 1', '/x y', '') case('/x none 0 /x a 1', '/x y', '')
+    case('/x a 5 /x none 0 /x b 1', '/x y', ''))");
 }
 
 TEST_F(CommandsTest, ManyArgumentsLongLinesAndTableLimits) {
-  Bind("function count(...) counted = select('#', ...) end\n"
-       "addCommand('/m', 'count', -1); addCommand('/n', 'count', 127)");
-  std::string line = "/m";
-  for (int i = 0; i < 500; ++i) line += " a";
-  DispatchPlayerCommand(1, line.c_str());
-  EXPECT_EQ(Eval("counted"), "127");  // taken up to 255 bytes: 126 words and the sender
-  DispatchPlayerCommand(1, ("/m " + std::string(5000, 'z')).c_str());
-  EXPECT_EQ(Eval("counted"), "2");
-  EXPECT_EQ(RunLua("counted = nil"), "");
-  line[1] = 'n';
-  DispatchPlayerCommand(1, line.c_str());
-  EXPECT_EQ(Eval("counted"), "nil");  // 127 counted parameters, 126 words within 255 bytes
-
-  // Command words over 79 bytes match nothing; texts over 255 are refused.
-  const std::string word79 = "/" + std::string(78, 'w');
-  const std::string word80 = "/" + std::string(79, 'w');
-  ResetScriptCommandTables();
-  Bind("addCommand('" + word79 + "', 'a', -1); addCommand('" + word80 + "', 'a', -1)");
-  DispatchPlayerCommand(1, (word80 + " x").c_str());
-  DispatchPlayerCommand(1, (word79 + " x").c_str());
-  EXPECT_EQ(Seen(), "'a(1|x)'");
-  ResetScriptCommandTables();
-  Bind("addCommand(string.rep('a', 256), 'a'); addCommand('/ok', string.rep('f', 256));"
-       "addCommand('/ok', string.rep('f', 255)); addCommand(nil, 'a'); addCommand('/t', {})");
+  // Lines are taken up to 255 bytes: 126 words and the sender, too few for
+  // 127 counted parameters. Command words over 79 bytes match nothing; texts
+  // over 255 are refused; the table holds kMaxScriptCommands bindings.
+  Commands(R"(function count(...) counted = select('#', ...) end
+    addCommand('/m', 'count', -1) addCommand('/n', 'count', 127)
+    dispatch(1, '/m' .. string.rep(' a', 500)) eq('127', counted)
+    dispatch(1, '/m ' .. string.rep('z', 5000)) eq('2', counted)
+    dispatch(1, '/n' .. string.rep(' a', 500)) eq('2', counted)
+    local w79, w80 = '/' .. string.rep('w', 78), '/' .. string.rep('w', 79)
+    reset() addCommand(w79, 'a', -1) addCommand(w80, 'a', -1) dispatch(1, w80 .. ' x') dispatch(1, w79 .. ' x')
+    eq('a(1|x)', seen()) reset()
+    addCommand(string.rep('a', 256), 'a') addCommand('/ok', string.rep('f', 256))
+    addCommand('/ok', string.rep('f', 255)) addCommand(nil, 'a') addCommand('/t', {}))");
   EXPECT_EQ(PlayerCommandTable().Count(), 1u);
-  ResetScriptCommandTables();
-  Bind("for i = 1, 10005 do addCommand('/c' .. i, 'count') end");
+  Commands("reset() for i = 1, 10005 do addCommand('/c' .. i, 'a') end "
+           "dispatch(1, '/c10000') dispatch(1, '/c10001') eq('a(1)', seen())");
   EXPECT_EQ(PlayerCommandTable().Count(), kMaxScriptCommands);
-  EXPECT_EQ(PlayerCommandTable().Entry(kMaxScriptCommands - 1).word, "/c10000");
 }
 
 TEST_F(CommandsTest, FailuresAreLoggedBindingsAddedMeanwhileWaitAndIrcIsSeparate) {
-  Bind("function boom() error('command broke') end\n"
-       "function adder() addCommand('/b', 'b', -1) end\n"
-       "addCommand('/b', 'boom', 1); addCommand('/b', 'adder', 1); addCommand('/b', 'a', 1)");
-  DispatchPlayerCommand(4, "/b now");
-  EXPECT_EQ(Seen(), "'a(4|now)'");
-  EXPECT_NE(host_.Log().find("[SCRIPT] Error in command '/b' (function 'boom'): [string"),
-            std::string::npos)
-      << host_.Log();
-  DispatchPlayerCommand(4, "/b now");
-  EXPECT_EQ(Seen(), "'a(4|now) b(4|now)'");
+  Commands(R"(function boom() error('command broke') end function adder() addCommand('/b', 'b', -1) end
+    addCommand('/b', 'boom', 1) addCommand('/b', 'adder', 1) addCommand('/b', 'a', 1)
+    dispatch(4, '/b now') eq('a(4|now)', seen()) dispatch(4, '/b now') eq('a(4|now) b(4|now)', seen())
+    IRC.addCommand('seen', 'onSeen', -1) IRC.addCommand('seen', 'a', 1)
+    irc('bob', 'seen bob') eq('onSeen(bob|bob)', seen())
+    dispatch(1, 'seen bob') irc('ann', '/b x') eq('', seen()))");
+  EXPECT_EQ(host_.LogCount("[SCRIPT] Error in command '/b' (function 'boom'): [string"), 2u);
   EXPECT_EQ(lua_gettop(host_.L()), 0);
 
-  Bind("IRC.addCommand('seen', 'onSeen', -1); IRC.addCommand('seen', 'a', 1)");
-  DispatchIRCCommand(0, "bob", "#room", "seen bob");
-  EXPECT_EQ(Seen(), "'onSeen(bob|bob)'");
-  DispatchPlayerCommand(1, "seen bob");
-  DispatchIRCCommand(0, "ann", "#room", "/b x");
-  EXPECT_EQ(Seen(), "''");
-}
-
-TEST_F(CommandsTest, TheLineAndTheNickAreTheDispatchsOwnCopies) {
   // A command that overwrites its caller's buffers (as destroying the IRC bot
   // whose line it is would free them) still hands the next binding the line.
-  static char line[64];
+  static char text[64];
   static char nick[64];
-  std::strcpy(line, "seen a-rather-long-word-beyond-short-strings b");
+  std::strcpy(text, "seen a-rather-long-word-beyond-short-strings b");
   std::strcpy(nick, "a-nick-longer-than-short-strings");
   lua_register(host_.L(), "scribble", [](lua_State*) -> int {
-    std::memset(line, 'X', sizeof line - 1);
+    std::memset(text, 'X', sizeof text - 1);
     std::memset(nick, 'Y', sizeof nick - 1);
     return 0;
   });
-  Bind("IRC.addCommand('seen', 'scribble', 1); IRC.addCommand('seen', 'a', 2)");
-  DispatchIRCCommand(0, nick, "#room", line);
-  EXPECT_EQ(Seen(), "'a(a-nick-longer-than-short-strings|a-rather-long-word-beyond-short-strings|b)'");
-}
-
-// What a restart from inside the game mode does to the script host.
-int RestartNow(lua_State*) {
-  DestroyScriptEngine();
-  ReplaceTimerPool();
-  return 0;
-}
-
-int hits = 0;
-int Hit(lua_State*) {
-  ++hits;
-  return 0;
+  Commands("reset() IRC.addCommand('seen', 'scribble', 1) IRC.addCommand('seen', 'a', 2)");
+  DispatchIRCCommand(0, nick, "#room", text);
+  EXPECT_EQ(Eval("seen()"), "'a(a-nick-longer-than-short-strings|a-rather-long-word-beyond-short-strings|b)'");
 }
 
 TEST_F(CommandsTest, ARestartInsideADispatchEndsIt) {
-  lua_register(host_.L(), "restartNow", RestartNow);
-  lua_register(host_.L(), "hit", Hit);
-  hits = 0;
-  Bind("function restarter() restartNow() end\n"
-       "addCommand('/r', 'restarter', 1); addCommand('/r', 'hit', 1)");
+  Commands("function restarter() restartNow() end addCommand('/r', 'restarter', 1) addCommand('/r', 'hit', 1)");
   DispatchPlayerCommand(1, "/r now");
   EXPECT_EQ(GetScriptEngine(), nullptr);
   EXPECT_EQ(PlayerCommandTable().Count(), 0u);
@@ -187,14 +130,10 @@ TEST_F(CommandsTest, ARestartInsideADispatchEndsIt) {
 
 TEST_F(CommandsTest, ARestartInsideTheLookupOfABindingThatDoesNotRunEndsIt) {
   // The lookup itself runs script code: an __index on the globals.
-  lua_register(host_.L(), "restartNow", RestartNow);
-  lua_register(host_.L(), "hit", Hit);
-  hits = 0;
   const std::string word = "/a-command-word-longer-than-short-strings";
-  Bind("addCommand('" + word + "', 'restarting_lookup_name', 0)\n"
-       "addCommand('" + word + "', 'hit', 1)\n"
-       "setmetatable(_G, {__index = function(_, k)\n"
-       "  if k == 'restarting_lookup_name' then restartNow(); return hit end end})");
+  Commands("addCommand('" + word + "', 'restarting_lookup_name', 0) addCommand('" + word + "', 'hit', 1) "
+           "setmetatable(_G, {__index = function(_, k) if k == 'restarting_lookup_name' then "
+           "restartNow(); return hit end end})");
   DispatchPlayerCommand(1, (word + " x").c_str());
   EXPECT_EQ(GetScriptEngine(), nullptr);
   EXPECT_EQ(hits, 0);

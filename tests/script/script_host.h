@@ -1,73 +1,42 @@
 // A script host without a network: a temporary working directory with a
 // "Main.lua", a timer pool and an engine that has run it, torn down at the
-// end. Plus helpers that run Lua in the current engine and read its results,
-// and a clock the tests drive.
+// end. Plus helpers that run Lua in the current engine and read its results.
+// (The clock is support::TestClock, support/seam.h.)
 #pragma once
 
 #include <gtest/gtest.h>
 #include <lua.hpp>
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "core/clock.h"
 #include "script/engine.h"
 #include "script/timers.h"
 #include "support/temp_dir.h"
 
 namespace scripttest {
 
-inline uint32_t fakeNowMs = 0;
-inline uint32_t FakeNow() { return fakeNowMs; }
-
-// Installs the driven clock for the lifetime of the object.
-class DrivenClock {
- public:
-  explicit DrivenClock(uint32_t startMs = 100000) {
-    fakeNowMs = startMs;
-    core::SetClockForTesting(FakeNow);
-  }
-  ~DrivenClock() { core::SetClockForTesting(nullptr); }
-  void Advance(uint32_t ms) { fakeNowMs += ms; }
-};
-
 // Runs `chunk` in the current engine's state and returns "error: <text>", or
 // every result joined by ",": numbers as %.17g, strings in single quotes,
 // nil, true, false ("" for no results).
 inline std::string Run(const std::string& chunk) {
-  ScriptEngine* engine = GetScriptEngine();
-  if (!engine) return "no engine";
-  lua_State* L = engine->State();
+  if (!GetScriptEngine()) return "no engine";
+  lua_State* L = GetScriptEngine()->State();
   const int top = lua_gettop(L);
   std::string out;
-  if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, LUA_MULTRET, 0) != 0) {
-    const char* text = lua_tostring(L, -1);
-    out = std::string("error: ") + (text ? text : "?");
-    lua_settop(L, top);
-    return out;
-  }
-  for (int i = top + 1; i <= lua_gettop(L); ++i) {
-    if (i > top + 1) out += ",";
-    size_t length = 0;
-    const char* text = nullptr;
+  const bool failed = luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, LUA_MULTRET, 0) != 0;
+  if (failed) out = std::string("error: ") + (lua_isstring(L, -1) ? lua_tostring(L, -1) : "?");
+  for (int i = top + 1; !failed && i <= lua_gettop(L); ++i) {
     char number[64];
-    switch (lua_type(L, i)) {
-      case LUA_TNUMBER:
-        std::snprintf(number, sizeof number, "%.17g", lua_tonumber(L, i));
-        out += number;
-        break;
-      case LUA_TSTRING:
-        text = lua_tolstring(L, i, &length);
-        out += "'" + std::string(text, length) + "'";
-        break;
-      case LUA_TBOOLEAN:
-        out += lua_toboolean(L, i) ? "true" : "false";
-        break;
-      default:
-        out += luaL_typename(L, i);
-    }
+    std::snprintf(number, sizeof number, "%.17g", lua_tonumber(L, i));
+    size_t length = 0;
+    const char* text = lua_type(L, i) == LUA_TSTRING ? lua_tolstring(L, i, &length) : nullptr;
+    out += (i > top + 1 ? "," : "") +
+           (lua_type(L, i) == LUA_TNUMBER ? number
+            : text                        ? "'" + std::string(text, length) + "'"
+            : lua_isboolean(L, i)         ? (lua_toboolean(L, i) ? "true" : "false")
+                                          : luaL_typename(L, i));
   }
   lua_settop(L, top);
   return out;
@@ -80,6 +49,19 @@ inline std::string RunLua(const std::string& chunk) {
 }
 // The values of an expression (see Run).
 inline std::string Eval(const std::string& expression) { return Run("return " + expression); }
+
+// Runs `chunk` with a local eq(want, ...): the values, each through tostring
+// and joined by ",", must be the text `want`. Every mismatch fails the test
+// with its line in the chunk.
+inline void ExpectLua(const std::string& chunk) {
+  EXPECT_EQ(Run("local eqFailed = {} local function eq(want, ...) local got = {} "
+                "for i = 1, select('#', ...) do got[i] = tostring((select(i, ...))) end "
+                "got = table.concat(got, ',') if got ~= want then eqFailed[#eqFailed + 1] = 'line ' .. "
+                "debug.getinfo(2, 'l').currentline .. ': ' .. got .. ', want ' .. want end end " +
+                chunk + "\nreturn table.concat(eqFailed, '; ')"),
+            "''")
+      << chunk;
+}
 
 inline size_t CountOccurrences(std::string_view text, std::string_view needle) {
   size_t count = 0;

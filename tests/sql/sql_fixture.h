@@ -1,8 +1,7 @@
 // What the SQL tests share: the MariaDB server the test script started, a
 // database of the test's own (unique per process and test, dropped at the
 // end), an administrative connection of its own to prepare and inspect data
-// behind the manager's back, and a temporary working directory for the log
-// ("server_log.txt") of the code under test.
+// behind the code's back, and a temporary working directory for the log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "script/script_host.h"
 #include "support/services.h"
 #include "support/temp_dir.h"
 
@@ -28,59 +28,36 @@ class SqlTest : public ::testing::Test {
   void SetUp() override {
     service_ = support::MysqlFromEnv();
     if (!service_) GTEST_SKIP() << "no MariaDB: run through scripts/test.sh or start-mariadb.sh";
-    ASSERT_TRUE(dir_.Valid());
     chdir_ = std::make_unique<support::ScopedChdir>(dir_.Path());
     database_ = "qlm_sql_" + std::to_string(getpid()) + "_" + std::to_string(++databaseCounter);
-    ASSERT_TRUE(admin_.connect(nullptr, service_->Server().c_str(), service_->user.c_str(),
-                               service_->password.c_str()))
+    ASSERT_TRUE(admin_.connect(nullptr, service_->Server().c_str(), User(), Password()))
         << admin_.error();
     Admin("CREATE DATABASE " + database_);
     ASSERT_TRUE(admin_.select_db(database_)) << admin_.error();
   }
-
   void TearDown() override {
-    if (admin_.connected()) {
-      for (const std::string& db : {database_, database_ + "_b"}) {
-        admin_.query("DROP DATABASE IF EXISTS " + db).exec();
-      }
+    for (const std::string& db : {database_, database_ + "_b"}) {
+      if (admin_.connected()) admin_.query("DROP DATABASE IF EXISTS " + db).exec();
     }
     chdir_.reset();
   }
-
-  // Runs a statement on the administrative connection; fails the test when
-  // the server refuses it.
+  // A statement on the administrative connection; the test fails when the
+  // server refuses it.
   void Admin(const std::string& statement) {
     mysqlpp::Query query = admin_.query();
     EXPECT_TRUE(query.exec(statement)) << statement << ": " << query.error();
   }
-
-  bool DatabaseExists(const std::string& name) {
-    mysqlpp::Query query = admin_.query();
-    mysqlpp::StoreQueryResult result =
-        query.store("SHOW DATABASES LIKE '" + name + "'");
-    return result && result.num_rows() == 1;
-  }
-
   // "127.0.0.1:PORT" as the start script exports it (TCP).
   std::string Host() const { return service_->host.empty() ? service_->Server() : service_->host; }
   const char* User() const { return service_->user.c_str(); }
   const char* Password() const { return service_->password.c_str(); }
-
-  // The log of the current working directory (a script host or a server
-  // fixture may have moved it into its own).
+  // The log of the current working directory (a script host may have moved
+  // it into its own).
   std::string Log() const {
     std::ifstream in("server_log.txt", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  size_t LogCount(std::string_view needle) const {
-    const std::string log = Log();
-    size_t count = 0;
-    for (size_t pos = log.find(needle); pos != std::string::npos;
-         pos = log.find(needle, pos + needle.size())) {
-      ++count;
-    }
-    return count;
-  }
+  size_t LogCount(std::string_view needle) const { return scripttest::CountOccurrences(Log(), needle); }
 
   std::optional<support::MysqlService> service_;
   support::TempDir dir_;
