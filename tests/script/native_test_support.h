@@ -51,8 +51,7 @@ struct Row {
 // Values as a row's results read them, joined by ",": Values(r.x, r.used) == "1.5,1".
 template <class T>
 auto Shown(const T& v) {
-  if constexpr (std::is_arithmetic_v<T>) return +v;  // a byte as its number
-  else return v;
+  if constexpr (std::is_arithmetic_v<T>) return +v; else return v;  // a byte as its number
 }
 template <class... T>
 std::string Values(T... v) {
@@ -63,10 +62,7 @@ std::string Values(T... v) {
 
 // A pool record byte for byte.
 template <class T>
-::testing::AssertionResult Same(const T& got, const T& want) {
-  if (std::memcmp(&got, &want, sizeof want) == 0) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "the record differs";
-}
+bool Same(const T& got, const T& want) { return std::memcmp(&got, &want, sizeof want) == 0; }
 
 class Natives : public ::testing::Test {
  protected:
@@ -86,8 +82,7 @@ class Natives : public ::testing::Test {
     }
   }
   // Each call with every id of `ids` in place of '#' gives `result` and sends nothing.
-  void Refused(const std::vector<std::string>& ids, const std::vector<std::string>& calls,
-               const std::string& result = "") {
+  void Refused(const std::vector<std::string>& ids, const std::vector<std::string>& calls, const std::string& result = "") {
     for (const std::string& id : ids) {
       for (std::string call : calls) {
         for (size_t at; (at = call.find('#')) != std::string::npos;) call.replace(at, 1, id);
