@@ -60,8 +60,8 @@ TEST_F(ServerNatives, SettingsPayloadsAndUtilities) {
     const ServerSettings& s = gServerSettings;
     EXPECT_EQ(Values(s.serverName, s.modeName, s.port, s.announce, s.bindAddress, s.password.value_or("-"), gStaticInitialWantedLevel),
               settings) << chunk;
-    if (chunk.find("Race@Mode") != std::string::npos) EXPECT_EQ(Reply(), std::string("0,My, Server,2,50,Race@Mode,@Alpha#0@Bravo#1") + '\0');
-    if (chunk.find("sesame") != std::string::npos) EXPECT_EQ(Reply().substr(0, 2), "1,");
+    EXPECT_TRUE(chunk.find("Race@Mode") == std::string::npos || Reply() == std::string("0,My, Server,2,50,Race@Mode,@Alpha#0@Bravo#1") + '\0');
+    EXPECT_TRUE(chunk.find("sesame") == std::string::npos || Reply().substr(0, 2) == "1,");
   }
   EXPECT_EQ(Reply().substr(0, 2) + seam.Eval("getMaxPlayers(1, 'x', nil)") + seam.Take(), "0,50");
 
@@ -95,7 +95,10 @@ TEST_F(ServerNatives, SettingsPayloadsAndUtilities) {
          {"getWeaponName(52), getWeaponName(256 + 51) == '" + std::string(LookupWeaponName(51)) + "', getWeaponName()", "'',true,255"},
          {"hostToIP('localhost'), n(hostToIP('no-such-host.invalid')), n(hostToIP(nil))", "'127.0.0.1',0,0"},
          {"do outputConsole('hello %s %n', 'ignored') outputConsole(12) outputConsole(nil) end", ""}});
-  EXPECT_EQ(Values(scripttest::CountOccurrences(Log(), "[CONSOLE] hello %s %n\r\n"), scripttest::CountOccurrences(Log(), "[CONSOLE]")), "1,2");
+  const std::string log = Log();  // two lines, the format taken as text; nil writes none
+  const size_t twelve = log.find("[CONSOLE] 12\r\n");
+  EXPECT_TRUE(log.find("[CONSOLE]") == log.find("[CONSOLE] hello %s %n\r\n") && twelve != std::string::npos &&
+              log.rfind("[CONSOLE]") == twelve && log.find("[CONSOLE]") < twelve);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(seam.Lua("delay(30)"), "");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
