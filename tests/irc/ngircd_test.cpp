@@ -22,16 +22,13 @@ TEST(NgircdTest, BotJoinsTalksHearsCommandsAndSeesUsersComeAndGo) {
   IrcBotTable table;
   // Reads the peer's lines until one contains `needle`.
   auto expect = [](LinePeer& peer, const std::string& needle) {
-    for (std::string line; (line = peer.ReadLine()) != "<timeout>" && line != "<eof>";) {
-      if (line.find(needle) != std::string::npos) return true;
-    }
+    for (std::string l; (l = peer.ReadLine()) != "<timeout>" && l != "<eof>";) if (l.find(needle) != std::string::npos) return true;
     return false;
   };
   // A registered user in the channel.
   auto user = [&](const std::string& nick) {
     char ip[64];
-    EXPECT_TRUE(platform::ResolveHostIPv4(service->host.c_str(), ip, sizeof ip));
-    LinePeer peer(platform::TcpConnect(ip, service->port, 5000));
+    LinePeer peer(platform::ResolveHostIPv4(service->host.c_str(), ip, sizeof ip) ? platform::TcpConnect(ip, service->port, 5000) : -1);
     peer.Send("NICK " + nick + "\r\nUSER " + nick + " * 0 :test user\r\nJOIN " + channel + "\r\n");
     EXPECT_TRUE(expect(peer, " 366 "));
     return peer;
@@ -41,26 +38,17 @@ TEST(NgircdTest, BotJoinsTalksHearsCommandsAndSeesUsersComeAndGo) {
   auto event = [&](const std::string& want) {
     return irctest::WaitFor([&] { return table.ReceiveAll(), (events += sink.Take() + "\n").find(want + "\n") != std::string::npos; });
   };
-
   LinePeer op = user("op" + id);
-  ASSERT_EQ(table.CreateBot(), 0);
-  IrcBot* bot = table.Bot(0);
-  ASSERT_TRUE(bot->Connect(service->host.c_str(), service->port, botNick.c_str()));
-  ASSERT_TRUE(bot->JoinChannel(channel.c_str()));  // at once, as a game mode does
-  EXPECT_TRUE(expect(op, ":" + botNick + "!~" + botNick + "@127.0.0.1 JOIN :" + channel));
-  EXPECT_TRUE(event("join 0 " + botNick + " " + channel));
+  IrcBot* bot = table.Bot(table.CreateBot());
+  // Joins at once, as a game mode does.
+  ASSERT_TRUE(bot->Connect(service->host.c_str(), service->port, botNick.c_str()) && bot->JoinChannel(channel.c_str()));
+  EXPECT_TRUE(expect(op, ":" + botNick + "!~" + botNick + "@127.0.0.1 JOIN :" + channel) && event("join 0 " + botNick + " " + channel));
   EXPECT_TRUE(irctest::WaitFor([&] { return table.ReceiveAll(), std::string(bot->GetUserLevel(channel, "op" + id)) == "@"; }));
-
-  EXPECT_TRUE(bot->Send(channel.c_str(), "hello from the server"));
-  EXPECT_TRUE(expect(op, "PRIVMSG " + channel + " :hello from the server"));
-  op.SendLine("PRIVMSG " + channel + " :!give b 5");
+  EXPECT_TRUE(bot->Send(channel.c_str(), "hello from the server") && expect(op, "PRIVMSG " + channel + " :hello from the server"));
+  op.Send("PRIVMSG " + channel + " :!give b 5\r\n");
   EXPECT_TRUE(event("irccommand 0 op" + id + " " + channel + " give b 5"));
-
-  LinePeer guest = user("guest" + id);
-  EXPECT_TRUE(event("join 0 guest" + id + " " + channel));
-  guest.SendLine("QUIT :bye");
-  EXPECT_TRUE(event("leave 0 guest" + id + " " + channel + " 1"));
-  EXPECT_TRUE(table.DestroyBot(0));
+  user("guest" + id).Send("QUIT :bye\r\n");
+  EXPECT_TRUE(event("join 0 guest" + id + " " + channel) && event("leave 0 guest" + id + " " + channel + " 1") && table.DestroyBot(0));
   EXPECT_TRUE(expect(op, ":" + botNick + "!~" + botNick + "@127.0.0.1 QUIT"));
 }
 
