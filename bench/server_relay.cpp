@@ -360,6 +360,12 @@ void ClientThread(const Options& o, uint16_t port, int first, int count, Shared&
     pollAll();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  std::vector<std::vector<uint8_t>> packets;
+  for (int i = 0; i < count; ++i) packets.push_back(OnFootPacket(PlaceClient(first + i, o)));
+  // Placing packets carry send time 0: relays of them are not counted.
+  relayanchor::RepeatPlaces(wantStart, sh.stop, [&] {
+    for (int i = 0; i < count; ++i) clients[i]->SendRaw(packets[i].data(), packets[i].size());
+  }, pollAll);
   if (sh.stop.load()) return;
   start = wantStart;
   const uint64_t end = sh.endUs.load();
@@ -367,11 +373,8 @@ void ClientThread(const Options& o, uint16_t port, int first, int count, Shared&
   const uint64_t periodUs = static_cast<uint64_t>(1e6 / o.rate);
   std::vector<uint64_t> next(count);
   std::vector<uint32_t> seq(count, 0);
-  std::vector<std::vector<uint8_t>> packets;
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < count; ++i)
     next[i] = start + periodUs * static_cast<uint64_t>(first + i) / static_cast<uint64_t>(o.clients);
-    packets.push_back(OnFootPacket(PlaceClient(first + i, o)));
-  }
   while (!sh.stop.load(std::memory_order_relaxed)) {
     int work = 0;
     const uint64_t now = platform::MonotonicUs();

@@ -206,7 +206,9 @@ TEST(Loopback, JoinChatAndMovement) {
   // Both place themselves; then Alpha's movement reaches Bravo.
   std::vector<uint8_t> onFoot(1 + kOnFootBlockSize, 7);
   onFoot[0] = kPacketOnFootSync;
-  ASSERT_TRUE(a.SendRaw(onFoot) && b.SendRaw(onFoot));
+  ASSERT_TRUE(a.SendRaw(onFoot));
+  ASSERT_TRUE(support::WaitUntil([&] { return GetPlayerPool()->IsInWorld(id); }, 5000, pump));
+  ASSERT_TRUE(b.SendRaw(onFoot));
   ASSERT_TRUE(support::WaitUntil([&] { return a.PacketCount(kPacketOnFootSync) == 1; }, 5000, pump));
   ASSERT_TRUE(a.SendRaw(onFoot));
   ASSERT_TRUE(support::WaitUntil([&] { return b.PacketCount(kPacketOnFootSync) == 1; }, 5000, pump));
