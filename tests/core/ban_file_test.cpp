@@ -62,11 +62,9 @@ void Steps(const InProcessServer& s, const std::vector<Step>& steps) {
 }
 
 TEST(BanList, AddRemoveLoadAndWhatFilesHold) {
-  const std::string hand =
-      "<?xml version=\"1.0\" ?>\n<Bans>\n    5.6.7.8\n    <ban>7.7.7.7</ban>\n"
+  const std::string hand = "<?xml version=\"1.0\" ?>\n<Bans>\n    5.6.7.8\n    <ban>7.7.7.7</ban>\n"
       "    <!--9.9.9.9 banned for cheating-->\n    <1.1.1.1 />\n</Bans>\n";
-  const std::string handSaved =
-      "<?xml version=\"1.0\" ?>\n<Bans>5.6.7.8\n    <ban>7.7.7.7</ban>\n"
+  const std::string handSaved = "<?xml version=\"1.0\" ?>\n<Bans>5.6.7.8\n    <ban>7.7.7.7</ban>\n"
       "    <!--9.9.9.9 banned for cheating-->\n    <1.1.1.1 />\n    <2.2.2.2 />\n</Bans>\n";
   const std::string broken = "<BanInformation>\n    <1.2.3.4 />\n    <5.5.5.5 />\n";  // no end tag
   const std::string wild = BanFile({"1.2.3.*"}), one = BanFile({"1.2.3.4"}), two = BanFile({"1.2.3.4", "5.6.7.8"});
@@ -122,10 +120,8 @@ TEST(BanList, FilesThatCannotBeReadOrWrittenAreNeitherTrustedNorReplaced) {
   const std::function<void()> makers[] = {
       [&] { s.WriteFile(kFile, deep); },
       [&] { s.WriteFile(kFile, BanFile({"1.2.3.4"})), truncate(path.c_str(), 17 << 20); },
-      [&] { fs::create_directory(path); },
-      [&] { mkfifo(path.c_str(), 0644); },
-      [&] { fs::create_symlink("/dev/zero", path); },
-  };
+      [&] { fs::create_directory(path); }, [&] { mkfifo(path.c_str(), 0644); },
+      [&] { fs::create_symlink("/dev/zero", path); }};
   const auto shape = [&] {
     const auto status = fs::symlink_status(path);
     return std::to_string(static_cast<int>(status.type())) + (fs::is_regular_file(status) ? s.ReadFile(kFile) : "");

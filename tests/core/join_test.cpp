@@ -164,11 +164,9 @@ TEST(Join, WorldDownloadTranscript) {
                 "01000002d10a3200007a4480/365\n"
                 "VehicleData>2 f7e9d00008c4200000040000040400000b4428c80001e9100000bd1000000100000"
                 "101000002d10b3200007a4388/365\n"
-                "PlayerData>2 85505b1c1a1840/50\n"
-                "PlayerData>2 8d10995d1840/42\n"
+                "PlayerData>2 85505b1c1a1840/50\nPlayerData>2 8d10995d1840/42\n"
                 "NewSpawn>2 80(15*00)0134/142\n"  // the record's place, not the spawn call's
-                "DownloadComplete>2 /0\n"
-                "Probe>2 90/5");
+                "DownloadComplete>2 /0\nProbe>2 90/5");
   EXPECT_EQ(Join(seam.events.Take(), atConnect, seam.Server().ReadFile(kLogFileName).find(
                  "[JOIN] Gamma has joined the server. [10.0.0.3]") != std::string::npos),
             std::string("connect 2|110,QLM (Release RC1) Server P1,3,300,QLM Default Mode,@Alpha#0@Beta#1@Gamma#2") +

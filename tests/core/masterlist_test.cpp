@@ -31,8 +31,7 @@ Bytes AddressReply(const std::string& text, int64_t claimed = -1) {
 // The network library keeps remotes from sending its notices bare, so they
 // travel behind a time stamp, where the announcer reads the id at offset 5.
 Bytes Stamped(Bytes message) {
-  message.insert(message.begin(), {net::ID_TIMESTAMP, 0x10, 0x20, 0x30, 0x40});
-  return message;
+  return message.insert(message.begin(), {net::ID_TIMESTAMP, 0x10, 0x20, 0x30, 0x40}), message;
 }
 
 class MasterList : public ::testing::Test {
@@ -48,10 +47,7 @@ class MasterList : public ::testing::Test {
   }
   // Passes of the main loop (or only of the announcer) until `cond` holds.
   bool Until(const std::function<bool()>& cond, bool wholeLoop = false) {
-    return WaitUntil(cond, 5000, [&] {
-      wholeLoop ? server.Pump() : ProcessMasterList();
-      fake.Pump();
-    });
+    return WaitUntil(cond, 5000, [&] { wholeLoop ? server.Pump() : ProcessMasterList(), fake.Pump(); });
   }
   std::string LastIp() {
     const net::RowCell* ip = fake.RowUpdates().empty() ? nullptr : FakeMasterList::Cell(fake.RowUpdates().back(), "IP");
@@ -119,8 +115,7 @@ TEST_F(MasterList, EveryFailureConnectsAgainOnceAndAnythingElseIsIgnored) {
     for (uint8_t& b : junk.back()) b = static_cast<uint8_t>(std::rand());
   }
   const struct { std::vector<Bytes> messages; std::string ip; } rows[] = {
-      {{Stamped({net::ID_CONNECTION_BANNED})}, ""},
-      {{{net::ID_PONG, 1, 2, 3, 4}}, ""},
+      {{Stamped({net::ID_CONNECTION_BANNED})}, ""}, {{{net::ID_PONG, 1, 2, 3, 4}}, ""},
       {{{net::ID_TIMESTAMP, 1, 2, 3, 4}}, ""},  // nothing after the stamp
       {{{net::ID_TIMESTAMP, 1, 2, 3}}, ""},
       {{Stamped(AddressReply("192.0.2.12"))}, "192.0.2.12"},  // read after its stamp
@@ -131,9 +126,7 @@ TEST_F(MasterList, EveryFailureConnectsAgainOnceAndAnythingElseIsIgnored) {
       {{{net::ID_MASTER_LIST_ADDRESS}}, ""},
       {{AddressReply(std::string(49, '9'))}, std::string(49, '9')},  // the longest, used whole
       {{AddressReply(std::string("10.0.0.1\0junk", 13))}, "10.0.0.1"},  // a NUL ends it
-      {cuts, ""},
-      {junk, ""},
-  };
+      {cuts, ""}, {junk, ""}};
   for (size_t i = 0; i < std::size(rows); ++i) {
     const size_t before = fake.RowUpdates().size();
     for (const Bytes& m : rows[i].messages) ASSERT_TRUE(fake.SendToAnnouncer(m));
