@@ -21,6 +21,7 @@
 #include "core/vehiclepool.h"
 #include "core/weaponshops.h"
 #include "core/world.h"
+#include "record_bytes.h"
 #include "support/seam.h"
 #include "support/test_client.h"
 
@@ -28,13 +29,10 @@ namespace {
 
 using support::Want;
 
-// A join request from connection `c`; version 0 leaves the version out.
-void SendJoin(support::Seam& seam, int c, const char* name, uint32_t version) {
-  const auto length = static_cast<uint8_t>(std::strlen(name));
-  Rpc join = Want();
-  join.c8(length).chars(name, length);
-  if (version) join.c32(version);
-  seam.Call(c, "ClientJoin", join);
+// A join request written into `join`; version 0 leaves the version out.
+Rpc& JoinCall(Rpc&& join, const std::string& name, uint32_t version = support::GoodVersion()) {
+  join.c8(static_cast<uint8_t>(name.size())).chars(name.data(), name.size());
+  return version ? join.c32(version) : join;
 }
 
 // Take() lines with each run of eight or more zero bytes written "(N*00)".
@@ -87,19 +85,15 @@ TEST(Join, RefusalsInTheirOrderReachTheClientThenCloseIt) {
     gNetGame->restartPending = k.restartPending;
     gNetGame->restartStartMs = seam.clock.Now();  // not due: the main loop must not complete it
     const int c = seam.Connect();
-    SendJoin(seam, c, k.name, k.version);
-    EXPECT_EQ(seam.Take(), k.expected);
-    EXPECT_FALSE(GetPlayerPool()->IsInUse(c));
+    seam.Call(c, "ClientJoin", JoinCall(Want(), k.name, k.version));
+    EXPECT_EQ(Join(seam.Take(), GetPlayerPool()->IsInUse(c)), Join(k.expected, 0));
   }
   gNetGame->restartPending = 0;
   // A second join on a joined connection is ignored.
-  SendJoin(seam, bystander, "Charlie", good);
-  EXPECT_EQ(seam.Take(), "");
-  EXPECT_STREQ(GetPlayerPool()->Name(bystander), "Bystander");
-  EXPECT_EQ(seam.events.Take(), "");
+  seam.Call(bystander, "ClientJoin", JoinCall(Want(), "Charlie"));
   const std::string log = seam.Server().ReadFile(kLogFileName);
-  EXPECT_EQ(log.find("[JOIN] Racer"), std::string::npos);
-  EXPECT_EQ(log.find("[JOIN] Charlie"), std::string::npos);
+  EXPECT_EQ(Join(seam.Take(), GetPlayerPool()->Name(bystander), seam.events.Take(), log.find("[JOIN] Racer") == log.npos,
+                 log.find("[JOIN] Charlie") == log.npos), "|Bystander||1|1");
 }
 
 // The first joiner gets an empty world; the third every pool (each with a gap
@@ -108,16 +102,13 @@ TEST(Join, RefusalsInTheirOrderReachTheClientThenCloseIt) {
 TEST(Join, WorldDownloadTranscript) {
   support::Seam seam;
   const int alpha = seam.Connect();
-  SendJoin(seam, alpha, "Alpha", support::GoodVersion());
+  seam.Call(alpha, "ClientJoin", JoinCall(Want(), "Alpha"));
   EXPECT_EQ(Squeeze(seam.Take()), "InitialConnection>0 846108ca186186186180/77\n" + Shop(0, 0) + Shop(0, 1) +
                                        Shop(0, 2) + Shop(0, 3) + "DownloadComplete>0 /0");
   seam.Join("Beta");
   // Spawned, but only movement packets move the record.
   seam.Call(alpha, "NewSpawn", Want().c16(1).c16(2).f32(100).f32(200).f32(300).f32(1.5f).c8(77));
-  gServerWeather = 3;
-  gWeaponShopsFlag = 1;
-  gStaticInitialWantedLevel = 1;
-  gServerSettings.maxPlayers = 300;
+  gServerWeather = 3, gWeaponShopsFlag = 1, gStaticInitialWantedLevel = 1, gServerSettings.maxPlayers = 300;
   // Every pool with a gap below its last entry.
   ASSERT_TRUE(gMarkerPool->AddCheckpoint(1, 2, 3, 4.5f) && gMarkerPool->AddCorona(10, 20, 30, 5, 6, 7) &&
               gMarkerPool->AddCheckpoint(8, 9, 10, 11) && gMarkerPool->DestroyCheckpoint(0));
@@ -138,12 +129,8 @@ TEST(Join, WorldDownloadTranscript) {
   for (int i = 1; i <= 7; ++i) ASSERT_EQ(vehicles->Add(150 + i, i * 10.0f, 2, 3, 90, 1, 2), i);
   for (uint32_t id : {1u, 2u, 4u, 5u, 6u}) ASSERT_TRUE(vehicles->Delete(id));
   VehicleRecord* seven = vehicles->Get(7);
-  seven->x = 700;  // current values differ from the spawn values
-  seven->colour1 = 9;
-  seven->health = 250;
-  seven->locked = 1;
-  seam.Take();
-  seam.events.Take();
+  seven->x = 700, seven->colour1 = 9, seven->health = 250, seven->locked = 1;  // not the spawn values
+  seam.Take(), seam.events.Take();
 
   // What the script's handler finds when it runs, and its own call to the joiner.
   std::string atConnect;
@@ -153,7 +140,7 @@ TEST(Join, WorldDownloadTranscript) {
                 seam.Peer().GetOfflinePingResponse();
     Rpc("Probe").c8(2).ToPlayer(2);
   };
-  SendJoin(seam, seam.Connect(), "Gamma", support::GoodVersion());
+  seam.Call(seam.Connect(), "ClientJoin", JoinCall(Want(), "Gamma"));
   seam.events.onRaise = nullptr;
   EXPECT_EQ(Squeeze(seam.Take()),
             "PlayerConnect>0,1 9551d85b5b5840/50\n"
@@ -177,15 +164,13 @@ TEST(Join, WorldDownloadTranscript) {
                 "01000002d10a3200007a4480/365\n"
                 "VehicleData>2 f7e9d00008c4200000040000040400000b4428c80001e9100000bd1000000100000"
                 "101000002d10b3200007a4388/365\n"
-                "PlayerData>2 85505b1c1a1840/50\n"
-                "PlayerData>2 8d10995d1840/42\n"
+                "PlayerData>2 85505b1c1a1840/50\nPlayerData>2 8d10995d1840/42\n"
                 "NewSpawn>2 80(15*00)0134/142\n"  // the record's place, not the spawn call's
-                "DownloadComplete>2 /0\n"
-                "Probe>2 90/5");
-  EXPECT_EQ(seam.events.Take(), "connect 2");
-  EXPECT_EQ(atConnect, std::string("11") + "0,QLM (Release RC1) Server P1,3,300,QLM Default Mode,@Alpha#0@Beta#1@Gamma#2" + '\0');
-  EXPECT_NE(seam.Server().ReadFile(kLogFileName).find("[JOIN] Gamma has joined the server. [10.0.0.3]"),
-            std::string::npos);
+                "DownloadComplete>2 /0\nProbe>2 90/5");
+  EXPECT_EQ(Join(seam.events.Take(), atConnect, seam.Server().ReadFile(kLogFileName).find(
+                 "[JOIN] Gamma has joined the server. [10.0.0.3]") != std::string::npos),
+            std::string("connect 2|110,QLM (Release RC1) Server P1,3,300,QLM Default Mode,@Alpha#0@Beta#1@Gamma#2") +
+                '\0' + "|1");
   gServerWeather = gWeaponShopsFlag = gStaticInitialWantedLevel = 0;
 }
 
@@ -193,9 +178,7 @@ TEST(Join, WorldDownloadTranscript) {
 // relay. `c` joins as `name`; true when its download ended.
 bool JoinOverLoopback(InProcessServer& server, support::TestClient& c, const std::string& name,
                       const std::function<void()>& pump) {
-  Rpc join = Want();
-  join.c8(static_cast<uint8_t>(name.size())).chars(name.data(), name.size()).c32(support::GoodVersion());
-  return c.Connect(server.Port()) && c.SendRpc("ClientJoin", join.Stream()) &&
+  return c.Connect(server.Port()) && c.SendRpc("ClientJoin", JoinCall(Want(), name).Stream()) &&
          support::WaitUntil([&] { return c.Count("DownloadComplete") == 1; }, 5000, pump);
 }
 
@@ -208,10 +191,8 @@ TEST(Loopback, JoinChatAndMovement) {
   auto pump = [&] { server.Pump(); a.Pump(); b.Pump(); };
   ASSERT_TRUE(JoinOverLoopback(server, a, "Alpha", pump) && JoinOverLoopback(server, b, "Bravo", pump));
   ASSERT_TRUE(support::WaitUntil([&] { return a.Count("PlayerConnect") == 1; }, 5000, pump));
-  EXPECT_EQ(b.AllRpcs().size(), 6u);
-  EXPECT_EQ(b.Count("AmmunationData"), 4u);
-  EXPECT_EQ(b.AllRpcs()[0].name, "InitialConnection");
-  EXPECT_EQ(b.Count("PlayerConnect"), 0u);
+  EXPECT_EQ(Join(b.AllRpcs().size(), b.Count("AmmunationData"), b.AllRpcs()[0].name, b.Count("PlayerConnect")),
+            "6|4|InitialConnection|0");
   const auto id = static_cast<uint8_t>(a.Index());
   ASSERT_TRUE(a.SendRpc("PlayerChat", Want().u8(id).u8(2).chars("hi", 2).Stream()));
   ASSERT_TRUE(support::WaitUntil([&] { return a.Count("PlayerChat") + b.Count("PlayerChat") == 2; }, 5000, pump));
@@ -231,8 +212,8 @@ TEST(Loopback, JoinChatAndMovement) {
   ASSERT_TRUE(support::WaitUntil([&] { return b.PacketCount(kPacketOnFootSync) == 1; }, 5000, pump));
   Rpc relay = Want();
   relay.u8(kPacketOnFootSync).c8(id).bytes(onFoot.data() + 1, kOnFootBlockSize);
-  EXPECT_EQ(b.Packets(kPacketOnFootSync)[0],
-            std::vector<uint8_t>(relay.Stream().GetData(), relay.Stream().GetData() + relay.Stream().GetNumberOfBytesUsed()));
+  const uint8_t* sent = relay.Stream().GetData();
+  EXPECT_EQ(b.Packets(kPacketOnFootSync)[0], std::vector<uint8_t>(sent, sent + relay.Stream().GetNumberOfBytesUsed()));
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 
 #include "support/server_fixture.h"
 
-namespace {
-
 const std::string kStamp = R"(\[(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d\d-\d\d \d\d:\d\d:\d\d\] )";
 
 // Each case's console output and log file, with the stamps made "[T] ".
@@ -38,5 +36,3 @@ TEST(LogTest, LinesAreStampedOnConsoleAndInFileCrLfInTheFileControlBytesReplaced
                 std::regex_replace(before, std::regex(kStamp), "[T] ") +
                 "first\r\nsecond\r\n\r\nthird 3\r\n[CHAT] Bob: hi?]0;owned???\tthere\r\n" + cut + "\r\n");
 }
-
-}  // namespace

@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "core/world.h"
 #include "support/fake_master_list.h"
+#include "record_bytes.h"
 #include "support/seam.h"
 #include "support/test_client.h"
 
@@ -30,8 +31,7 @@ Bytes AddressReply(const std::string& text, int64_t claimed = -1) {
 // The network library keeps remotes from sending its notices bare, so they
 // travel behind a time stamp, where the announcer reads the id at offset 5.
 Bytes Stamped(Bytes message) {
-  message.insert(message.begin(), {net::ID_TIMESTAMP, 0x10, 0x20, 0x30, 0x40});
-  return message;
+  return message.insert(message.begin(), {net::ID_TIMESTAMP, 0x10, 0x20, 0x30, 0x40}), message;
 }
 
 class MasterList : public ::testing::Test {
@@ -40,20 +40,14 @@ class MasterList : public ::testing::Test {
     ASSERT_TRUE(fake.Started());
     SetMasterListTargetForTesting("127.0.0.1", fake.Port());
   }
-  void TearDown() override {
-    StopMasterList();
-    SetMasterListTargetForTesting(nullptr, 0);
-  }
+  void TearDown() override { StopMasterList(), SetMasterListTargetForTesting(nullptr, 0); }
   void Start() {
     server.Start([] { gServerSettings.announce = 1; });
     ASSERT_NE(GetMasterListPeer(), nullptr);
   }
   // Passes of the main loop (or only of the announcer) until `cond` holds.
   bool Until(const std::function<bool()>& cond, bool wholeLoop = false) {
-    return WaitUntil(cond, 5000, [&] {
-      wholeLoop ? server.Pump() : ProcessMasterList();
-      fake.Pump();
-    });
+    return WaitUntil(cond, 5000, [&] { wholeLoop ? server.Pump() : ProcessMasterList(), fake.Pump(); });
   }
   std::string LastIp() {
     const net::RowCell* ip = fake.RowUpdates().empty() ? nullptr : FakeMasterList::Cell(fake.RowUpdates().back(), "IP");
@@ -74,10 +68,9 @@ TEST_F(MasterList, AddressReplyWritesTheRowThroughTheMainLoop) {
   ASSERT_EQ(fake.RowUpdates().size(), 1u);
   const FakeMasterList::RowUpdate& row = fake.RowUpdates()[0];
   std::string cells;
-  for (const net::RowCell& c : row.cells)
-    cells += " " + c.columnName + ":" + std::to_string(c.type) + ":" + c.text + std::to_string(c.number);
+  for (const net::RowCell& c : row.cells) cells += " " + Join(c.columnName, +c.type, c.text + std::to_string(c.number));
   EXPECT_EQ(row.tableName + " " + row.updatePassword + " " + std::to_string(row.mode) + std::to_string(row.hasRowId) + cells,
-            "QLM tarn 00 IP:1:203.0.113.70.000000 Port:0:4812.000000");  // table, password, mode, no row id
+            "QLM tarn 00 IP|1|203.0.113.70.000000 Port|0|4812.000000");  // table, password, mode, no row id
   // The query reply was rebuilt after the row update.
   EXPECT_EQ(GetGamePeer()->GetOfflinePingResponse().rfind("0,Renamed,", 0), 0u);
 
@@ -103,12 +96,13 @@ TEST_F(MasterList, EveryFailureConnectsAgainOnceAndAnythingElseIsIgnored) {
   }
   // A refused row update, as the master-list server really sends it.
   fake.AnswerRowUpdatesWith(net::ID_DATABASE_UNKNOWN_TABLE);
-  uint32_t attempts = GetMasterListConnectAttempts();
+  const uint32_t attempts = GetMasterListConnectAttempts();
   ASSERT_TRUE(fake.SendToAnnouncer(AddressReply("192.0.2.1")));
   ASSERT_TRUE(Until([&] { return GetMasterListConnectAttempts() > attempts; }));
   EXPECT_EQ(fake.RowUpdatesAnswered(), 1u);
   fake.AnswerRowUpdatesWith(0);
   ASSERT_TRUE(Until([&] { return LastIp() == "203.0.113.7"; }));
+  const uint32_t afterRefusal = GetMasterListConnectAttempts();
 
   // Each row: messages, then the address the row gets from them ("" none).
   // A good reply behind them shows they were all handled.
@@ -120,12 +114,8 @@ TEST_F(MasterList, EveryFailureConnectsAgainOnceAndAnythingElseIsIgnored) {
     junk.emplace_back(1 + std::rand() % 40);
     for (uint8_t& b : junk.back()) b = static_cast<uint8_t>(std::rand());
   }
-  const struct {
-    std::vector<Bytes> messages;
-    std::string ip;
-  } rows[] = {
-      {{Stamped({net::ID_CONNECTION_BANNED})}, ""},
-      {{{net::ID_PONG, 1, 2, 3, 4}}, ""},
+  const struct { std::vector<Bytes> messages; std::string ip; } rows[] = {
+      {{Stamped({net::ID_CONNECTION_BANNED})}, ""}, {{{net::ID_PONG, 1, 2, 3, 4}}, ""},
       {{{net::ID_TIMESTAMP, 1, 2, 3, 4}}, ""},  // nothing after the stamp
       {{{net::ID_TIMESTAMP, 1, 2, 3}}, ""},
       {{Stamped(AddressReply("192.0.2.12"))}, "192.0.2.12"},  // read after its stamp
@@ -136,10 +126,7 @@ TEST_F(MasterList, EveryFailureConnectsAgainOnceAndAnythingElseIsIgnored) {
       {{{net::ID_MASTER_LIST_ADDRESS}}, ""},
       {{AddressReply(std::string(49, '9'))}, std::string(49, '9')},  // the longest, used whole
       {{AddressReply(std::string("10.0.0.1\0junk", 13))}, "10.0.0.1"},  // a NUL ends it
-      {cuts, ""},
-      {junk, ""},
-  };
-  attempts = GetMasterListConnectAttempts();
+      {cuts, ""}, {junk, ""}};
   for (size_t i = 0; i < std::size(rows); ++i) {
     const size_t before = fake.RowUpdates().size();
     for (const Bytes& m : rows[i].messages) ASSERT_TRUE(fake.SendToAnnouncer(m));
@@ -152,29 +139,22 @@ TEST_F(MasterList, EveryFailureConnectsAgainOnceAndAnythingElseIsIgnored) {
       EXPECT_EQ(FakeMasterList::Cell(fake.RowUpdates()[before], "IP")->text, rows[i].ip) << i;
     // Random bytes may hold a stamped failure; nothing else connects again.
     if (!rows[i].messages.empty() && rows[i].messages != junk)
-      EXPECT_EQ(GetMasterListConnectAttempts(), attempts) << i;
+      EXPECT_EQ(GetMasterListConnectAttempts(), afterRefusal) << i;
   }
 }
 
 TEST_F(MasterList, NoAnnounceAtStartUpStartsNothing) {
   support::TestClock clock(1000000);
   server.Start();  // the fixture leaves announce at 0
-  EXPECT_EQ(GetMasterListPeer(), nullptr);
-  EXPECT_EQ(GetMasterListConnectAttempts(), 0u);
+  EXPECT_EQ(Join(GetMasterListPeer() == nullptr, GetMasterListConnectAttempts()), "1|0");
   const uint32_t stamp = gLastMasterListMs;
-  for (int i = 0; i < 20; ++i) {
-    clock.Advance(600);
-    server.Pump();
-    fake.Pump();
-  }
+  for (int i = 0; i < 20; ++i) clock.Advance(600), server.Pump(), fake.Pump();
   EXPECT_EQ(gLastMasterListMs, stamp);  // no pass ran
   // Switched on later, the passes run on a peer that was never started and find nothing.
   gServerSettings.announce = 1;
   clock.Advance(600);
   server.Pump();
-  EXPECT_EQ(gLastMasterListMs, clock.Now());
-  EXPECT_EQ(GetMasterListPeer(), nullptr);
-  EXPECT_EQ(fake.ConnectionsAccepted(), 0u);
+  EXPECT_EQ(Join(gLastMasterListMs == clock.Now(), GetMasterListPeer() == nullptr, fake.ConnectionsAccepted()), "1|1|0");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "core/playerpool.h"
 #include "core/vehiclepool.h"
 #include "core/world.h"
+#include "record_bytes.h"
 #include "support/seam.h"
 
 namespace {
@@ -25,7 +26,7 @@ using Bytes = std::vector<uint8_t>;
 using support::Want;
 
 // A packet written in hex, as it goes on the wire.
-Bytes Hex(const std::string& hex) {
+Bytes FromHex(const std::string& hex) {
   Bytes out;
   for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
@@ -36,11 +37,9 @@ void Send(support::Seam& seam, int from, const Bytes& p) {
 // Packet 92 placing its sender at x, y, z.
 Bytes OnFoot(float x, float y, float z = 0) {
   Bytes p(1 + kOnFootBlockSize, 0);
-  p[0] = kPacketOnFootSync;
-  std::memcpy(&p[1 + 2], &x, 4);
-  std::memcpy(&p[1 + 6], &y, 4);
-  std::memcpy(&p[1 + 10], &z, 4);
-  return p;
+  const float at[] = {x, y, z};
+  std::memcpy(&p[1 + 2], at, sizeof at);
+  return p[0] = kPacketOnFootSync, p;
 }
 // How Take() shows a relay of packet `p` from `sender`: the id, the sender, the block.
 std::string BlockRelay(std::initializer_list<int> to, uint8_t sender, const Bytes& p, Rpc&& body = Want()) {
@@ -63,10 +62,9 @@ TEST(Packets, OnFootFillsTheRecordAndReachesNearAlwaysFarOneInEightIdleNever) {
   Send(seam, 1, OnFoot(199.9f, 0));
   Send(seam, 2, OnFoot(0, 200.0f));
   seam.Take();
-  Record(0).vehicle = 5;
-  Record(0).seat = 2;
+  Record(0).vehicle = 5, Record(0).seat = 2;
   // At -1.5, 2.25, 5 heading 1 radian, health 90, armour 45, weapon 31, phone 0xFF.
-  const Bytes p = Hex("5c292a0000c0bf000010400000a0400000803f5a2d1f3e3f404142434445464748494a4b4c4d4e4fff"
+  const Bytes p = FromHex("5c292a0000c0bf000010400000a0400000803f5a2d1f3e3f404142434445464748494a4b4c4d4e4fff"
                       "5152535455565758595a5b5c5d5e");
   srand(1);
   Send(seam, 0, p);
@@ -76,9 +74,8 @@ TEST(Packets, OnFootFillsTheRecordAndReachesNearAlwaysFarOneInEightIdleNever) {
 
   Send(seam, 0, OnFoot(0, 0));
   seam.Take();
-  EXPECT_LT(GetDistanceBetweenPlayers(0, 1), 200.0f);
-  EXPECT_EQ(GetDistanceBetweenPlayers(0, 2), 200.0f);
-  EXPECT_EQ(GetDistanceBetweenPlayers(0, 99), -1.0f);
+  EXPECT_EQ(Join(GetDistanceBetweenPlayers(0, 1) < 200, GetDistanceBetweenPlayers(0, 2), GetDistanceBetweenPlayers(0, 99)),
+            "1|200|-1");
   // Only the far receiver draws, once per packet: these are its draws after srand(1).
   srand(1);
   std::string receivers;
@@ -123,19 +120,17 @@ TEST(Packets, DriverAndPassengerSync) {
   // No such vehicle, or none: relayed all the same, but nothing follows it.
   Record(0).vehicle = 0;
   for (uint16_t id : {0, 9, 0xFFFF}) driver(id);
-  EXPECT_EQ(+Record(0).vehicle, 0u);
   const std::string relays = seam.Take();
-  EXPECT_EQ(std::count(relays.begin(), relays.end(), '#'), 3);
+  EXPECT_EQ(Join(Record(0).vehicle, std::count(relays.begin(), relays.end(), '#')), "0|3");
 
   vehicles->Get(1)->used = 0;
   seam.clock.Advance(10);
-  const Bytes passenger = Hex("5e" "02" "9600" "50" "abababab" "01000000");  // seat, health, armour, -, vehicle
+  const Bytes passenger = FromHex("5e" "02" "9600" "50" "abababab" "01000000");  // seat, health, armour, -, vehicle
   Send(seam, 0, passenger);
   EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, passenger));
   EXPECT_EQ(Rec(0), "spawned 0 in 1/2 at 10.4996777,6.2495966,9.99997997 angle 1.24967921 "
                     "health 150 armour 80 weapon 0 phone 0");  // in the car's place
-  EXPECT_EQ(+car.used, 1);
-  EXPECT_EQ(+car.lastUsedMs, seam.clock.Now());
+  EXPECT_EQ(Join(car.used, car.lastUsedMs == seam.clock.Now()), "1|1");
 }
 
 TEST(Packets, StatusOpaqueBlocksStampsDeparturesWorldTimeAndFloods) {
@@ -144,29 +139,26 @@ TEST(Packets, StatusOpaqueBlocksStampsDeparturesWorldTimeAndFloods) {
   Send(seam, 0, OnFoot(0, 0));
   Send(seam, 1, OnFoot(5, 5));
   seam.Take();
-  Record(0).team = 3;
-  Record(0).score = -5;
+  Record(0).team = 3, Record(0).score = -5;
   // Cash -100, interior 7, wanted level 4, skin 120, and a NaN with a payload, relayed bit for bit.
-  Send(seam, 0, Hex("609cffffff0704783412c07f"));
+  Send(seam, 0, FromHex("609cffffff0704783412c07f"));
   // The relay with the ping (the recorder's is 0), team and score; the answer repeats the ping.
   EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, {96}, std::move(Want().c8(0).i32(-100).u32(0).u32(0x7FC01234).i8(3).i32(-5))) +
                              "\n" + BlockRelay({0}, 0, {99}, std::move(Want().c32(0))));
   const PlayerRecord& r = Record(0);
-  EXPECT_EQ(std::to_string(r.cash) + " " + std::to_string(r.interior) + " " + std::to_string(r.wantedLevel) +
-                " " + std::to_string(r.skin), "4294967196 7 4 120");
+  EXPECT_EQ(Join(r.cash, r.interior, r.wantedLevel, r.skin), "4294967196|7|4|120");
 
-  const Bytes p95 = Hex("5f0306090c0f1215181b1e2124272a2d3033");
-  const Bytes p98 = Hex("62c7c6c5c4c3c2c1c0bfbebdbcbbbab9b8b7b6b5b4b3b2b1b0afaeadacabaaa9a8a7a6a5a4a3a2a1a09f");
+  const Bytes p95 = FromHex("5f0306090c0f1215181b1e2124272a2d3033");
+  const Bytes p98 = FromHex("62c7c6c5c4c3c2c1c0bfbebdbcbbbab9b8b7b6b5b4b3b2b1b0afaeadacabaaa9a8a7a6a5a4a3a2a1a09f");
   // A stamped departure, which only the network library may announce; a
   // stamped on-foot packet is read after its stamp.
-  for (const Bytes& p : {Hex("190102030413"), Hex("190102030414"), p95, p98}) Send(seam, 0, p);
+  for (const Bytes& p : {FromHex("190102030413"), FromHex("190102030414"), p95, p98}) Send(seam, 0, p);
   Bytes stamped = {25, 9, 9, 9, 9};
   const Bytes moved = OnFoot(42, 43);
   stamped.insert(stamped.end(), moved.begin(), moved.end());
   Send(seam, 0, stamped);
-  EXPECT_EQ(seam.Take(), BlockRelay({1}, 0, p95) + "\n" + BlockRelay({1}, 0, p98) + "\n" + BlockRelay({1}, 0, moved));
-  EXPECT_EQ(+Record(0).x, 42.0f);
-  EXPECT_EQ(seam.events.Take(), "");
+  EXPECT_EQ(Join(seam.Take(), Record(0).x, seam.events.Take()),
+            BlockRelay({1}, 0, p95) + "\n" + BlockRelay({1}, 0, p98) + "\n" + BlockRelay({1}, 0, moved) + "|42|");
 
   // An orderly leave (reason 1) and a lost connection (reason 0); the slot is
   // freed after the script heard of it.
@@ -177,11 +169,9 @@ TEST(Packets, StatusOpaqueBlocksStampsDeparturesWorldTimeAndFloods) {
   seam.Drop(2);
   seam.Drop(3, true);
   seam.events.onRaise = nullptr;
-  EXPECT_EQ(seam.events.Take(), "disconnect 2 1\ndisconnect 3 0");
-  EXPECT_EQ(inUseWhenHeard, "11");
-  EXPECT_EQ(seam.Take(), "PlayerDisconnect>0,1,3 9440/10\nPlayerDisconnect>0,1 9c00/10");
-  EXPECT_FALSE(GetPlayerPool()->IsInUse(2) || GetPlayerPool()->IsInUse(3));
-  EXPECT_NE(seam.Server().ReadFile(kLogFileName).find("[LEAVE] Gone has left the server. [Quit]"), std::string::npos);
+  EXPECT_EQ(Join(seam.events.Take(), inUseWhenHeard, seam.Take(), GetPlayerPool()->IsInUse(2) || GetPlayerPool()->IsInUse(3),
+                 seam.Server().ReadFile(kLogFileName).find("[LEAVE] Gone has left the server. [Quit]") != std::string::npos),
+            "disconnect 2 1\ndisconnect 3 0|11|PlayerDisconnect>0,1,3 9440/10\nPlayerDisconnect>0,1 9c00/10|0|1");
 
   // The world time goes to spawned players (not to the joined Idle), except at midnight.
   seam.Join("Idle");
