@@ -29,16 +29,12 @@ class CommandsTest : public ::testing::Test {
     lua_State* L = host_.L();
     lua_register(L, "hit", [](lua_State*) -> int { return ++hits * 0; });
     lua_register(L, "reset", ([](lua_State*) -> int { return ResetScriptCommandTables(), 0; }));
-    lua_register(L, "dispatch", ([](lua_State* L) -> int {
-      return DispatchPlayerCommand(lua_tonumber(L, 1), lua_tostring(L, 2)), 0;
-    }));
-    lua_register(L, "irc", ([](lua_State* L) -> int {
-      return DispatchIRCCommand(0, lua_tostring(L, 1), "#room", lua_tostring(L, 2)), 0;
-    }));
-    lua_register(L, "restartNow", ([](lua_State*) -> int {
-      DestroyScriptEngine();
-      return ReplaceTimerPool(), 0;
-    }));
+    lua_register(L, "dispatch",
+                 ([](lua_State* L) { return DispatchPlayerCommand(lua_tonumber(L, 1), lua_tostring(L, 2)), 0; }));
+    lua_register(L, "irc", ([](lua_State* L) {
+                   return DispatchIRCCommand(0, lua_tostring(L, 1), "#room", lua_tostring(L, 2)), 0;
+                 }));
+    lua_register(L, "restartNow", ([](lua_State*) { return DestroyScriptEngine(), ReplaceTimerPool(), 0; }));
   }
   static void Commands(const std::string& chunk) {
     ExpectLua("local function case(b, line, want) reset() for w, f, n in b:gmatch('(%S+) (%S+) (%S+)') "
@@ -100,20 +96,15 @@ TEST_F(CommandsTest, FailuresAreLoggedBindingsAddedMeanwhileWaitAndIrcIsSeparate
     IRC.addCommand('seen', 'onSeen', -1) IRC.addCommand('seen', 'a', 1)
     irc('bob', 'seen bob') eq('onSeen(bob|bob)', seen())
     dispatch(1, 'seen bob') irc('ann', '/b x') eq('', seen()))");
-  EXPECT_EQ(host_.LogCount("[SCRIPT] Error in command '/b' (function 'boom'): [string"), 2u);
-  EXPECT_EQ(lua_gettop(host_.L()), 0);
-
+  EXPECT_EQ(std::to_string(host_.LogCount("[SCRIPT] Error in command '/b' (function 'boom'): [string")) +
+                std::to_string(lua_gettop(host_.L())), "20");
   // A command that overwrites its caller's buffers (as destroying the IRC bot
   // whose line it is would free them) still hands the next binding the line.
-  static char text[64];
-  static char nick[64];
-  std::strcpy(text, "seen a-rather-long-word-beyond-short-strings b");
-  std::strcpy(nick, "a-nick-longer-than-short-strings");
-  lua_register(host_.L(), "scribble", [](lua_State*) -> int {
-    std::memset(text, 'X', sizeof text - 1);
-    std::memset(nick, 'Y', sizeof nick - 1);
-    return 0;
-  });
+  static char text[] = "seen a-rather-long-word-beyond-short-strings b";
+  static char nick[] = "a-nick-longer-than-short-strings";
+  lua_register(host_.L(), "scribble", ([](lua_State*) {
+    return std::memset(text, 'X', sizeof text - 1), std::memset(nick, 'Y', sizeof nick - 1), 0;
+  }));
   Commands("reset() IRC.addCommand('seen', 'scribble', 1) IRC.addCommand('seen', 'a', 2)");
   DispatchIRCCommand(0, nick, "#room", text);
   EXPECT_EQ(Eval("seen()"), "'a(a-nick-longer-than-short-strings|a-rather-long-word-beyond-short-strings|b)'");
@@ -135,19 +126,18 @@ TEST_F(CommandsTest, ARestartInsideTheLookupOfABindingThatDoesNotRunEndsIt) {
            "setmetatable(_G, {__index = function(_, k) if k == 'restarting_lookup_name' then "
            "restartNow(); return hit end end})");
   DispatchPlayerCommand(1, (word + " x").c_str());
-  EXPECT_EQ(GetScriptEngine(), nullptr);
-  EXPECT_EQ(hits, 0);
+  EXPECT_TRUE(GetScriptEngine() == nullptr && hits == 0);
 }
 
 TEST(CommandWordScanner, SkipsBlanksAndCutsAt99) {
+  // Lengths and the cursor after each word: 21 'c' and byte 255 last.
   const std::string line = " \t ab\x01" + std::string(120, 'c') + "\xff";
-  EXPECT_EQ(ReadCommandWord(line, 0), 2u);
-  EXPECT_EQ(gCommandWordCursor, 5u);
-  EXPECT_EQ(ReadCommandWord(line, gCommandWordCursor), 99u);
-  EXPECT_EQ(ReadCommandWord(line, gCommandWordCursor), 22u);  // 21 'c' and byte 255
-  EXPECT_EQ(ReadCommandWord(line, gCommandWordCursor), 0u);
-  EXPECT_EQ(gCommandWordCursor, line.size());
-  EXPECT_EQ(ReadCommandWord(line, 100000), 0u);
+  std::string got;
+  for (uint32_t i = 0, length; i < 4; ++i) {
+    length = ReadCommandWord(line, i == 0 ? 0 : gCommandWordCursor);
+    got += std::to_string(length) + "@" + std::to_string(gCommandWordCursor) + " ";
+  }
+  EXPECT_EQ(got + std::to_string(ReadCommandWord(line, 100000)), "2@5 99@105 22@127 0@127 0");
 }
 
 }  // namespace
