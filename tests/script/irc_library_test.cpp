@@ -27,8 +27,7 @@ TEST(IrcLibrary, BotSlotsAndArgumentChecks) {
   // and missing texts.
   IrcHost h;
   ExpectLua(R"(local c = IRC.createBot eq('-1,0,1,2,3,4,-1', c(1), c(), c(), c(), c(), c(), c())
-    eq('true,true,false,false,false,4', IRC.destroyBot(260), IRC.destroyBot(4), IRC.destroyBot(5), IRC.destroyBot(),
-       IRC.destroyBot(1, 2), IRC.createBot())
+    local d = IRC.destroyBot eq('true,true,false,false,false,4', d(260), d(4), d(5), d(), d(1, 2), c())
     eq('0,0,0,0,-,0,0,0', IRC.send(0, '#c', 'hi'), IRC.privateMessage(0, 'a'), IRC.notice(9, 'a', 'b'),
        IRC.send(0, {}, 'b'), IRC.getUserLevel(0, '#c', 'nick'), IRC.getUserLevel(0, '#c'),
        IRC.getUserLevel(7, '#c', 'nick'), IRC.getUserLevel(0, '#c', nil))
@@ -49,8 +48,9 @@ TEST(IrcLibrary, ScriptDrivesABotAndHearsItsChannel) {
   ExpectLua("IRC.joinChannel(0, '#main') IRC.joinChannel(0, '#other') eq('1,1,1', "
             "IRC.send(0, '#main', 'hello'), IRC.privateMessage(0, 'bob', 'hi'), IRC.notice(0, 'bob', 5)) "
             "function onIRCUserJoin(b, n, c) joined = b .. n .. c end");
-  EXPECT_EQ(s.ReadUntil("NOTICE"), (std::vector<std::string>{"NICK luabot", "USER luabot * 0 :IRCPlugin", "JOIN #main",
-                                                             "PRIVMSG #main :hello", "PRIVMSG bob :hi", "NOTICE bob :5"}));
+  EXPECT_EQ(s.ReadUntil("NOTICE"), (std::vector<std::string>{"NICK luabot", "USER luabot * 0 :IRCPlugin",
+                                    "JOIN #main", "PRIVMSG #main :hello", "PRIVMSG bob :hi",
+                                    "NOTICE bob :5"}));
   s.Send(":srv 353 luabot = #main :@op +v x\r\n:a!u@h JOIN :#main\r\n"
          ":srv 353 luabot = #main :@op\r\n:op!u@h PRIVMSG #main :!seen  bob  now\r\n");
   EXPECT_TRUE(irctest::WaitFor([&] { return GetIrcBotTable()->ReceiveAll(), Eval("#seen") == "1"; }));

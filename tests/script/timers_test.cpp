@@ -28,7 +28,8 @@ class TimersTest : public ::testing::Test {
       const int i = static_cast<int>(lua_tonumber(L, 1));
       if (!p.active[i]) return lua_pushstring(L, "free"), 1;
       const int sinceFire = static_cast<int>(support::TestClock::Now() - p.lastFireMs[i]);
-      return lua_pushfstring(L, "%d %d %d %s", p.forever[i], int(p.remaining[i]), sinceFire, p.function[i].c_str()), 1;
+      lua_pushfstring(L, "%d %d %d %s", p.forever[i], int(p.remaining[i]), sinceFire, p.function[i].c_str());
+      return 1;
     }));
     lua_register(L, "clock", ([](lua_State* L) {
       uint8_t hour = 99, minute = 99;
@@ -49,7 +50,7 @@ function n(name) return fired[name] or 0 end )"};
 
 TEST_F(TimersTest, IntervalsAreClampedMustBeExceededAndFireOncePerPass) {
   // -5 is a huge unsigned interval; the next interval counts from the firing.
-  ExpectLua(R"(eq('0,1,2', createTimer('tick', 10, 0), createTimer('tock', 5000000, 0), createTimer('tock', -5, 0))
+  ExpectLua(R"(local c = createTimer eq('0,1,2', c('tick', 10, 0), c('tock', 5000000, 0), c('tock', -5, 0))
     step(50) eq('0', n'tick') step(1) eq('1', n'tick') step(50) eq('1', n'tick')
     step(10000) eq('2', n'tick') step(0) eq('2', n'tick')
     step(1000000 - 10101) eq('0', n'tock') step(1) eq('2', n'tock'))");
@@ -57,7 +58,7 @@ TEST_F(TimersTest, IntervalsAreClampedMustBeExceededAndFireOncePerPass) {
 
 TEST_F(TimersTest, CountsForeverTimersTheHundredAndFirstAndDestroy) {
   // destroyTimer takes the id's low byte and ignores ids above 99.
-  ExpectLua(R"(eq('0,1,2', createTimer('tick', 100, 1), createTimer('tock', 100, 3), createTimer('other', 100, 0))
+  ExpectLua(R"(local c = createTimer eq('0,1,2', c('tick', 100, 1), c('tock', 100, 3), c('other', 100, 0))
     for i = 1, 10 do step(101) end eq('1,3,10,free,free', n'tick', n'tock', n'other', slot(0), slot(1))
     eq('0', createTimer('tick', 100, 1)) destroyTimer(2) step(101) eq('10', n'other')
     eq('0 1000000 0 tick', slot(createTimer('tick', 100, -1)))
@@ -67,7 +68,7 @@ TEST_F(TimersTest, CountsForeverTimersTheHundredAndFirstAndDestroy) {
 }
 
 TEST_F(TimersTest, FunctionsAreLookedUpByNameAtCreationAndAtEveryFiring) {
-  ExpectLua(R"(eq('-1,-1,-1', createTimer('nope', 100, 0), createTimer('fired', 100, 0), createTimer(5, 100, 0))
+  ExpectLua(R"(local c = createTimer eq('-1,-1,-1', c('nope', 100, 0), c('fired', 100, 0), c(5, 100, 0))
     eq('0', select('#', createTimer({}, 100, 0))) eq('0', createTimer('tick', 100, 2)) saved = tick tick = nil
     step(500) step(500) eq('0 2 1000 tick', slot(0))
     tick = saved step(0) eq('1,0 1 0 tick', n'tick', slot(0)))");
@@ -88,7 +89,8 @@ TEST_F(TimersTest, AFailingTimerIsLoggedAndStillCounted) {
   ExpectLua(R"(function bad() fired.bad = n('bad') + 1; error('timer broke') end
     eq('0,1', createTimer('bad', 100, 2), createTimer('tick', 100, 0))
     step(101) step(101) step(101) eq('2,3', n'bad', n'tick'))");
-  EXPECT_EQ(CountEach(host_.Log(), {"[SCRIPT] Error in timer function 'bad': ", "broke\r\nstack traceback:"}), "2,2");
+  EXPECT_EQ(CountEach(host_.Log(), {"[SCRIPT] Error in timer function 'bad': ", "broke\r\nstack traceback:"}),
+            "2,2");
 }
 
 TEST_F(TimersTest, TheClockStepsOneMinutePerSecondAndSetServerTimeShowsFromTheNextStep) {
@@ -108,7 +110,8 @@ TEST_F(TimersTest, NothingMovesWithoutAnEngineAndANewPoolStartsAfresh) {
   ExpectLua("eq('0', createTimer('tick', 100, 0)) setServerTime(3, 3)");
   DestroyScriptEngine();
   Pass(5000), Pass(5000);
-  EXPECT_EQ(std::to_string(GetTimerPool()->minuteOfDay) + ":" + std::to_string(GetTimerPool()->hour), "182:12");
+  EXPECT_EQ(std::to_string(GetTimerPool()->minuteOfDay) + ":" + std::to_string(GetTimerPool()->hour),
+            "182:12");
   NewEngine();
   ExpectLua("eq('1 0 10000 tick', slot(0))");
   ReplaceTimerPool();

@@ -206,8 +206,9 @@ TEST(XmlHandles, OutliveARestartOfTheGameMode) {
   void* handle = lua_touserdata(host.L(), -1);
   PublishNewScriptEngine(), RegisterScriptNatives();
   lua_pushlightuserdata(host.L(), handle), lua_setglobal(host.L(), "carried");
-  EXPECT_EQ(Eval("inner, XML.getNodeTitle(XML.getLoadedRootNode()), XML.getNodeTitle(XML.getParentNode(carried)"
-                 "), XML.getParentNode(carried) == XML.getLoadedRootNode()"), "nil,'kept','kept',true");
+  EXPECT_EQ(Eval("inner, XML.getNodeTitle(XML.getLoadedRootNode()), XML.getNodeTitle(XML.getParentNode("
+                 "carried)), XML.getParentNode(carried) == XML.getLoadedRootNode()"),
+            "nil,'kept','kept',true");
 }
 
 TEST_F(XmlLibraryTest, AWrongArgumentCountDoesNothing) {

@@ -99,9 +99,10 @@ TEST_F(SqlManagerTest, QueryStoresRowsOrLogsTheServersErrorAndEmptiesThem) {
   got += " " + Query("SELECT * FROM t");
   got += " " + Query("UPDATE t SET name = 'zed' WHERE id = 7");
   got += Query("SELECT name FROM t WHERE id = 7") + Said();
-  EXPECT_EQ(got, "7|bob|;8|amy|x;NULL|NULL|NULL;2NULLEDNULLEDNULLED amy;0 NULLED; 7|bob|;8|amy|x;NULL|NULL|NULL; "
-                 "NULLED;zed;1:1,1,0,0,0");
-  EXPECT_EQ(Query("SELEC nonsense") + Query("SELECT * FROM missing_table") + Query(""), "NULLED;NULLED;NULLED;");
+  EXPECT_EQ(got, "7|bob|;8|amy|x;NULL|NULL|NULL;2NULLEDNULLEDNULLED amy;0 NULLED; "
+                 "7|bob|;8|amy|x;NULL|NULL|NULL; NULLED;zed;1:1,1,0,0,0");
+  EXPECT_EQ(Query("SELEC nonsense") + Query("SELECT * FROM missing_table") + Query(""),
+            "NULLED;NULLED;NULLED;");
   EXPECT_EQ(CountEach(Log(), {std::string(kQueryError) + "You have an error in your SQL syntax",
                               "doesn't exist]\r\n"}) + Said() + Query("SELECT 'ok'"),
             "1,11:1,1,0,0,3ok;");
@@ -134,8 +135,9 @@ TEST_F(SqlManagerTest, TableNamesAreStatementFragmentsAndProceduresLeaveTheConne
          "CREATE PROCEDURE two_sets() BEGIN SELECT 1, 'x'; SELECT 2; END"});
   ConnectToOwnDatabase();
   std::string got;
-  for (const char* table : {"t LIMIT 0", "t WHERE 0 UNION SELECT NULL ORDER BY 1", "missing", "t WHERE n <= 1", "t",
-                            "t UNION SELECT 'abc' ORDER BY 1 DESC", "t UNION SELECT -5 ORDER BY 1"}) {
+  for (const char* table : {"t LIMIT 0", "t WHERE 0 UNION SELECT NULL ORDER BY 1", "missing",
+                            "t WHERE n <= 1", "t", "t UNION SELECT 'abc' ORDER BY 1 DESC",
+                            "t UNION SELECT -5 ORDER BY 1"}) {
     got += std::to_string(manager_.GetRowCountInTable(table));
   }
   got += std::to_string(manager_.GetRowCountInTable((database_ + ".t").c_str())) + Query("CALL two_sets()");
@@ -162,8 +164,8 @@ TEST_F(SqlManagerTest, HostileValuesAreHandledSafely) {
   for (int i = 1; i < 1500; ++i) wide += "," + std::to_string(i % 10);
   const std::string row = Query(wide);
   manager_.Query("SELECT seq FROM seq_1_to_200000");
-  EXPECT_EQ(row.substr(0, 8) + std::to_string(row.size()) + std::to_string(manager_.GetNumberOfReturnedLines()) +
-                Row(INT16_MAX) + Row(INT16_MIN),
+  EXPECT_EQ(row.substr(0, 8) + std::to_string(row.size()) +
+                std::to_string(manager_.GetNumberOfReturnedLines()) + Row(INT16_MAX) + Row(INT16_MIN),
             "0|1|2|3|1024" "199999" "32768" "NULLED");
   EXPECT_EQ(Query("SELECT '" + std::string(17 * 1024 * 1024, 'q') + "'"), "NULLED;");
   manager_.Query("SELECT 1");
