@@ -42,13 +42,10 @@ class CommandsTest : public ::testing::Test {
               "do addCommand(w, f, tonumber(n)) end dispatch(1, line) "
               "eq(line .. ' = ' .. want, line .. ' = ' .. seen()) end " + chunk);
   }
-  ScriptHost host_{R"(calls = {}
-for _, name in ipairs({'a', 'b', 'onSeen'}) do _G[name] = function(...)
-  local parts = {}
-  for i = 1, select('#', ...) do parts[#parts + 1] = tostring((select(i, ...))) end
+  ScriptHost host_{R"(calls = {} for _, name in ipairs({'a', 'b', 'onSeen'}) do _G[name] = function(...)
+  local parts = {} for i = 1, select('#', ...) do parts[#parts + 1] = tostring((select(i, ...))) end
   calls[#calls + 1] = name .. '(' .. table.concat(parts, '|') .. ')' end end
-function seen() local s = table.concat(calls, ' '); calls = {}; return s end
-)"};
+function seen() local s = table.concat(calls, ' '); calls = {}; return s end )"};
 };
 
 TEST_F(CommandsTest, SplittingModesAndMatching) {
@@ -82,8 +79,7 @@ TEST_F(CommandsTest, ManyArgumentsLongLinesAndTableLimits) {
     dispatch(1, '/n' .. string.rep(' a', 500)) eq('2', counted)
     local w79, w80 = '/' .. string.rep('w', 78), '/' .. string.rep('w', 79)
     reset() addCommand(w79, 'a', -1) addCommand(w80, 'a', -1) dispatch(1, w80 .. ' x')
-    dispatch(1, w79 .. ' x')
-    eq('a(1|x)', seen()) reset()
+    dispatch(1, w79 .. ' x') eq('a(1|x)', seen()) reset()
     addCommand(string.rep('a', 256), 'a') addCommand('/ok', string.rep('f', 256))
     addCommand('/ok', string.rep('f', 255)) addCommand(nil, 'a') addCommand('/t', {}))");
   EXPECT_EQ(PlayerCommandTable().Count(), 1u);
