@@ -8,6 +8,7 @@
 #include <lua.hpp>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -54,22 +55,23 @@ inline std::string Eval(const std::string& expression) { return Run("return " + 
 // and joined by ",", must be the text `want`. Every mismatch fails the test
 // with its line in the chunk.
 inline void ExpectLua(const std::string& chunk) {
-  EXPECT_EQ(Run("local eqFailed = {} local function eq(want, ...) local got = {} "
-                "for i = 1, select('#', ...) do got[i] = tostring((select(i, ...))) end "
-                "got = table.concat(got, ',') if got ~= want then eqFailed[#eqFailed + 1] = 'line ' .. "
-                "debug.getinfo(2, 'l').currentline .. ': ' .. got .. ', want ' .. want end end " +
-                chunk + "\nreturn table.concat(eqFailed, '; ')"),
-            "''")
-      << chunk;
+  EXPECT_EQ(Run("local eqFailed = {} local function eq(want, ...) local got = {} for i = 1, select('#', ...) "
+                "do got[i] = tostring((select(i, ...))) end got = table.concat(got, ',') if got ~= want then "
+                "eqFailed[#eqFailed + 1] = 'line ' .. debug.getinfo(2, 'l').currentline .. ': ' .. got .. "
+                "', want ' .. want end end " + chunk + "\nreturn table.concat(eqFailed, '; ')"),
+            "''") << chunk;
 }
 
 inline size_t CountOccurrences(std::string_view text, std::string_view needle) {
   size_t count = 0;
-  for (size_t pos = text.find(needle); pos != std::string_view::npos;
-       pos = text.find(needle, pos + needle.size())) {
-    ++count;
-  }
+  for (size_t at = text.find(needle); at != text.npos; at = text.find(needle, at + needle.size())) count++;
   return count;
+}
+// How often each needle is in `text`: "n,n,...".
+inline std::string CountEach(std::string_view text, std::initializer_list<std::string_view> needles) {
+  std::string out;
+  for (auto n : needles) out += (out.empty() ? "" : ",") + std::to_string(CountOccurrences(text, n));
+  return out;
 }
 
 // Timer pool and engine over a temporary working directory.
@@ -81,19 +83,12 @@ class ScriptHost {
     PublishNewScriptEngine();
     RegisterScriptNatives();
   }
-  ~ScriptHost() {
-    DestroyTimerPool();
-    DestroyScriptEngine();
-  }
-  ScriptHost(const ScriptHost&) = delete;
-  ScriptHost& operator=(const ScriptHost&) = delete;
+  ~ScriptHost() { DestroyTimerPool(); DestroyScriptEngine(); }
 
   lua_State* L() const { return GetScriptEngine() ? GetScriptEngine()->State() : nullptr; }
   std::string Log() const { return dir_.Read("server_log.txt").value_or(""); }
   size_t LogCount(std::string_view needle) const { return CountOccurrences(Log(), needle); }
-  void Write(const std::string& name, const std::string& contents) const {
-    dir_.Write(name, contents);
-  }
+  void Write(const std::string& name, const std::string& contents) const { dir_.Write(name, contents); }
 
  private:
   support::TempDir dir_;

@@ -30,8 +30,7 @@ class SqlTest : public ::testing::Test {
     if (!service_) GTEST_SKIP() << "no MariaDB: run through scripts/test.sh or start-mariadb.sh";
     chdir_ = std::make_unique<support::ScopedChdir>(dir_.Path());
     database_ = "qlm_sql_" + std::to_string(getpid()) + "_" + std::to_string(++databaseCounter);
-    ASSERT_TRUE(admin_.connect(nullptr, service_->Server().c_str(), User(), Password()))
-        << admin_.error();
+    ASSERT_TRUE(admin_.connect(nullptr, service_->Server().c_str(), User(), Password())) << admin_.error();
     Admin("CREATE DATABASE " + database_);
     ASSERT_TRUE(admin_.select_db(database_)) << admin_.error();
   }
@@ -41,12 +40,15 @@ class SqlTest : public ::testing::Test {
     }
     chdir_.reset();
   }
-  // A statement on the administrative connection; the test fails when the
-  // server refuses it.
-  void Admin(const std::string& statement) {
-    mysqlpp::Query query = admin_.query();
-    EXPECT_TRUE(query.exec(statement)) << statement << ": " << query.error();
+  // Statements on the administrative connection; the test fails when the
+  // server refuses one.
+  void Admin(std::initializer_list<std::string> statements) {
+    for (const std::string& statement : statements) {
+      mysqlpp::Query query = admin_.query();
+      EXPECT_TRUE(query.exec(statement)) << statement << ": " << query.error();
+    }
   }
+  void Admin(const std::string& statement) { Admin({statement}); }
   // "127.0.0.1:PORT" as the start script exports it (TCP).
   std::string Host() const { return service_->host.empty() ? service_->Server() : service_->host; }
   const char* User() const { return service_->user.c_str(); }
@@ -55,7 +57,7 @@ class SqlTest : public ::testing::Test {
   // it into its own).
   std::string Log() const {
     std::ifstream in("server_log.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
   size_t LogCount(std::string_view needle) const { return scripttest::CountOccurrences(Log(), needle); }
 

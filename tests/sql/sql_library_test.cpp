@@ -29,31 +29,29 @@ TEST_F(SqlTest, TheLibraryChecksItsArgumentsAndPassesTheRowNumbersLow16Bits) {
             "SQL.connect('" + Host() + "', 'root', '') SQL.connect('" + Host() + "', 'root', nil, '') "
             "SQL.connect('" + Host() + "', 'root', {}, '') eq('0', SQL.isConnected())");
   EXPECT_EQ(Log(), "");
-  Admin("CREATE DATABASE " + database_ + "_b");
-  Admin("CREATE TABLE " + database_ + "_b.t (n INT)");
-  Admin("INSERT INTO " + database_ + "_b.t VALUES (1), (2)");
-  Admin("CREATE TABLE players (id INT, name VARCHAR(20))");
-  Admin("INSERT INTO players VALUES (7, 'bob'), (8, 'amy'), (9, 'cid')");
+  const std::string& db = database_;
+  Admin({"CREATE DATABASE " + db + "_b", "CREATE TABLE " + db + "_b.t (n INT)", "INSERT INTO " + db +
+         "_b.t VALUES (1), (2)", "CREATE TABLE players (id INT, name VARCHAR(20))",
+         "INSERT INTO players VALUES (7, 'bob'), (8, 'amy'), (9, 'cid')"});
   // Wrong counts give their fixed results whatever the state. A statement
   // ends at its first NUL, as every text argument does. Wrong counts,
   // missing and unknown names change nothing.
-  ExpectLua("SQL.connect('" + Host() + "', '" + User() + "', '" + Password() + "', '" + database_ + "')" +
-            R"( eq('1,0,0,0,0,0', SQL.isConnected(), SQL.isConnected(1), SQL.getRowCountInTable(),
-      SQL.getRowCountInTable('players', 1), SQL.getNumberOfReturnedLines(1), select('#', SQL.getReturnedLineData()))
-    eq('3', SQL.getRowCountInTable('players'))
-    SQL.query('SELECT * FROM players ORDER BY id') SQL.query(nil) SQL.query({}) eq('2', SQL.getNumberOfReturnedLines())
-    local function row(n) return SQL.getReturnedLineData(n) end
-    eq('7|bob,8|amy,9|cid,NULLED,NULLED,7|bob', row(65536), row(65537.9), row('2'), row(-1), row(65535), row(0/0))
-    SQL.query("SELECT 'a'\0; junk") eq('a', row(0))
-    SQL.selectDatabase() SQL.selectDatabase(nil) SQL.selectDatabase('qlm_no_such_database')
-    eq('0', SQL.getRowCountInTable('t')) SQL.selectDatabase(')" + database_ + R"(_b') eq('2', SQL.getRowCountInTable('t'))
-    SQL.dropDatabase(nil) SQL.dropDatabase('qlm_no_such_database') SQL.dropDatabase(')" + database_ + R"(', 1)
-    eq('2,0,0,0', SQL.getRowCountInTable('t'), SQL.getRowCountInTable('missing'), SQL.getRowCountInTable(nil), SQL.getRowCountInTable(''))
-    SQL.dropDatabase('IF EXISTS )" + database_ + R"(_b') eq('0', SQL.getRowCountInTable('t'))
-    SQL.selectDatabase(')" + database_ + R"(') eq('3', SQL.getRowCountInTable('players'))
-    SQL.disconnect() eq('0,0,NULLED', SQL.isConnected(), SQL.getNumberOfReturnedLines(), row(0)))");
-  EXPECT_EQ(LogCount(kQueryError), 0u);
-  EXPECT_EQ(LogCount(kTerminated), 1u);
+  ExpectLua("local S = SQL S.connect('" + Host() + "', '" + User() + "', '" + Password() + "', '" + db +
+            R"(') local count, row, lines = S.getRowCountInTable, S.getReturnedLineData,
+      S.getNumberOfReturnedLines
+    eq('1,0,0,0,0,0,3', S.isConnected(), S.isConnected(1), count(), count('players', 1), lines(1),
+       select('#', row()), count('players'))
+    S.query('SELECT * FROM players ORDER BY id') S.query(nil) S.query({}) eq('2', lines())
+    eq('7|bob,8|amy,9|cid,NULLED,NULLED,7|bob', row(65536), row(65537.9), row('2'), row(-1), row(65535),
+       row(0/0)) S.query("SELECT 'a'\0; junk") eq('a', row(0))
+    S.selectDatabase() S.selectDatabase(nil) S.selectDatabase('qlm_no_such_database') eq('0', count('t'))
+    S.selectDatabase(')" + db + R"(_b') eq('2', count('t'))
+    S.dropDatabase(nil) S.dropDatabase('qlm_no_such_database') S.dropDatabase(')" + db + R"(', 1)
+    eq('2,0,0,0', count('t'), count('missing'), count(nil), count(''))
+    S.dropDatabase('IF EXISTS )" + db + R"(_b') eq('0', count('t'))
+    S.selectDatabase(')" + db + R"(') eq('3', count('players'))
+    S.disconnect() eq('0,0,NULLED', S.isConnected(), lines(), row(0)))");
+  EXPECT_EQ(scripttest::CountEach(Log(), {kQueryError, kTerminated}), "0,1");
   DestroySqlManager();
 }
 
@@ -66,14 +64,11 @@ TEST_F(SqlTest, ARestartClosesTheGameModesConnection) {
   server.Start();
   ASSERT_TRUE(GetSqlManager() && GetSqlManager()->IsConnected()) << server.ReadFile(kLogFileName);
   RestartServer();
-  ASSERT_EQ(gNetGame->restartPending, 1);
-  ASSERT_NE(GetSqlManager(), nullptr);
-  EXPECT_FALSE(GetSqlManager()->IsConnected());
+  ASSERT_TRUE(gNetGame->restartPending == 1 && GetSqlManager() && !GetSqlManager()->IsConnected());
   const std::string log = server.ReadFile(kLogFileName);
   const size_t terminated = log.find(kTerminated);
-  ASSERT_NE(terminated, std::string::npos) << log;
-  EXPECT_LT(log.find("[RESTART] Internally restarting the server..."), terminated);
-  EXPECT_GT(log.find("[RESTART] Success!  Reinitiating the script"), terminated);
+  EXPECT_TRUE(terminated != std::string::npos && log.find("[RESTART] Internally restarting") < terminated &&
+              log.find("[RESTART] Success!  Reinitiating the script") > terminated) << log;
 }
 
 }  // namespace
