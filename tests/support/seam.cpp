@@ -1,13 +1,12 @@
 #include "support/seam.h"
 
 #include <gtest/gtest.h>
-#include <lua.hpp>
 
 #include <cstdio>
 #include <utility>
 
 #include "core/clock.h"
-#include "script/engine.h"
+#include "script/script_host.h"
 
 namespace support {
 
@@ -185,41 +184,6 @@ std::string Seam::Take(const std::string& name) {
   return JoinLines(lines);
 }
 
-std::string Seam::Lua(const std::string& chunk) {
-  ScriptEngine* engine = GetScriptEngine();
-  if (!engine) return "no engine";
-  lua_State* L = engine->State();
-  const int top = lua_gettop(L);
-  std::string out;
-  if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, LUA_MULTRET, 0) != 0) {
-    const char* text = lua_tostring(L, -1);
-    out = std::string("error: ") + (text ? text : "?");
-    lua_settop(L, top);
-    return out;
-  }
-  for (int i = top + 1; i <= lua_gettop(L); ++i) {
-    if (i > top + 1) out += ",";
-    size_t length = 0;
-    const char* text = nullptr;
-    char number[64];
-    switch (lua_type(L, i)) {
-      case LUA_TNUMBER:
-        std::snprintf(number, sizeof number, "%.17g", lua_tonumber(L, i));
-        out += number;
-        break;
-      case LUA_TSTRING:
-        text = lua_tolstring(L, i, &length);
-        out += "'" + std::string(text, length) + "'";
-        break;
-      case LUA_TBOOLEAN:
-        out += lua_toboolean(L, i) ? "true" : "false";
-        break;
-      default:
-        out += luaL_typename(L, i);
-    }
-  }
-  lua_settop(L, top);
-  return out;
-}
+std::string Seam::Lua(const std::string& chunk) { return scripttest::Run(chunk); }
 
 }  // namespace support

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "support/temp_dir.h"
+
 class InProcessServer {
  public:
   // Writes `mainLua` (when not empty) as Main.lua into the working directory.
@@ -25,13 +27,13 @@ class InProcessServer {
   bool PumpUntil(const std::function<bool()>& condition, uint32_t timeoutMs = 3000);
 
   uint16_t Port() const;
-  const std::string& Dir() const { return dir_; }
+  const std::string& Dir() const { return dir_.Path(); }
   // The whole of a file in the working directory ("" when missing).
   std::string ReadFile(const std::string& name) const;
   void WriteFile(const std::string& name, const std::string& contents) const;
 
  private:
-  std::string dir_;
-  std::string previousDir_;
+  support::TempDir dir_;
+  support::ScopedChdir chdir_{dir_.Path()};
   bool started_ = false;
 };

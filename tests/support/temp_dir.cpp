@@ -50,18 +50,6 @@ std::optional<std::string> TempDir::Read(const std::string& relative) const {
   return ss.str();
 }
 
-bool TempDir::Exists(const std::string& relative) const {
-  std::error_code ec;
-  return !path_.empty() && fs::exists(fs::path(path_) / relative, ec);
-}
-
-bool TempDir::MakeDir(const std::string& relative) const {
-  if (path_.empty()) return false;
-  std::error_code ec;
-  fs::create_directories(fs::path(path_) / relative, ec);
-  return !ec;
-}
-
 ScopedChdir::ScopedChdir(const std::string& dir) {
   std::error_code ec;
   previous_ = fs::current_path(ec);

@@ -26,8 +26,6 @@ class TempDir {
   bool Write(const std::string& relative, const std::string& content) const;
   // The whole file, or nothing when it cannot be read.
   std::optional<std::string> Read(const std::string& relative) const;
-  bool Exists(const std::string& relative) const;
-  bool MakeDir(const std::string& relative) const;
 
  private:
   std::string path_;
