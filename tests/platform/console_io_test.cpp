@@ -18,8 +18,7 @@ using V = std::vector<std::string>;
 // A pipe standing in for standard input.
 struct Pipe {
   int fds[2] = {-1, -1};
-  int& r = fds[0];
-  int& w = fds[1];
+  int &r = fds[0], &w = fds[1];
   Pipe() { EXPECT_EQ(pipe(fds), 0); }
   ~Pipe() { close(r), CloseWriter(); }
   void Write(const std::string& s) const { ASSERT_EQ(write(w, s.data(), s.size()), (ssize_t)s.size()); }
@@ -30,14 +29,11 @@ struct Pipe {
 V ReadAll(int fd) {
   V lines;
   char buf[256];
-  for (;;) {
-    std::fill(std::begin(buf), std::end(buf), 'Z');
-    int n = platform::ReadConsoleLine(fd, buf);
-    if (n < 0) return lines;
-    EXPECT_LE(n, 255);
-    EXPECT_EQ(buf[n], '\0');
+  for (int n; std::fill(std::begin(buf), std::end(buf), 'Z'), (n = platform::ReadConsoleLine(fd, buf)) >= 0;) {
+    EXPECT_TRUE(n <= 255 && buf[n] == '\0') << n;
     lines.emplace_back(buf, n);
   }
+  return lines;
 }
 
 TEST(ConsoleLine, SplitsLinesAsTyped) {
@@ -46,35 +42,24 @@ TEST(ConsoleLine, SplitsLinesAsTyped) {
   const std::string s254(254, 'q'), s255(255, 'a'), s510(510, 'a');
   const std::pair<std::string, V> cases[] = {
       // Line ends are removed, empty lines kept, a last line without end delivered.
-      {"status\nkick 3\r\n\nsay hi\n", {"status", "kick 3", "", "say hi"}},
-      {"\r\n\r\n", {"", ""}},
-      {"", {}},
-      {"first\ntail", {"first", "tail"}},
-      {"tail\r", {"tail"}},
-      // A lone CR is text.
-      {"a\rb\n\r\rc\r\n", {"a\rb", "\r\rc"}},
+      {"status\nkick 3\r\n\nsay hi\n", {"status", "kick 3", "", "say hi"}}, {"\r\n\r\n", {"", ""}}, {"", {}},
+      {"first\ntail", {"first", "tail"}}, {"tail\r", {"tail"}},
+      {"a\rb\n\r\rc\r\n", {"a\rb", "\r\rc"}},  // a lone CR is text
       // A long line is cut at 255 characters and the rest of it dropped.
-      {longLine + "\nnext\n", {longLine.substr(0, 255), "next"}},
-      {s255 + "\nx\n", {s255, "x"}},
-      {s255 + "\r\n\nx\n", {s255, "", "x"}},
-      {s510 + "\n", {s255}},
-      {s255, {s255}},
+      {longLine + "\nnext\n", {longLine.substr(0, 255), "next"}}, {s255 + "\nx\n", {s255, "x"}},
+      {s255 + "\r\n\nx\n", {s255, "", "x"}}, {s510 + "\n", {s255}}, {s255, {s255}},
       // A CR as the 255th character, not followed by LF, is text; CR LF right
       // after 254 ends the line.
-      {s254 + "\ry\n", {s254 + "\r"}},
-      {s254 + "\r\r\n", {s254 + "\r"}},
-      {s254 + "\r\nz\n", {s254, "z"}},
+      {s254 + "\ry\n", {s254 + "\r"}}, {s254 + "\r\r\n", {s254 + "\r"}}, {s254 + "\r\nz\n", {s254, "z"}},
   };
+  char buf[256];
   for (size_t i = 0; i < std::size(cases); ++i) {
     Pipe p;
     p.Write(cases[i].first);
     p.CloseWriter();
     EXPECT_EQ(ReadAll(p.r), cases[i].second) << "case " << i;
-    char buf[256];  // the end keeps being reported
-    EXPECT_EQ(platform::ReadConsoleLine(p.r, buf), -1);
+    EXPECT_EQ(platform::ReadConsoleLine(p.r, buf) + platform::ReadConsoleLine(-1, buf), -2);  // the end keeps being reported
   }
-  char buf[256];
-  EXPECT_EQ(platform::ReadConsoleLine(-1, buf), -1);
 }
 
 TEST(ConsoleLine, LineWrittenInFragmentsIsAssembled) {
@@ -83,10 +68,7 @@ TEST(ConsoleLine, LineWrittenInFragmentsIsAssembled) {
   // must not be taken for the end of input.
   fcntl(p.r, F_SETFL, fcntl(p.r, F_GETFL) | O_NONBLOCK);
   std::thread writer([&] {
-    for (const char* part : {"ba", "n 1.2.", "3.4\r", "\nwho", "\n"}) {
-      platform::SleepMs(5);
-      p.Write(part);
-    }
+    for (const char* part : {"ba", "n 1.2.", "3.4\r", "\nwho", "\n"}) platform::SleepMs(5), p.Write(part);
     p.CloseWriter();
   });
   V lines = ReadAll(p.r);
@@ -96,20 +78,16 @@ TEST(ConsoleLine, LineWrittenInFragmentsIsAssembled) {
 
 // Sets the title with standard output pointed at `fd`.
 void SetTitleInto(int fd, const char* title) {
-  fflush(stdout);
-  const int saved = dup(1);
-  dup2(fd, 1);
-  platform::SetConsoleTitle(title);
-  fflush(stdout);
+  const int saved = (fflush(stdout), dup(1));
+  dup2(fd, 1), platform::SetConsoleTitle(title), fflush(stdout);
   dup2(saved, 1), close(saved);
 }
 
 TEST(ConsoleTitle, WrittenOnlyToATerminalWithoutControlCharacters) {
   Pipe p;
   SetTitleInto(p.w, "Quillmere");
-  fcntl(p.r, F_SETFL, O_NONBLOCK);
   char c;
-  EXPECT_EQ(read(p.r, &c, 1), -1) << "title written to a pipe";
+  EXPECT_EQ((fcntl(p.r, F_SETFL, O_NONBLOCK), read(p.r, &c, 1)), -1) << "title written to a pipe";
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no pseudo-terminal here";
@@ -117,12 +95,9 @@ TEST(ConsoleTitle, WrittenOnlyToATerminalWithoutControlCharacters) {
   SetTitleInto(slave, "Quillmere \033]0;evil\007 (3/32)");
   const std::string want = "\033]0;Quillmere ]0;evil (3/32)\007";
   std::string got;
+  char buf[256];
   fcntl(master, F_SETFL, O_NONBLOCK);
-  support::WaitUntil([&] {
-    char buf[256];
-    const ssize_t n = read(master, buf, sizeof buf);
-    return got.append(buf, n > 0 ? n : 0).size() >= want.size();
-  }, 5000);
+  support::WaitUntil([&] { return got.append(buf, std::max<ssize_t>(read(master, buf, sizeof buf), 0)).size() >= want.size(); }, 5000);
   EXPECT_EQ(got, want);
   close(slave), close(master);
 }

