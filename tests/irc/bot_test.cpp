@@ -154,8 +154,7 @@ TEST(IrcBot, ServerLinesGiveEventsAnswersAndLevels) {
 
 TEST(IrcBot, OnlyTheLowestBotInItsChannelHandsOverCommands) {
   Rig r;
-  IrcBot* low = r.Bot("b0");
-  IrcBot* high = r.Bot("b1");
+  IrcBot *low = r.Bot("b0"), *high = r.Bot("b1");
   auto feed = [&](IrcBot* bot) { return Feed(bot, ":a!~a@h PRIVMSG #main :!give b 5\r\n"), r.sink.Take() + "|"; };
   EXPECT_EQ(feed(low) + feed(high), "irccommand 0 a #main give b 5||");
   // The lowest bot out of its channel: nobody dispatches; once it is gone, the next one does.
@@ -210,8 +209,7 @@ TEST(IrcBot, ScriptHandlersMayDestroyOrDisconnectTheBotMidLine) {
   // Disconnecting from the handler: the rest of that read is not handled.
   ASSERT_TRUE(bot->JoinChannel("#main"));
   r.sink.onRaise = [&](const ScriptEvent&) { bot->Disconnect(); };
-  Feed(bot, ":a!u@h JOIN :#main\r\n:b!u@h JOIN :#main\r\n");
-  EXPECT_EQ(r.sink.Take(), "join 1 a #main");
+  EXPECT_EQ((Feed(bot, ":a!u@h JOIN :#main\r\n:b!u@h JOIN :#main\r\n"), r.sink.Take()), "join 1 a #main");
   EXPECT_EQ(r.peers[1].ReadUntil("<eof>"), (Lines{"JOIN #main", "QUIT", "<eof>"}));
 }
 
@@ -220,8 +218,7 @@ TEST(IrcBot, ScriptHandlersMayDestroyOrDisconnectTheBotMidLine) {
 TEST(IrcLine, ReaderMemoryStaysBoundedAndResetForgetsTheTailAndSentLinesAreRefusedRatherThanCut) {
   irc::LineReader r;
   Lines lines;
-  r.Feed("PING :a\r\n:y PA", 14, lines);
-  EXPECT_EQ(lines.size() + r.Pending(), 1u + 5u);
+  EXPECT_EQ((r.Feed("PING :a\r\n:y PA", 14, lines), lines.size() + r.Pending()), 1u + 5u);
   r.Reset();
   // A server that never ends its line.
   for (int i = 0; i < 100; ++i) r.Feed(i ? std::string(4096, 'x').data() : "ne\r\n", i ? 4096 : 4, lines);

@@ -38,8 +38,7 @@ Bytes RpcMessage(const std::string& name, const Bytes& payload, uint32_t bits) {
   Bytes m{ID_RPC, static_cast<uint8_t>(name.size())};
   m.insert(m.end(), name.begin(), name.end());
   for (int i = 0; i < 4; ++i) m.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-  m.insert(m.end(), payload.begin(), payload.end());
-  return m;
+  return m.insert(m.end(), payload.begin(), payload.end()), m;
 }
 
 // An ENet CONNECT datagram as a client would send it: peer id 0xFFF with the
@@ -67,7 +66,7 @@ TEST(PeerHandshakeTest, PasswordAndBansRefuseBeforeTheApplicationHears) {
   Server server;
   Peer& peer = server.GetPeer();
   peer.SetIncomingPassword("sesame", 6);
-  TestClient right, wrong, none;
+  TestClient right, wrong, none, wildcard, other;
   EXPECT_EQ((std::tuple{Join(wrong, server, "sesam"), Join(none, server), Join(right, server, "sesame")}),
             (std::tuple{ID_INVALID_PASSWORD, ID_INVALID_PASSWORD, ID_CONNECTION_REQUEST_ACCEPTED}));
   ASSERT_TRUE(server.WaitForPacket(ID_NEW_INCOMING_CONNECTION));
@@ -87,7 +86,6 @@ TEST(PeerHandshakeTest, PasswordAndBansRefuseBeforeTheApplicationHears) {
       {"10.0.1", false}, {"110.0.1.1", false}, {"127.0.0.20", false}, {nullptr, false}};
   for (auto [ip, banned] : probes) EXPECT_EQ(peer.IsBanned(ip), banned) << (ip ? ip : "null");
   // An exact ban refusing until lifted is in the ban file's loopback test.
-  TestClient wildcard, other;
   EXPECT_EQ((std::tuple{Join(wildcard, server, "", "127.0.0.3"), Join(other, server, "", "127.0.0.4")}),
             (std::tuple{ID_CONNECTION_BANNED, ID_CONNECTION_REQUEST_ACCEPTED}));
   EXPECT_TRUE(server.WaitForPacket(ID_NEW_INCOMING_CONNECTION, 2) && server.PacketCount(ID_NEW_INCOMING_CONNECTION) == 2);
@@ -110,8 +108,7 @@ TEST(PeerHandshakeTest, FullServerRefusesAndFreedSlotsAreReusedLowestFirst) {
   for (int attempt = 0; attempt < 20 && !d.Connected(); ++attempt) Join(d, server);
   ASSERT_TRUE(d.Connected() && server.WaitForPacket(ID_NEW_INCOMING_CONNECTION, 3));
   Bytes atOne;
-  for (const auto& r : server.AllPackets())
-    if (r.index == 1) atOne.push_back(r.Id());
+  for (const auto& r : server.AllPackets()) if (r.index == 1) atOne.push_back(r.Id());
   EXPECT_EQ(atOne, (Bytes{ID_NEW_INCOMING_CONNECTION, ID_DISCONNECTION_NOTIFICATION, ID_NEW_INCOMING_CONNECTION}));
   // b closed without notice; nothing was lost.
   EXPECT_EQ((std::tuple{d.Index(), server.LastPacket(ID_DISCONNECTION_NOTIFICATION)->from, b.PacketCount(19), server.PacketCount(20)}),
@@ -249,8 +246,7 @@ TEST(PeerTrafficTest, MessagesKeepTheirBitsAndCloseDeliversWhatWasQueued) {
   peer.RPC("Blob", big.data(), 8, HIGH_PRIORITY, RELIABLE_ORDERED, 0, loud.Address(), false);
   peer.CloseConnection(loud.Address(), true);
   ASSERT_TRUE(server.WaitFor([&] { return client.Pump(), loud.Pump(), !client.Connected() && !loud.Connected(); }));
-  ASSERT_EQ(client.Count("Blob") + loud.Count("Blob"), 2u);
-  server.Pump();
+  ASSERT_EQ((server.Pump(), client.Count("Blob") + loud.Count("Blob")), 2u);
   EXPECT_EQ((std::tuple{client.LastRpc("Blob")->data, client.LastPacket(ID_DISCONNECTION_NOTIFICATION)->from,
                         server.AllPackets().size(), server.LastPacket(ID_DISCONNECTION_NOTIFICATION)->from,
                         peer.GetIndexFromSystemAddress(client.Address()), peer.GetIndexFromSystemAddress(loud.Address()),
@@ -270,12 +266,11 @@ TEST(PeerTrafficTest, QueryDatagramIsAnsweredWithoutAConnection) {
   RawClient udp;
   Bytes expected{ID_PONG, 0x78, 0x56, 0x34, 0x12};
   expected.insert(expected.end(), response.begin(), response.end());
-  for (uint8_t id : {ID_PING, ID_PING_OPEN_CONNECTIONS}) {
-    udp.SendDatagram(server.Port(), {id, 0x78, 0x56, 0x34, 0x12});
-    EXPECT_EQ(udp.ReceiveDatagram(), expected);
-  }
-  udp.SendDatagram(server.Port(), {3, 0, 0, 0, 0});  // any other 5-byte datagram is not a query
-  EXPECT_TRUE(udp.ReceiveDatagram(100).empty());
+  for (uint8_t id : {ID_PING, ID_PING_OPEN_CONNECTIONS})
+    EXPECT_EQ((udp.SendDatagram(server.Port(), {id, 0x78, 0x56, 0x34, 0x12}), udp.ReceiveDatagram()),
+              expected);
+  // Any other 5-byte datagram is not a query.
+  EXPECT_TRUE((udp.SendDatagram(server.Port(), {3, 0, 0, 0, 0}), udp.ReceiveDatagram(100).empty()));
   EXPECT_TRUE((server.Pump(), server.AllPackets().empty()));
 }
 
@@ -291,9 +286,8 @@ struct Served {
     });
   }
   bool RoundTrip() {
-    const uint8_t n = ++echoes;
-    return good.SendRpc("Echo", &n, 8) &&
-           good.WaitFor([&] { return server.Pump(), good.Count("Echo") && good.LastRpc("Echo")->data == Bytes{n}; });
+    return ++echoes, good.SendRpc("Echo", &echoes, 8) && good.WaitFor([&] {
+      return server.Pump(), good.Count("Echo") && good.LastRpc("Echo")->data == Bytes{echoes}; });
   }
 };
 
@@ -332,8 +326,7 @@ TEST(PeerGarbageTest, NothingIsTakenBeforeTheRequest) {
   RawClient raw, truncated;
   ASSERT_TRUE(raw.Connect(s.server.Port()));
   for (const Bytes& m : std::vector<Bytes>{valid, {}, {ID_NEW_INCOMING_CONNECTION}, {ID_CONNECTION_REQUEST_ACCEPTED, 0, 0},
-                                          {ID_DISCONNECTION_NOTIFICATION}, {200, 1, 2}})
-    raw.Send(m), raw.Send(m, false);
+       {ID_DISCONNECTION_NOTIFICATION}, {200, 1, 2}}) raw.Send(m), raw.Send(m, false);
   ASSERT_TRUE(s.RoundTrip());
   // Truncated requests are wrong passwords, and the connection is closed.
   EXPECT_TRUE(truncated.Connect(s.server.Port()) && truncated.Request("p") == ID_INVALID_PASSWORD &&
@@ -365,8 +358,7 @@ TEST(RecordingPeerTest, SendsGoToTheirTargetsAndInjectedMessagesToTheHandlers) {
   EXPECT_FALSE(peer.InjectConnection(1, a) || peer.InjectConnection(4, a));  // taken; beyond the slots
   const uint8_t kind[] = {1, 2, 3, 4}, thirteen[2] = {0xDE, 0xAF};  // 0xAF's low 3 bits are not sent
   auto rpc = [&](const char* name, const uint8_t* data, uint32_t bits, const SystemAddress& to, bool broadcast) {
-    return peer.RPC(name, data, bits, HIGH_PRIORITY, RELIABLE_ORDERED, 0, to, broadcast);
-  };
+    return peer.RPC(name, data, bits, HIGH_PRIORITY, RELIABLE_ORDERED, 0, to, broadcast); };
   // To b, to all, to all but b; no target, an unknown one, names empty or too long.
   EXPECT_TRUE(rpc("T", &kind[0], 8, b, false) && rpc("T", &kind[1], 8, UNASSIGNED_SYSTEM_ADDRESS, true) &&
               rpc("T", &kind[2], 8, b, true) && rpc("T", thirteen, 13, a, false) && rpc("T", nullptr, 0, a, false));
@@ -462,8 +454,8 @@ TEST(RowUpdateTest, WrittenAndParsedByteExact) {
   }
   ASSERT_TRUE(LightweightDatabaseClient::ParseRowUpdate(second.data(), 7, row));
   EXPECT_EQ((std::tuple{row.mode, row.hasRowId, row.cells.empty()}), (std::tuple{RUM_ADD_NEW_ROW, false, true}));
-  const Bytes badMode{71, 1, 'T', 0, 3, 0x00, 0x00};  // an unknown mode is refused
-  EXPECT_FALSE(LightweightDatabaseClient::ParseRowUpdate(badMode.data(), 7, row));
+  // An unknown mode is refused.
+  EXPECT_FALSE(LightweightDatabaseClient::ParseRowUpdate(Bytes{71, 1, 'T', 0, 3, 0x00, 0x00}.data(), 7, row));
 }
 
 }  // namespace
