@@ -24,8 +24,7 @@ struct Send : Rpc {
   const char* name;
   int to;
 };
-inline Send A(const char* name) { return {name, 0}; }
-inline Send B(const char* name) { return {name, 1}; }
+inline Send A(const char* name) { return {name, 0}; } inline Send B(const char* name) { return {name, 1}; }
 inline Send AB(const char* name) { return {name, 2}; }
 
 // One line of Take(): a Send (through the Rpc& its writers return), or a line as it is.
@@ -35,34 +34,26 @@ struct Sent {
     line = s.to == 2 ? support::Line(s.name, {0, 1}, s) : support::Line(s.name, {s.to}, s);
   }
   Sent(Send&& send) : Sent(static_cast<Rpc&>(send)) {}
-  Sent(std::string text) : line(std::move(text)) {}
-  Sent(const char* text) : line(text) {}
+  Sent(std::string text) : line(std::move(text)) {}  Sent(const char* text) : line(text) {}
   std::string line;
 };
 
 // `call` is an expression list, or statements when it starts with "do "; n(f())
 // counts f's results; sweep(set, get, a, b...) runs set(0, a), then get(0)
 // (when given), for each value and returns what get gave.
-struct Row {
-  std::string call, result;
-  std::vector<Sent> sent = {};
-};
+struct Row { std::string call, result; std::vector<Sent> sent = {}; };
 
 // Values as a row's results read them, joined by ",": Values(r.x, r.used) == "1.5,1".
-template <class T>
-auto Shown(const T& v) {
-  if constexpr (std::is_arithmetic_v<T>) return +v; else return v;  // a byte as its number
-}
-template <class... T>
-std::string Values(T... v) {
+template <class... T> std::string Values(T... v) {
+  // A byte as its number.
+  auto show = []<class U>(const U& u) { if constexpr (std::is_arithmetic_v<U>) return +u; else return u; };
   std::ostringstream out;
-  ((out << Shown(v) << ','), ...);
+  ((out << show(v) << ','), ...);
   return out.str().substr(0, out.str().size() - 1);
 }
 
 // A pool record byte for byte.
-template <class T>
-bool Same(const T& got, const T& want) { return std::memcmp(&got, &want, sizeof want) == 0; }
+template <class T> bool Same(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof b) == 0; }
 
 class Natives : public ::testing::Test {
  protected:
@@ -83,12 +74,11 @@ class Natives : public ::testing::Test {
   }
   // Each call with every id of `ids` in place of '#' gives `result` and sends nothing.
   void Refused(const std::vector<std::string>& ids, const std::vector<std::string>& calls, const std::string& result = "") {
-    for (const std::string& id : ids) {
+    for (const std::string& id : ids)
       for (std::string call : calls) {
         for (size_t at; (at = call.find('#')) != std::string::npos;) call.replace(at, 1, id);
         Check({{call, result}});
       }
-    }
   }
   support::Seam seam;
 };

@@ -36,6 +36,7 @@ class ServerNatives : public Natives {
 
 TEST_F(ServerNatives, SettingsPayloadsAndUtilities) {
   const std::string n50(50, 'n'), p30(30, 'p'), dflt = "QLM (Release RC1) Server P1,QLM Default Mode,";
+  const std::string ip = dflt + "4464,0,192.168.100.200,";
   const std::pair<std::string, std::string> rows[] = {
       {"setServerName(" + Rep('n', 50) + ")", n50 + ",QLM Default Mode,0,0,,-,0"},
       {"setServerName(" + Rep('n', 51) + ")", dflt + "0,0,,-,0"},
@@ -45,16 +46,14 @@ TEST_F(ServerNatives, SettingsPayloadsAndUtilities) {
       {"setServerPort(70000); announce(0)", dflt + "4464,1,,-,0"}, {"announce(nil)", dflt + "4464,0,,-,0"},
       {"announce('yes')", dflt + "4464,1,,-,0"}, {"announce(false)", dflt + "4464,0,,-,0"},
       {"bindToIP('192.168.100.200'); bindToIP('192.168.100.2001'); bindToIP(''); bindToIP(nil)", dflt + "4464,0,192.168.100.200,-,0"},
-      {"toggleStaticInitialWantedLevel(5)", dflt + "4464,0,192.168.100.200,-,1"},
-      {"toggleStaticInitialWantedLevel(0)", dflt + "4464,0,192.168.100.200,-,0"},
-      {"toggleStaticInitialWantedLevel(256)", dflt + "4464,0,192.168.100.200,-,0"},
-      {"toggleStaticInitialWantedLevel(-1)", dflt + "4464,0,192.168.100.200,-,1"},
+      {"toggleStaticInitialWantedLevel(5)", ip + "-,1"}, {"toggleStaticInitialWantedLevel(0)", ip + "-,0"},
+      {"toggleStaticInitialWantedLevel(256)", ip + "-,0"}, {"toggleStaticInitialWantedLevel(-1)", ip + "-,1"},
       // The password is sanitised; 30 characters are kept; 31, '' and nil clear it.
-      {"setServerPassword('open sesame@1')", dflt + "4464,0,192.168.100.200,open_sesame_1,1"},
-      {"setServerPassword(" + Rep('p', 30) + ")", dflt + "4464,0,192.168.100.200," + p30 + ",1"},
-      {"setServerPassword(" + Rep('p', 31) + ")", dflt + "4464,0,192.168.100.200,-,1"},
-      {"setServerPassword('x'); setServerPassword('')", dflt + "4464,0,192.168.100.200,-,1"},
-      {"setServerPassword('x'); setServerPassword(nil)", dflt + "4464,0,192.168.100.200,-,1"}};
+      {"setServerPassword('open sesame@1')", ip + "open_sesame_1,1"},
+      {"setServerPassword(" + Rep('p', 30) + ")", ip + p30 + ",1"},
+      {"setServerPassword(" + Rep('p', 31) + ")", ip + "-,1"},
+      {"setServerPassword('x'); setServerPassword('')", ip + "-,1"},
+      {"setServerPassword('x'); setServerPassword(nil)", ip + "-,1"}};
   for (const auto& [chunk, settings] : rows) {
     EXPECT_EQ(seam.Lua(chunk), "") << chunk;
     const ServerSettings& s = gServerSettings;
@@ -153,8 +152,7 @@ TEST_F(ServerNatives, AKickFromInsideADepartureIsRefusedBanListAndRestart) {
 
 TEST_F(ServerNatives, AreasAndSpawnClasses) {
   PlayerRecord* r = GetPlayerPool()->records;
-  r[0].x = r[0].y = r[0].z = 5;
-  r[1].x = r[1].y = r[1].z = 50;
+  r[0].x = r[0].y = r[0].z = 5, r[1].x = r[1].y = r[1].z = 50;
   Check({{"createArea(0, 0, 0, 10, 10, 10), createArea(40, 40, 40, 60, 60, 60)", "1,2"},
          {"createArea(10, 0, 0, 0, 10, 10)", "3"},  // min x above max x
          {"getPlayerArea(0)", "0"}});               // not before the sweep has seen him
@@ -240,15 +238,13 @@ TEST(ServerNativesOverENet, ThePasswordGuardsTheRunningPeer) {
 
 TEST(ServerNativesDeathTest, ExitServerEndsTheProcessWithStatusZero) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        InProcessServer server;  // its network thread is running
-        server.Start();
-        std::filesystem::remove_all(server.Dir());  // the child never reaches the clean-up
-        RunLua("exitServer()");
-        std::_Exit(3);
-      },
-      ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT({
+    InProcessServer server;  // its network thread is running
+    server.Start();
+    std::filesystem::remove_all(server.Dir());  // the child never reaches the clean-up
+    RunLua("exitServer()");
+    std::_Exit(3);
+  }, ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

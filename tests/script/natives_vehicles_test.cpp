@@ -68,8 +68,7 @@ TEST_F(VehicleNatives, CreateDestroyAndTheStateTheServerKeeps) {
 TEST_F(VehicleNatives, ClientSideEffectsSpawnInfoAndPlayers) {
   VehiclePool& pool = *GetVehiclePool();
   while (pool.FindFreeSlot() != 45) pool.Add(130, 1, 2, 3, 4, 5, 6);
-  pool.Get(1)->health = 300;
-  pool.Get(44)->tyres[3] = 1;  // as the driver's sync reports it
+  pool.Get(1)->health = 300, pool.Get(44)->tyres[3] = 1;  // the tyre as the driver's sync reports it
   // The tyre natives reach a vehicle by its id modulo 256, the lights by 65536;
   // the light flag is cut to a byte before it is clamped; tyres 1..4 and states 0 or 1 only.
   Check({{"setVehicleTireState(300, 1, 1)", "", {AB("SetVehicleTireState").u8(44).u8(1).u8(1)}},
@@ -127,10 +126,10 @@ TEST(VehicleNativesWithoutAWorld, NamesAndRespawnDelay) {
   for (const auto& [expression, result] : cases) EXPECT_EQ(Eval(expression), result) << expression;
   ASSERT_EQ(gNetGame, nullptr);
   // The delay takes the low 32 bits of the truncated number.
-  for (const auto& [in, out] : {std::pair{"-1", 4294967295u}, {"4294967296 + 5", 5u}, {"1.9", 1u}, {"60000", 60000u}}) {
-    EXPECT_EQ(Eval(std::string("setVehicleRespawnDelay(") + in + ")"), "");
-    EXPECT_EQ(gVehicleRespawnDelay, out) << in;
-  }
+  // The call's result comes first: a member call's object is evaluated before its argument.
+  for (const auto& [in, out] : {std::pair{"-1", 4294967295u}, {"4294967296 + 5", 5u}, {"1.9", 1u}, {"60000", 60000u}})
+    EXPECT_EQ(Eval(std::string("setVehicleRespawnDelay(") + in + ")").append(std::to_string(gVehicleRespawnDelay)),
+              std::to_string(out)) << in;
   gVehicleRespawnDelay = kDefaultVehicleRespawnDelayMs;
 }
 

@@ -248,8 +248,7 @@ TEST_F(WorldNatives, PickupsAndStaticActors) {
   // Animations above 35 and 28 become 0; the id keeps 16 bits; names up to 39
   // characters, ending at their first zero; each coordinate within 10000, not NaN nor infinite.
   Check({{"do for _, v in ipairs{28, 35, 36, 268} do setStaticActorAnimation(65537, v) end end", "",
-          {animation(0), animation(35), animation(0), animation(12)}},
-         {"getStaticActorAnimation(1)", "12"},
+          {animation(0), animation(35), animation(0), animation(12)}}, {"getStaticActorAnimation(1)", "12"},
          {"do setStaticActorName(1, '" + n39 + "') setStaticActorName(1, '" + n39 + "x') setStaticActorName(1, nil) end", "",
           {AB("SetStaticActorName").c16(1).c8(39).chars(n39.data(), 39)}},
          {"getStaticActorName(1), getStaticActorName(0)", "'" + n39 + "',''"},
