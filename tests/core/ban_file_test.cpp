@@ -109,6 +109,8 @@ TEST(BanList, AddRemoveLoadAndWhatFilesHold) {
   Steps(s, {{"write:" + text, text, {}, {}}, {"clear", text, {}, {}}, {"load", text, {}, {"1.2.3.4"}},
             {"+8.8.8.8", BanFile({"8.8.8.8"}), {"8.8.8.8"}, {}}});
   EXPECT_EQ(s.ReadFile("server_bans.xml.bad"), text);
+  // Letters and digits are written as they are.
+  Steps(s, {{"+az.AZ09", BanFile({"8.8.8.8", "az.AZ09"}), {"az.AZ09"}, {}}});
 }
 
 TEST(BanList, FilesThatCannotBeReadOrWrittenAreNeitherTrustedNorReplaced) {

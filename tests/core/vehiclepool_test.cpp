@@ -28,6 +28,7 @@ TEST_F(VehicleTest, ModelsOutsideTheTableAreRefusedAndSpawnVehicleGoesToJoinedPl
     EXPECT_EQ(pool.Add(model, 0, 0, 0, 0, 0, 0), -1) << model;
   EXPECT_EQ(pool.Add(236, 0, 0, 0, 0, 0, 0), 1);
   ASSERT_EQ(pool.Add(200, 1.5f, -2.5f, 3.25f, 90.0f, 3, 250), 2);
+  EXPECT_EQ(std::string(pool.Get(2)->tyres, pool.Get(2)->tyres + 4), std::string(4, '\0'));  // all tyres whole
   pool.Get(2)->x = 11.0f, pool.Get(2)->health = 640.0f, pool.Get(2)->locked = 1;  // current values, not the spawn ones
   SpawnVehicleForAll(2);
   // Id, model, the spawn values (health 1000), then the current ones, locked.

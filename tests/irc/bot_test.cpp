@@ -156,10 +156,10 @@ TEST(IrcBot, OnlyTheLowestBotInItsChannelHandsOverCommands) {
   Rig r;
   IrcBot *low = r.Bot("b0"), *high = r.Bot("b1");
   auto feed = [&](IrcBot* bot) { return Feed(bot, ":a!~a@h PRIVMSG #main :!give b 5\r\n"), r.sink.Take() + "|"; };
-  EXPECT_EQ(feed(low) + feed(high), "irccommand 0 a #main give b 5||");
+  EXPECT_EQ(Lines({feed(low), feed(high)}), Lines({"irccommand 0 a #main give b 5|", "|"}));
   // The lowest bot out of its channel: nobody dispatches; once it is gone, the next one does.
   ASSERT_TRUE(low->LeaveChannel("#main"));
-  EXPECT_EQ(feed(low) + feed(high), "||");
+  EXPECT_EQ(Lines({feed(low), feed(high)}), Lines({"|", "|"}));
   EXPECT_EQ((r.table.DestroyBot(0), feed(high)), "irccommand 1 a #main give b 5|");
   EXPECT_EQ(r.peers[0].ReadUntil("<eof>"), (Lines{"PART #main", "QUIT", "<eof>"}));
 }
