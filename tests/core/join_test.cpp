@@ -51,9 +51,8 @@ std::string Squeeze(const std::string& lines) {
 // A weapon shop's default stock as a download carries it.
 std::string Shop(int to, int shop) {
   const char* const stock[4] = {"80477a00e10270cf7d6e02e09f7d6401fe7d6d0070fe8813d30740/211",
-                                "8cbc77a00e3c77a00e7c77a00cfc77a00d7c77a008/165",
-                                "963c77a00dfc77a00fbc77a00ebc77a00c7c77a008/165",
-                                "9ff7a00e10270d6b004c684218eb4dc05c12cd0038c0582bb08072a120/229"};
+      "8cbc77a00e3c77a00e7c77a00cfc77a00d7c77a008/165", "963c77a00dfc77a00fbc77a00ebc77a00c7c77a008/165",
+      "9ff7a00e10270d6b004c684218eb4dc05c12cd0038c0582bb08072a120/229"};
   return "AmmunationData>" + std::to_string(to) + " " + stock[shop] + "\n";
 }
 
@@ -69,12 +68,7 @@ TEST(Join, RefusalsInTheirOrderReachTheClientThenCloseIt) {
   support::Seam seam;
   const int bystander = seam.Join("Bystander");
   const uint32_t good = support::GoodVersion();
-  const struct {
-    const char* name;
-    uint32_t version;
-    bool restartPending;
-    const char* expected;
-  } cases[] = {
+  const struct { const char* name; uint32_t version; bool restartPending; const char* expected; } cases[] = {
       {"Racer", good + 1, true, "InvalidVersion>1 /0\nclose>1"},  // the version first
       {"Bad-Name", good, true, "Internal_RestartTheGame>0,1 /0\nclose>1"},
       {"Esc\x1b[2J", good, false, "InvalidName_Physical>1 /0\nclose>1"},
@@ -143,8 +137,7 @@ TEST(Join, WorldDownloadTranscript) {
   seam.Call(seam.Connect(), "ClientJoin", JoinCall(Want(), "Gamma"));
   seam.events.onRaise = nullptr;
   EXPECT_EQ(Squeeze(seam.Take()),
-            "PlayerConnect>0,1 9551d85b5b5840/50\n"
-            "InitialConnection>2 946711600c72cb2cb1cb20/84\n"
+            "PlayerConnect>0,1 9551d85b5b5840/50\nInitialConnection>2 946711600c72cb2cb1cb20/84\n"
             "MarkerData>2 8cb4140f0000502000006020000070200000582000/161\n"
             "MarkerData>2 9461080000002080000820800010208000182080/153\n"
             "PickupData>2 c00c0000000003d0040000000200fc0000010000010100/182\n"
@@ -165,8 +158,8 @@ TEST(Join, WorldDownloadTranscript) {
                 "VehicleData>2 f7e9d00008c4200000040000040400000b4428c80001e9100000bd1000000100000"
                 "101000002d10b3200007a4388/365\n"
                 "PlayerData>2 85505b1c1a1840/50\nPlayerData>2 8d10995d1840/42\n"
-                "NewSpawn>2 80(15*00)0134/142\n"  // the record's place, not the spawn call's
-                "DownloadComplete>2 /0\nProbe>2 90/5");
+                // NewSpawn: the record's place, not the spawn call's.
+                "NewSpawn>2 80(15*00)0134/142\nDownloadComplete>2 /0\nProbe>2 90/5");
   EXPECT_EQ(Join(seam.events.Take(), atConnect, seam.Server().ReadFile(kLogFileName).find(
                  "[JOIN] Gamma has joined the server. [10.0.0.3]") != std::string::npos),
             std::string("connect 2|110,QLM (Release RC1) Server P1,3,300,QLM Default Mode,@Alpha#0@Beta#1@Gamma#2") +

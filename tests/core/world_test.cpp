@@ -130,15 +130,13 @@ TEST_F(PoolTest, EveryPoolTakesTheLowestFreeIdRefusesWhenFullAndClearsOnDestroy)
       const int destroyed = row.destroy(id), set = row.set(id);
       EXPECT_EQ(Join(destroyed, set, Free(row.read(id))), "0|0|1") << id;
     }
-    const int again = row.add();
-    EXPECT_EQ(Join(again, row.add()), Join(mid, mid + 1));
+    EXPECT_EQ((std::vector<int>{row.add(), row.add()}), (std::vector<int>{mid, mid + 1}));
   }
 }
 
 TEST_F(PoolTest, ActorsOfSkinZeroAndObjectsOfModelZeroStayFreeAndANewActorKeepsNothingOfTheOld) {
   StaticActorPool& a = *gStaticActorPool;
-  EXPECT_EQ(a.Add(0, 1, 2, 3, 4, 1), 0);
-  EXPECT_FALSE(a.Exists(0));
+  EXPECT_EQ((std::vector<int64_t>{a.Add(0, 1, 2, 3, 4, 1), a.Exists(0)}), Values(0, 0));
   ASSERT_EQ(a.Add(50, 5, 6, 7, 8, 1), 0);
   EXPECT_EQ(a.Find(0), &a.records[0]);
   a.records[0].animation = 12, a.records[0].skin = 0;  // as the skin setter frees it: the other fields stay
@@ -149,8 +147,7 @@ TEST_F(PoolTest, ActorsOfSkinZeroAndObjectsOfModelZeroStayFreeAndANewActorKeepsN
   GlobalObjectPool& g = *gGlobalObjectPool;
   g.Add(0, 9, 9, 9, 9, 9, 9, 9);  // fills a record that still counts as free
   EXPECT_EQ(Join(a.Exists(0), g.FindFreeSlot(), g.SetPosition(0, 1, 1, 1)), "0|0|0");
-  g.Add(1, 9, 9, 9, 9, 9, 9, 9);
-  g.Clear();
+  g.Add(1, 9, 9, 9, 9, 9, 9, 9), g.Clear();
   EXPECT_EQ(g.FindFreeSlot(), 0);
 }
 
@@ -222,8 +219,7 @@ TEST_F(PoolTest, SpawnClassesRefuseFarOrNonFiniteValuesAndHoldTenOf180Members) {
   s.AddMember(0, 100, -10000.0f, 0, 0, 0, 1, 2, 3, 4, 5, 6);
   EXPECT_EQ(s.FindFreeMember(0), 2);
   // An empty name is a blank, a long one is cut; interiors above 18 and 13 become 0.
-  s.AddClass("", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 13);
-  s.AddClass(nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 19);
+  s.AddClass("", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 13), s.AddClass(nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 19);
   s.AddClass(std::string(150, 'n').c_str(), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 18);
   EXPECT_EQ(Join(std::string(s.classes[1].name) + s.classes[2].name + s.classes[3].name,
                  s.classes[3].members[0].used,  // nothing spilled past the name

@@ -158,12 +158,11 @@ TEST_F(XmlLibraryTest, TextsOverOneHundredCharactersAreRefusedWhereChecked) {
 // it has a result.
 const char* const kRefused = R"(local function refused(h)
   eq('[],[nil],[],[nil],[],[],[],[],[],[nil],[nil],[nil],[nil],[nil],[]', R(X.saveFile(h)),
-    R(X.copyFile(h, 'refused-copy.xml')), R(X.destroyNode(h)), R(X.createNode(h, 'n')),
-    R(X.setNodeStringAttribute(h, 'a', 'v')), R(X.setNodeFloatAttribute(h, 'a', 1)),
-    R(X.setNodeIntegerAttribute(h, 'a', 1)), R(X.setNodeTitle(h, 't')), R(X.setNodeValue(h, 'v')),
-    R(X.getNodeValue(h)), R(X.getNode(h, 'n')), R(X.getParentNode(h)),
-    R(X.getNodeAttribute(h, 'a')), R(X.getNodeTitle(h)), R(X.removeAttribute(h, 'a')))
-  eq('<missing>', file('refused-copy.xml')) end )";
+  R(X.copyFile(h, 'refused-copy.xml')), R(X.destroyNode(h)), R(X.createNode(h, 'n')),
+  R(X.setNodeStringAttribute(h, 'a', 'v')), R(X.setNodeFloatAttribute(h, 'a', 1)),
+  R(X.setNodeIntegerAttribute(h, 'a', 1)), R(X.setNodeTitle(h, 't')), R(X.setNodeValue(h, 'v')),
+  R(X.getNodeValue(h)), R(X.getNode(h, 'n')), R(X.getParentNode(h)), R(X.getNodeAttribute(h, 'a')),
+  R(X.getNodeTitle(h)), R(X.removeAttribute(h, 'a'))) eq('<missing>', file('refused-copy.xml')) end )";
 
 TEST_F(XmlLibraryTest, StaleHandlesAreRefusedEvenWhenTheirMemoryIsReused) {
   // New elements may take the freed memory; the old handles still name
@@ -190,9 +189,8 @@ TEST_F(XmlLibraryTest, ForgedAndWrongKindHandlesAreRefused) {
   void* const forged[] = {&stray, xml::ResolveHandle(lua_touserdata(L, -1)),
                           reinterpret_cast<void*>(uintptr_t{0x7fffffff0000}), nullptr};
   ASSERT_NE(forged[1], nullptr);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 4; ++i)
     lua_pushlightuserdata(L, forged[i]), lua_setglobal(L, ("f" + std::to_string(i)).c_str());
-  }
   Xml(std::string(kRefused) + R"(for _, h in ipairs({f0, f1, f2, f3, 0, 1, 'x', {}, io.stdout, print, true})
       do refused(h) end refused(nil) eq('root,nil', X.getNodeTitle(root), X.getNode(root, 'n')))");
   EXPECT_EQ(std::string(stray.Value()) + std::to_string(stray.FirstAttribute() == nullptr), "stray1");
@@ -237,9 +235,8 @@ TEST_F(XmlLibraryTest, AWrongArgumentCountDoesNothing) {
 
 size_t TreeDepth(const TiXmlNode& node) {
   size_t deepest = 0;
-  for (const TiXmlNode* c = node.FirstChild(); c; c = c->NextSibling()) {
+  for (const TiXmlNode* c = node.FirstChild(); c; c = c->NextSibling())
     if (c->ToElement()) deepest = std::max(deepest, 1 + TreeDepth(*c));
-  }
   return deepest;
 }
 
@@ -247,10 +244,9 @@ TEST(XmlNestingBound, NeverBelowWhatTinyXmlReachesOnRandomText) {
   const char* const pieces[] = {
       "<", "<", ">", "/", "</", "/>", "<a", "<b", "</a", "</b", "<a>", "</a>", "<b>", "</b>", "<a/>", "<!--",
       "-->", "<![CDATA[", "]]>", "<?xml", "?>", "<!", " ", "\n", "\t", "\"", "'", "=", "x", "a", "b", "-",
-      "_",
-      "?", "]", "&", "&#", "&#x", "&amp;", ";", "1", "\xEF\xBB\xBF", "\xEF", "\xBF", "\xC3", "\xE9", "\xF0",
-      "\xF5", "\x80", "<_", "<?XML", " encoding=\"UTF-8\"", " encoding=\"ISO-8859-1\"", " version=\"1.0\"",
-      "<a x=\"", "\">", " x='1'", " y=2", "<?xml version=\"1.0\"?>"};
+      "_", "?", "]", "&", "&#", "&#x", "&amp;", ";", "1", "\xEF\xBB\xBF", "\xEF", "\xBF", "\xC3", "\xE9",
+      "\xF0", "\xF5", "\x80", "<_", "<?XML", " encoding=\"UTF-8\"", " encoding=\"ISO-8859-1\"",
+      " version=\"1.0\"", "<a x=\"", "\">", " x='1'", " y=2", "<?xml version=\"1.0\"?>"};
   std::mt19937 random(20240611);
   size_t exact = 0, runs = 20000;
   for (size_t run = 0; run < runs; ++run) {
