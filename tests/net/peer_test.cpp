@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <deque>
 #include <memory>
 #include <random>
@@ -51,6 +53,11 @@ Bytes EnetConnectDatagram(uint8_t connectId) {
 TEST(PeerTest, StartupShutdownAndLookups) {
   Peer peer;
   EXPECT_FALSE(peer.Connect("127.0.0.1", 7777, nullptr, 0) || peer.Receive());  // not started
+  // A shutdown gives back every descriptor the start took.
+  const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto before = fds();
+  for (int round = 0; round < 3; ++round) EXPECT_TRUE(peer.Startup(2, 1, 0, nullptr) && (peer.Shutdown(), true));
+  EXPECT_EQ(fds(), before);
   for (int round = 0; round < 2; ++round) {
     Peer second;
     ASSERT_TRUE(peer.Startup(2, 1, 0, nullptr));
