@@ -65,7 +65,7 @@ TEST_F(PlayerNatives, QueriesCommandsAndControl) {
          // Skins up to 172, to everyone; a negative score takes the compressed form's full width.
          {"sweep(setPlayerSkin, nil, 172, 173, -1)", "", {AB("SetPlayerSkin").u8(0).u8(172)}},
          {"sweep(setPlayerScore, getPlayerScore, -3, 5)", "-3,5", {A("SetPlayerScore").c32(0xFFFFFFFDu), A("SetPlayerScore").c32(5)}},
-         {"sweep(togglePlayerMuted, isPlayerMuted, 5, 256)", "1,0"},
+         {"sweep(togglePlayerMuted, isPlayerMuted, 5, 256, 2)", "1,0,1"},
          {"forceToClassSelection(0), isPlayerSpawned(0)", "nil,0", {A("ForceToClassSelection")}}});
   Refused({"77", "-1", "100"},
           {"do setPlayerHealth(#, 1) setPlayerArmour(#, 1) setPlayerAngle(#, 1) setPlayerPos(#, 1, 2, 3) end",

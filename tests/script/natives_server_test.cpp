@@ -89,6 +89,7 @@ TEST_F(ServerNatives, SettingsPayloadsAndUtilities) {
   Check({{"strval('  -12abc'), strval('+7'), strval(42.9), strval('99999999999'), strval('-99999999999')", "-12,7,42,2147483647,-2147483648"},
          {"strval({}), strval(), random(7, 0), random(2147483647, 1), random(1)", "0,1,7,2147483647,0"},
          {"(function() for i = 1, 50 do if random(0, 1e6) > 32767 then return 1 end end end)()", ""},
+         {"(function() for i = 1, 60 do if random(0, 2) == 1 then return 1 end end end)()", "1"},
          {"(function() for i = 1, 500 do local r, s = random(10, 5) - 10, random(0, -3)\n"
           "if r < 0 or r > 4 or r % 1 ~= 0 or s < 0 or s > 4 or s % 1 ~= 0 then return r, s end end end)()", ""},
          {"getWeaponName(52), getWeaponName(256 + 51) == '" + std::string(LookupWeaponName(51)) + "', getWeaponName()", "'',true,255"},
