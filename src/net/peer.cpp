@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <bitset>
 #include <cerrno>
 #include <cstring>
@@ -377,6 +378,12 @@ Packet* Peer::Receive() {
     packet->data = m.data.release();
     return packet;
   }
+}
+
+bool Peer::WaitForMessage(int ms) {
+  std::unique_lock<std::mutex> lock(impl_->queueMutex);
+  return impl_->queueFilled.wait_for(lock, std::chrono::milliseconds(ms),
+                                     [this] { return !impl_->queue.empty(); });
 }
 
 void Peer::DeallocatePacket(Packet* packet) {

@@ -74,6 +74,8 @@ class Peer {
   // handlers here and are not returned; after 256 of them in one call the call
   // returns nullptr even if more wait (they are taken by the next call).
   Packet* Receive();
+  // Waits up to `ms` for a message to wait in the queue; true when one does.
+  bool WaitForMessage(int ms);
   void DeallocatePacket(Packet* packet);
 
   // Raw messages; the first byte is the message id. The receiver sees the

@@ -50,9 +50,12 @@ void Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress&
   m.address = address;
   m.index = index;
   m.fromRemote = fromRemote;
-  std::lock_guard<std::mutex> lock(queueMutex);
-  queue.push_back(std::move(m));
-  queued.store(queue.size(), std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    queue.push_back(std::move(m));
+    queued.store(queue.size(), std::memory_order_release);
+  }
+  queueFilled.notify_one();
 }
 
 void Peer::Impl::PushRemote(int index, const uint8_t* data, uint32_t length) {

@@ -5,6 +5,7 @@
 #include <enet/enet.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -106,6 +107,7 @@ struct Peer::Impl {
   std::thread thread;
 
   std::mutex queueMutex;
+  std::condition_variable queueFilled;  // wakes a caller of WaitForMessage
   std::deque<Message> queue;
   // Lets an idle Receive() return without taking the lock the network thread
   // needs to queue the next message.

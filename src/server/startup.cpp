@@ -124,7 +124,14 @@ void RunMainLoopIteration() {
   platform::Handoff& handoff = MainLoopHandoff();
   handoff.Signal();
   handoff.Wait();
-  platform::SleepMs(1);
+  // The pass's millisecond of rest ends early when a client's message comes
+  // in, so a movement packet waits for the next pass no longer than it must.
+  net::Peer* peer = GetGamePeer();
+  if (!peer || !peer->IsActive()) {
+    platform::SleepMs(1);
+  } else {
+    peer->WaitForMessage(1);
+  }
 }
 
 void RunMainLoop() {
