@@ -1,9 +1,19 @@
 #include "core/rpc.h"
 
+#include "core/settings.h"
+
 net::SystemAddress GetPlayerAddress(uint8_t playerId) {
   net::Peer* peer = GetGamePeer();
   if (!peer) return net::UNASSIGNED_SYSTEM_ADDRESS;
   return peer->GetSystemAddressFromIndex(playerId);
+}
+
+void ApplyPasswordSetting() {
+  net::Peer* peer = GetGamePeer();
+  const auto& password = gServerSettings.password;
+  if (peer)
+    peer->SetIncomingPassword(password ? password->data() : nullptr,
+                              password ? static_cast<int>(password->size()) : 0);
 }
 
 void ClosePlayerConnection(uint8_t playerId) {

@@ -57,6 +57,9 @@ class Rpc {
 // The network game's peer: the one way to it. Null before start-up; until the
 // network starts it has no connections, so nothing goes out through it.
 net::Peer* GetGamePeer();
+// Gives the game peer the settings' password (none when unset), as joining
+// clients must type it.
+void ApplyPasswordSetting();
 // The address of a player's connection, or UNASSIGNED_SYSTEM_ADDRESS.
 net::SystemAddress GetPlayerAddress(uint8_t playerId);
 // Closes a player's connection without a notice (what was queued to it still

@@ -116,15 +116,9 @@ int SetServerPassword(lua_State* L) {
   }
   UpdateServerQueryReply();
 
-  net::Peer* peer = GetGamePeer();
-  if (gServerSettings.password) {
-    // Clients must type the password as the start-up would have sanitised it.
-    std::string& password = *gServerSettings.password;
-    SanitizeString(password, true);
-    if (peer) peer->SetIncomingPassword(password.data(), static_cast<int>(password.size()));
-  } else if (peer) {
-    peer->SetIncomingPassword(nullptr, 0);
-  }
+  // Clients must type the password as the start-up would have sanitised it.
+  if (gServerSettings.password) SanitizeString(*gServerSettings.password, true);
+  ApplyPasswordSetting();
   return 0;
 }
 

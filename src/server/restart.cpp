@@ -61,9 +61,7 @@ void CompleteRestartIfDue() {
   SanitizeScriptSettings();
   // The running network keeps its port and limit, but takes the password the
   // game mode now sets (or none), as the query reply shows it.
-  const auto& password = gServerSettings.password;
-  GetGamePeer()->SetIncomingPassword(password ? password->data() : nullptr,
-                                     password ? static_cast<int>(password->size()) : 0);
+  ApplyPasswordSetting();
   UpdateServerQueryReply();
   gNetGame->restartPending = 0;
   gNetGame->restartStartMs = 0;
