@@ -1,5 +1,6 @@
 #include "core/clientcalls.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/clock.h"
@@ -70,7 +71,45 @@ void CopyForLog(const char* text, char (&out)[256]) {
     if (*c == '\n') *c = '?';
 }
 
+// True when the player may send this line now; otherwise it is counted as dropped.
+bool TakeChatLine(ChatAllowance& a, uint32_t now) {
+  const uint64_t credit = static_cast<uint64_t>(a.creditMs) + (now - a.stampMs);
+  a.creditMs = static_cast<uint32_t>(std::min<uint64_t>(credit, kChatBurst * kChatLineCostMs));
+  a.stampMs = now;
+  if (a.creditMs >= kChatLineCostMs) {
+    a.creditMs -= kChatLineCostMs;
+    return true;
+  }
+  ++a.dropped;
+  return false;
+}
+
+void ReportDroppedChatOf(PlayerPool* pool, int playerId, uint32_t now) {
+  ChatAllowance& a = pool->chat[playerId];
+  if (a.dropped == 0 || !core::HasElapsed(now, a.reportedMs, 999)) return;
+  LogPrint(1, "[CHAT] Dropped %u chat lines from %s (id %d): more than %u a second", a.dropped,
+           pool->Name(playerId), playerId, kChatLinesPerSecond);
+  a.dropped = 0;
+  a.reportedMs = now;
+}
+
 }  // namespace
+
+void ResetChatAllowance(ChatAllowance& allowance) {
+  const uint32_t now = core::NowMs();
+  allowance.creditMs = kChatBurst * kChatLineCostMs;
+  allowance.stampMs = now;
+  allowance.dropped = 0;
+  allowance.reportedMs = now - 1000;  // the first drop is reported at once
+}
+
+void ReportDroppedChat() {
+  PlayerPool* pool = GetPlayerPool();
+  if (!pool) return;
+  const uint32_t now = core::NowMs();
+  for (int id = 0; id < kMaxPlayers; ++id)
+    if (pool->IsInUse(id)) ReportDroppedChatOf(pool, id, now);
+}
 
 void HandlePlayerChat(net::RPCParameters* params) {
   const int sender = Sender(params);
@@ -82,6 +121,10 @@ void HandlePlayerChat(net::RPCParameters* params) {
   if (length > 0 && !in.ReadBytes(text, length)) return;
   text[length] = '\0';
   if (sender < 0 || !pool || playerId != sender) return;
+  const uint32_t now = core::NowMs();
+  const bool taken = TakeChatLine(pool->chat[playerId], now);
+  ReportDroppedChatOf(pool, playerId, now);
+  if (!taken) return;
 
   if (pool->IsChatting(playerId)) {
     char logged[256];

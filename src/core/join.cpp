@@ -252,6 +252,7 @@ void HandleClientJoin(net::RPCParameters* params) {
 
   const auto playerId = static_cast<uint8_t>(index);
   if (!ConnectPlayer(request.name, pool, playerId)) return;
+  peer->MarkJoined(index);
 
   LogPrint(1, "[JOIN] %s has joined the server. [%s]", pool->names[playerId],
            params->sender.ToString(false).c_str());

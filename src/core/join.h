@@ -8,6 +8,10 @@
 // SuperFastHash("wkPZD", 5).
 inline constexpr const char* kClientVersionToken = "wkPZD";
 
+// An accepted connection must join this soon (a real client joins at once);
+// until it does it counts against its address's few pending connections.
+inline constexpr uint32_t kJoinDeadlineMs = 10000;
+
 // 3 to 14 bytes, no '-', and no control byte (below 32, or 127): a name ends
 // up on the operator's console and in the log.
 bool IsValidNickname(const char* name);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/clientcalls.h"
 #include "core/log.h"
 #include "core/netgame.h"
 #include "core/rpc.h"
@@ -62,6 +63,7 @@ bool ConnectPlayer(const char* name, PlayerPool* pool, uint8_t playerId) {
   record.present = 1;
 
   std::memset(pool->localMarkers[playerId], 0, sizeof pool->localMarkers[playerId]);
+  ResetChatAllowance(pool->chat[playerId]);
   ClearPlayerLocalWorldOnConnect(playerId);
 
   const char* stored = pool->names[playerId];

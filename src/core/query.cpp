@@ -29,9 +29,12 @@ void UpdateServerQueryReply() {
       if (pool->IsPresent(id)) ++playerCount;
   }
 
+  // The flag says whether a join must bring a password: the network's, which
+  // a restart keeps even when the game mode no longer sets one.
+  const bool passworded = !peer->GetIncomingPassword().empty();
   char head[512];
   const int headLength = std::snprintf(
-      head, sizeof head, "%d,%.*s,%d,%d,%.*s,", s.password ? 1 : 0,
+      head, sizeof head, "%d,%.*s,%d,%d,%.*s,", passworded ? 1 : 0,
       static_cast<int>(FieldLength(s.serverName, sizeof s.serverName)), s.serverName, playerCount,
       static_cast<int>(s.maxPlayers), static_cast<int>(FieldLength(s.modeName, sizeof s.modeName)),
       s.modeName);

@@ -376,6 +376,7 @@ bool SaveTarget(const char* path, std::string& target) {
 }
 
 SaveFault saveFault = SaveFault::kNone;
+uint64_t saveCounter = 0;
 
 }  // namespace
 
@@ -452,12 +453,17 @@ bool SaveFile(const char* path, const std::function<bool(FILE*)>& write, std::st
   struct stat like = existing;
   const bool hasLike = modeFrom ? stat(modeFrom, &like) == 0 : exists;
 
-  // A temporary file left by an interrupted save is replaced; O_EXCL never
-  // follows a link planted under its name.
-  const std::string temp = target + ".tmp";
-  unlink(temp.c_str());
+  // The new file gets a name of its own beside the target: no file the game
+  // mode keeps is ever touched, and two servers saving into one directory
+  // never write or rename each other's file. O_EXCL never follows a link
+  // planted under the name.
+  std::string temp;
   FileDescriptor file;
-  file.fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+    temp = target + "." + std::to_string(getpid()) + "." + std::to_string(saveCounter++) + ".tmp";
+    file.fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file.fd < 0 && errno != EEXIST) break;
+  }
   if (file.fd < 0) return Fail(why, temp + ": " + ErrnoText());
   if (hasLike) {
     // The owner first: changing it clears the set-id bits that the mode restores.

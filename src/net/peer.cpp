@@ -206,6 +206,7 @@ bool Peer::Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port,
     std::lock_guard<std::mutex> lock(impl_->hostMutex);
     impl_->host = host;
     impl_->slots.assign(peerCount, Impl::Slot{});
+    impl_->ResetShares(peerCount);
     impl_->connectionLimit =
         impl_->explicitLimit >= 0 ? static_cast<uint16_t>(impl_->explicitLimit) : maxConnections;
     impl_->stopping = false;
@@ -245,6 +246,8 @@ void Peer::Shutdown() {
   std::lock_guard<std::mutex> lock(impl_->queueMutex);
   impl_->queue.clear();
   impl_->queued.store(0, std::memory_order_release);
+  impl_->shares.clear();
+  impl_->queuedBytes = 0;
 }
 
 bool Peer::IsActive() const { return impl_->active; }
@@ -269,6 +272,19 @@ void Peer::SetIncomingPassword(const char* data, int length) {
 std::string Peer::GetIncomingPassword() const {
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
   return impl_->incomingPassword;
+}
+
+void Peer::SetJoinDeadline(uint32_t ms) {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  impl_->joinDeadlineMs = ms;
+}
+
+void Peer::MarkJoined(int index) {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  if (index >= 0 && static_cast<size_t>(index) < impl_->slots.size() &&
+      impl_->slots[index].state == Impl::SlotState::kAccepted) {
+    impl_->slots[index].joined = true;
+  }
 }
 
 void Peer::SetTimeoutTime(uint32_t ms, const SystemAddress&) {
@@ -346,7 +362,7 @@ Packet* Peer::Receive() {
       if (impl_->queue.empty()) continue;  // emptied by Shutdown: end the drain above
       m = std::move(impl_->queue.front());
       impl_->queue.pop_front();
-      if (m.fromRemote) impl_->queuedBytes -= m.length;
+      impl_->Release(m);
       impl_->queued.store(impl_->queue.size(), std::memory_order_release);
     }
     if (m.data[0] == ID_RPC) {

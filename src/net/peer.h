@@ -59,6 +59,13 @@ class Peer {
   void SetMaximumIncomingConnections(uint16_t count);
   void SetIncomingPassword(const char* data, int length);
   std::string GetIncomingPassword() const;
+  // With a deadline, an accepted incoming connection counts against its
+  // address's limit of pending connections until MarkJoined(its index), and
+  // one that has not joined `ms` after its acceptance is closed (the
+  // application gets ID_CONNECTION_LOST). 0, the default, counts every
+  // accepted connection as joined.
+  void SetJoinDeadline(uint32_t ms);
+  void MarkJoined(int index);
   // Silence after which a connection is reported lost (ID_CONNECTION_LOST).
   // The target is accepted for interface compatibility; the time applies to all.
   void SetTimeoutTime(uint32_t ms, const SystemAddress& target);

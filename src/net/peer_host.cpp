@@ -36,12 +36,35 @@ bool IsControlId(uint8_t id) {
 
 thread_local Peer::Impl* Peer::Impl::servicing = nullptr;
 
+void Peer::Impl::ResetShares(size_t slotCount) {
+  std::lock_guard<std::mutex> lock(queueMutex);
+  shares.assign(slotCount, QueueShare{});
+  queuedBytes = 0;
+}
+
+void Peer::Impl::Release(const Message& m) {
+  if (!m.fromRemote) return;
+  queuedBytes -= m.length;
+  if (m.index >= 0 && static_cast<size_t>(m.index) < shares.size()) {
+    shares[m.index].bytes -= m.length;
+    --shares[m.index].messages;
+  }
+}
+
 void Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address,
                       int index, bool fromRemote) {
   if (fromRemote) {
     std::lock_guard<std::mutex> lock(queueMutex);
-    if (queuedBytes + length > kMaxQueuedBytes) return;
+    if (index < 0 || static_cast<size_t>(index) >= shares.size()) return;
+    QueueShare& share = shares[index];
+    if (queuedBytes + length > kMaxQueuedBytes ||
+        share.bytes + length > kMaxQueuedBytesPerConnection ||
+        share.messages >= kMaxQueuedPerConnection) {
+      return;
+    }
     queuedBytes += length;
+    share.bytes += length;
+    ++share.messages;
   }
   Message m;
   m.data.reset(new uint8_t[length]);
@@ -153,6 +176,7 @@ void Peer::Impl::OnConnect(ENetPeer* p, uint32_t now) {
   const uint32_t started = s.state == SlotState::kFree && s.seen ? s.since : now;
   s = Slot{};
   s.state = SlotState::kAwaitRequest;
+  s.incoming = true;
   s.address = FromEnet(p->address);
   s.since = started;
   s.lastHeard = now;
@@ -191,6 +215,7 @@ void Peer::Impl::OnRequest(int index, const uint8_t* d, uint32_t n, uint32_t now
   }
   s.state = SlotState::kAccepted;
   s.since = now;
+  s.joined = joinDeadlineMs == 0;
   PushNotice(ID_NEW_INCOMING_CONNECTION, s.address, index);
 }
 
@@ -263,10 +288,19 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
           s = Slot{};
         }
         break;
+      case SlotState::kAccepted:
+        if (s.incoming && !s.joined && joinDeadlineMs > 0 && now - s.since >= joinDeadlineMs) {
+          // Accepted but never joined: it goes as a refused one does, and
+          // counts against its address until its slot is free.
+          NoticeEnd(index, s, true);
+          s.refused = true;
+          CloseLater(index, now);
+          break;
+        }
+        [[fallthrough]];
       case SlotState::kConnecting:
       case SlotState::kAwaitAnswer:
       case SlotState::kRefused:
-      case SlotState::kAccepted:
         if (Silence(s, p, now) >= timeoutMs) {
           NoticeEnd(index, s, true);
           enet_peer_disconnect_now(p, 0);

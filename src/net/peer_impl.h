@@ -38,8 +38,9 @@ struct Peer::Impl {
   // An ENet host reads datagrams of at most 4096 bytes, so a pong stays within it.
   static constexpr uint32_t kMaxPingResponse = ENET_PROTOCOL_MAXIMUM_MTU - 5;
   static constexpr int kMaxEventsPerRound = 4096;
-  // Incoming connections one address may hold before they are accepted; more
-  // would let one host fill every slot with handshakes it never finishes.
+  // Incoming connections one address may hold before they are accepted (and,
+  // with a join deadline, before they join); more would let one host fill
+  // every slot with connections it never finishes.
   static constexpr size_t kMaxPendingPerAddress = 4;
 
   enum class SlotState : uint8_t {
@@ -60,6 +61,8 @@ struct Peer::Impl {
     uint32_t enetHeard = 0;  // ENet's lastReceiveTime when it was last looked at
     bool seen = false;       // kFree only: an incoming handshake was noticed
     bool refused = false;    // kClosing only: an incoming connection we refused
+    bool incoming = false;   // kAccepted: the remote connected to us
+    bool joined = false;     // kAccepted, incoming: the application said it joined
     std::string password;    // what we send when connecting out
   };
 
@@ -98,6 +101,7 @@ struct Peer::Impl {
   std::string incomingPassword;
   std::vector<uint8_t> pong{ID_PONG, 0, 0, 0, 0};  // id, time (patched per query), response
   uint32_t timeoutMs = kDefaultTimeoutMs;
+  uint32_t joinDeadlineMs = 0;  // 0: an accepted connection counts as joined
   bool stopping = false;
 
   std::atomic<bool> active{false};
@@ -134,11 +138,23 @@ struct Peer::Impl {
 
   // ---- application queue ----
 
-  // Messages from remote systems wait here for the application; a remote that
-  // floods faster than the application reads loses its excess messages
-  // instead of growing the queue without bound. Notices are never dropped.
+  // Messages from remote systems wait here for the application. Each
+  // connection has its own share of the queue: one that floods faster than
+  // the application reads loses its own excess messages, nobody else's, and
+  // the others' messages wait behind at most its share. The total is capped
+  // too. Notices are never dropped.
   static constexpr size_t kMaxQueuedBytes = 64u << 20;
-  size_t queuedBytes = 0;  // of remote messages (queueMutex)
+  static constexpr size_t kMaxQueuedBytesPerConnection = 1u << 20;
+  static constexpr size_t kMaxQueuedPerConnection = 4096;
+  struct QueueShare {
+    size_t bytes = 0;
+    size_t messages = 0;
+  };
+  size_t queuedBytes = 0;           // of remote messages (queueMutex)
+  std::vector<QueueShare> shares;   // of remote messages, by slot (queueMutex)
+  void ResetShares(size_t slotCount);
+  // Takes a remote message's share back when the application takes it (queueMutex held).
+  void Release(const Message& m);
   void Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,
             bool fromRemote = false);
   // A message from the accepted connection in slot `index` (hostMutex held);
@@ -175,10 +191,12 @@ struct Peer::Impl {
   }
 
   // An incoming connection not yet accepted: a handshake under way, one that
-  // has not asked, or a refused one still closing.
+  // has not asked, or a refused one still closing; and one accepted that has
+  // not yet joined.
   static bool IsPending(const Slot& s) {
     return s.state == SlotState::kFree || s.state == SlotState::kAwaitRequest ||
-           (s.state == SlotState::kClosing && s.refused);
+           (s.state == SlotState::kClosing && s.refused) ||
+           (s.state == SlotState::kAccepted && s.incoming && !s.joined);
   }
 
   // Sets ENet's per-address limit so that a connect from `addressHost` is

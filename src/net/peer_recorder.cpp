@@ -18,6 +18,7 @@ bool Peer::Impl::StartRecording(uint16_t maxConnections) {
   recording = true;
   recorded.clear();
   slots.assign(static_cast<size_t>(maxConnections) + 1, Slot{});
+  ResetShares(slots.size());
   connectionLimit = explicitLimit >= 0 ? static_cast<uint16_t>(explicitLimit) : maxConnections;
   active = true;
   return true;
@@ -34,6 +35,8 @@ void Peer::Impl::StopRecording() {
   std::lock_guard<std::mutex> lock(queueMutex);
   queue.clear();
   queued.store(0, std::memory_order_release);
+  shares.clear();
+  queuedBytes = 0;
 }
 
 void Peer::Impl::RecordClose(int index) {

@@ -114,11 +114,10 @@ int SetServerPassword(lua_State* L) {
   } else {
     gServerSettings.password.reset();
   }
-  UpdateServerQueryReply();
-
   // Clients must type the password as the start-up would have sanitised it.
   if (gServerSettings.password) SanitizeString(*gServerSettings.password, true);
   ApplyPasswordSetting();
+  UpdateServerQueryReply();  // its flag follows the network's password
   return 0;
 }
 

@@ -59,9 +59,10 @@ void CompleteRestartIfDue() {
   CreateScriptEngine();
   RunGameModeScript();
   SanitizeScriptSettings();
-  // The running network keeps its port and limit, but takes the password the
-  // game mode now sets (or none), as the query reply shows it.
-  ApplyPasswordSetting();
+  // The running network keeps its port, limit and password: only
+  // "setServerPassword" changes what it demands, so a game mode that fails or
+  // no longer sets one does not open a passworded server. The query reply
+  // says what the network demands.
   UpdateServerQueryReply();
   gNetGame->restartPending = 0;
   gNetGame->restartStartMs = 0;

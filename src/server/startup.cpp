@@ -4,7 +4,9 @@
 
 #include "core/areapool.h"
 #include "core/ban_file.h"
+#include "core/clientcalls.h"
 #include "core/clock.h"
+#include "core/join.h"
 #include "core/log.h"
 #include "core/netgame.h"
 #include "core/packets.h"
@@ -31,6 +33,7 @@ bool StartNetwork(const char* bindAddress, const char* password, int passwordLen
   net::Peer* peer = GetGamePeer();
   if (password) peer->SetIncomingPassword(password, passwordLength);
   peer->SetTimeoutTime(3000, net::UNASSIGNED_SYSTEM_ADDRESS);
+  peer->SetJoinDeadline(kJoinDeadlineMs);
   // Player ids are connection indices 0..99, so the peer never admits more
   // than 100 connections whatever the script asked for; the setting itself
   // keeps the script's value for the query reply.
@@ -102,6 +105,7 @@ void ProcessServerFrame() {
   if (core::HasElapsed(core::NowMs(), gLastIrcTickMs, 200)) {
     ReceiveIrcBots();
     BroadcastWorldTime();
+    ReportDroppedChat();
     gLastIrcTickMs = core::NowMs();
   }
 

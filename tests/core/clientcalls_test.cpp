@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/clientcalls.h"
 #include "core/log.h"
 #include "core/playerpool.h"
 #include "core/vehiclepool.h"
@@ -94,6 +95,55 @@ TEST(ClientCalls, VehicleDeathStartsTheRespawnOnceAndOnlyForARealVehicle) {
   // The respawn sweep takes it on and explodes it everywhere, once.
   EXPECT_EQ(seam.Take(), "Respawn_ExplodeVehicle>0,1 c4/6");
   // (A second report while the respawn is under way: vehiclepool_test.cpp.)
+}
+
+}  // namespace
+
+namespace {
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// A flood of chat must not reach the others, the log or the script: a burst
+// of 20 lines goes through, then 10 a second; the log counts what was dropped.
+TEST(ClientCalls, ChatFasterThanAPersonTypesIsDroppedBeforeItGoesAnywhere) {
+  support::Seam seam;
+  seam.Join("Alpha");
+  seam.Join("Bravo");
+  seam.Take();
+  for (int i = 0; i < 25; ++i) {
+    seam.Call(0, "PlayerChat", Want().u8(0).u8(2).chars("hi", 2));
+  }
+  const std::string relayed = Line("PlayerChat", {0, 1}, Want().u8(0).u8(2).chars("hi", 2));
+  EXPECT_EQ(CountOf(seam.Take(), relayed), 20u);
+  EXPECT_EQ(CountOf(seam.events.Take(), "chat 0 hi"), 20u);
+  std::string log = seam.Server().ReadFile(kLogFileName);
+  EXPECT_EQ(CountOf(log, "[CHAT] Alpha: hi"), 20u);
+  // The first drop is reported at once, the next ones a second later.
+  EXPECT_EQ(CountOf(log, "[CHAT] Dropped 1 chat lines from Alpha (id 0): more than 10 a second"),
+            1u);
+
+  // Bravo is not held back by Alpha's flood.
+  seam.Call(1, "PlayerChat", Want().u8(1).u8(2).chars("yo", 2));
+  EXPECT_EQ(seam.Take(), Line("PlayerChat", {0, 1}, Want().u8(1).u8(2).chars("yo", 2)));
+
+  // A tenth of a second later Alpha may say one line more.
+  seam.clock.Advance(100);
+  seam.Call(0, "PlayerChat", Want().u8(0).u8(2).chars("hi", 2));
+  seam.Call(0, "PlayerChat", Want().u8(0).u8(2).chars("hi", 2));
+  EXPECT_EQ(CountOf(seam.Take(), relayed), 1u);
+
+  seam.clock.Advance(1000);
+  ReportDroppedChat();
+  log = seam.Server().ReadFile(kLogFileName);
+  EXPECT_EQ(CountOf(log, "[CHAT] Dropped 5 chat lines from Alpha (id 0): more than 10 a second"),
+            1u);
+  EXPECT_EQ(CountOf(log, "[CHAT] Dropped"), 2u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <vector>
 #include <string>
@@ -207,6 +208,35 @@ TEST(Loopback, JoinChatAndMovement) {
   relay.u8(kPacketOnFootSync).c8(id).bytes(onFoot.data() + 1, kOnFootBlockSize);
   const uint8_t* sent = relay.Stream().GetData();
   EXPECT_EQ(b.Packets(kPacketOnFootSync)[0], std::vector<uint8_t>(sent, sent + relay.Stream().GetNumberOfBytesUsed()));
+}
+
+}  // namespace
+
+namespace {
+
+// Players may share an address (a NAT); connections that never join may not
+// hold more than four slots of it.
+TEST(Loopback, OneAddressHasFourConnectionsWaitingToJoinAndAnyNumberJoined) {
+  InProcessServer server;
+  ASSERT_TRUE(server.Start());
+  const std::initializer_list<std::string> calls = {"DownloadComplete"};
+  std::deque<support::TestClient> joined;
+  std::deque<support::TestClient> waiting;
+  auto pump = [&] {
+    server.Pump();
+    for (support::TestClient& c : joined) c.Pump();
+  };
+  for (int i = 0; i < 5; ++i) {
+    joined.emplace_back(calls);
+    EXPECT_TRUE(JoinOverLoopback(server, joined.back(), "Player" + std::to_string(i), pump)) << i;
+  }
+  for (int i = 0; i < 4; ++i) {
+    waiting.emplace_back();
+    EXPECT_TRUE(waiting.back().Connect(server.Port())) << i;
+  }
+  support::TestClient fifth;
+  EXPECT_FALSE(fifth.Connect(server.Port(), "", 500));
+  EXPECT_EQ(fifth.LastRefusal(), 0);  // dropped without an answer
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ TEST(QueryReply, FlagsCountsNamesAndAFullServerCutAtAWholeEntry) {
   auto reply = [&] { UpdateServerQueryReply(); return seam.Peer().GetOfflinePingResponse(); };
   // The start-up publishes the first reply.
   EXPECT_EQ(seam.Peer().GetOfflinePingResponse(), std::string("1,My Server,0,100,QLM Default Mode,") + '\0');
-  gServerSettings.password.reset();
+  // The flag follows the password the network demands.
+  seam.Peer().SetIncomingPassword(nullptr, 0);
   PlayerPool* pool = GetPlayerPool();
   // Names are taken as they stand, separators and all.
   for (auto [name, id] : {std::pair{"Bob", 0}, {"Al", 3}, {"x@y#z,w", 7}}) ASSERT_TRUE(ConnectPlayer(name, pool, id));

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <random>
@@ -463,6 +464,95 @@ TEST(RowUpdateTest, WrittenAndParsedByteExact) {
   EXPECT_EQ((std::tuple{row.mode, row.hasRowId, row.cells.empty()}), (std::tuple{RUM_ADD_NEW_ROW, false, true}));
   // An unknown mode is refused.
   EXPECT_FALSE(LightweightDatabaseClient::ParseRowUpdate(Bytes{71, 1, 'T', 0, 3, 0x00, 0x00}.data(), 7, row));
+}
+
+}  // namespace
+}  // namespace net
+
+namespace net {
+namespace {
+
+// With a join deadline, a connection that is accepted but has not joined
+// counts against its address like a handshake under way, and is closed when
+// it has not joined in time. Joined ones are not limited.
+TEST(PeerHandshakeTest, ConnectionsThatNeverJoinHoldFewSlotsAndNotForLong) {
+  Server server(10);
+  server.GetPeer().SetJoinDeadline(2000);
+  std::deque<TestClient> first(4);
+  for (TestClient& c : first) {
+    EXPECT_EQ(Join(c, server), ID_CONNECTION_REQUEST_ACCEPTED);
+  }
+  {
+    TestClient fifth;
+    EXPECT_FALSE(fifth.Connect(server.Port(), "", 500));
+    EXPECT_EQ(fifth.LastRefusal(), 0);  // no answer at all
+  }
+  TestClient elsewhere;
+  EXPECT_EQ(Join(elsewhere, server, "", "127.0.0.2"), ID_CONNECTION_REQUEST_ACCEPTED);
+
+  // One of the four joins; the other three are closed at the deadline.
+  server.GetPeer().MarkJoined(first[0].Index());
+  auto gone = [&] {
+    for (TestClient& c : first) c.Pump();
+    elsewhere.Pump();  // it never joined either
+    return !first[1].Connected() && !first[2].Connected() && !first[3].Connected() &&
+           !elsewhere.Connected();
+  };
+  EXPECT_TRUE(WaitUntil(gone, 6000));
+  EXPECT_TRUE(first[0].Connected());
+  server.Pump();
+  EXPECT_EQ(server.PacketCount(ID_NEW_INCOMING_CONNECTION), 5u);
+  EXPECT_EQ(server.PacketCount(ID_CONNECTION_LOST), 4u);
+
+  // The joined one does not count: four more from its address get in.
+  std::deque<TestClient> more(4);
+  for (TestClient& c : more) {
+    EXPECT_EQ(Join(c, server), ID_CONNECTION_REQUEST_ACCEPTED);
+  }
+}
+
+// Each connection has its own share of the queue: a flood loses its own
+// excess, and the others' messages wait behind at most that share.
+TEST(RecordingPeerTest, AFloodingConnectionLosesOnlyItsOwnExcess) {
+  Recording peer;
+  ASSERT_TRUE(peer.InjectConnection(0, Loopback(1)));
+  ASSERT_TRUE(peer.InjectConnection(1, Loopback(2)));
+  const uint8_t flood[] = {200, 1};
+  const uint8_t other[] = {201};
+  for (int i = 0; i < 5000; ++i) {
+    peer.InjectMessage(0, flood, sizeof flood);
+  }
+  for (int i = 0; i < 3; ++i) {
+    peer.InjectMessage(1, other, sizeof other);
+  }
+  peer.InjectDisconnection(0, true);  // a notice is never dropped
+
+  std::vector<int> order;  // the sender of each message, in the order taken
+  int notices = 0;
+  for (Packet* p; (p = peer.Receive()); peer.DeallocatePacket(p)) {
+    if (p->data[0] == ID_CONNECTION_LOST) {
+      ++notices;
+    } else if (p->data[0] != ID_NEW_INCOMING_CONNECTION) {
+      order.push_back(p->systemIndex);
+    }
+  }
+  EXPECT_EQ(std::count(order.begin(), order.end(), 0), 4096);
+  EXPECT_EQ(std::count(order.begin(), order.end(), 1), 3);
+  ASSERT_EQ(order.size(), 4099u);
+  EXPECT_EQ(order[4096], 1);  // right behind the flooder's share
+  EXPECT_EQ(notices, 1);
+
+  // A taken message gives its room back; bytes count as well as messages.
+  ASSERT_TRUE(peer.InjectConnection(0, Loopback(1)));
+  Bytes big(400 << 10, 200);
+  for (int i = 0; i < 3; ++i) {
+    peer.InjectMessage(0, big.data(), static_cast<uint32_t>(big.size()));
+  }
+  int taken = 0;
+  for (Packet* p; (p = peer.Receive()); peer.DeallocatePacket(p)) {
+    if (p->data[0] == 200) ++taken;
+  }
+  EXPECT_EQ(taken, 2);  // a third would pass 1 MiB
 }
 
 }  // namespace

@@ -75,7 +75,8 @@ TEST(ConsoleTest, RestartEmptiesTheWorldAndCompletesAfterFiveSeconds) {
   support::Seam seam;
   // The request of the completion's own run of Main.lua is ignored.
   seam.Server().WriteFile("Main.lua", "restartGameMode() setServerName('A@B')");
-  // The new run sets no password: the network must not keep the old one.
+  // The new run sets no password: the network keeps the one it had, and the
+  // query reply says that a join needs one.
   GetGamePeer()->SetIncomingPassword("old", 3);
   seam.Join("Alice");
   ASSERT_GT(GetVehiclePool()->Add(150, 1, 2, 3, 0, 1, 1), 0);
@@ -94,7 +95,9 @@ TEST(ConsoleTest, RestartEmptiesTheWorldAndCompletesAfterFiveSeconds) {
   EXPECT_EQ(Console(seam, "gmx"), "");
 
   EXPECT_EQ((Lines{at(5000), at(5001)}), (Lines{"1 " + std::to_string(started), "0 0"}));
-  EXPECT_EQ(gServerSettings.serverName + ("|" + GetGamePeer()->GetIncomingPassword()), "A_B|");
+  EXPECT_EQ(gServerSettings.serverName, std::string("A_B"));
+  EXPECT_EQ(GetGamePeer()->GetIncomingPassword(), "old");
+  EXPECT_EQ(GetGamePeer()->GetOfflinePingResponse().substr(0, 2), "1,");
   EXPECT_NE(seam.Server().ReadFile(kLogFileName).find("[RESTART] Success!  Players can now re-connect"), std::string::npos);
   EXPECT_GE(seam.Join("Carol"), 0);
 
