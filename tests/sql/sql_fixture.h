@@ -30,7 +30,8 @@ class SqlTest : public ::testing::Test {
     if (!service_) GTEST_SKIP() << "no MariaDB: run through scripts/test.sh or start-mariadb.sh";
     chdir_ = std::make_unique<support::ScopedChdir>(dir_.Path());
     database_ = "qlm_sql_" + std::to_string(getpid()) + "_" + std::to_string(++databaseCounter);
-    ASSERT_TRUE(admin_.connect(nullptr, service_->Server().c_str(), User(), Password())) << admin_.error();
+    ASSERT_TRUE(admin_.connect(nullptr, service_->Server().c_str(), User(), Password()))
+        << admin_.error();
     Admin("CREATE DATABASE " + database_);
     ASSERT_TRUE(admin_.select_db(database_)) << admin_.error();
   }
@@ -50,7 +51,10 @@ class SqlTest : public ::testing::Test {
   }
   void Admin(const std::string& statement) { Admin({statement}); }
   // "127.0.0.1:PORT" as the start script exports it (TCP).
-  std::string Host() const { return service_->host.empty() ? service_->Server() : service_->host; }
+  std::string Host() const {
+    if (service_->host.empty()) return service_->Server();
+    return service_->host;
+  }
   const char* User() const { return service_->user.c_str(); }
   const char* Password() const { return service_->password.c_str(); }
   // The log of the current working directory (a script host may have moved
@@ -59,7 +63,9 @@ class SqlTest : public ::testing::Test {
     std::ifstream in("server_log.txt", std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  size_t LogCount(std::string_view needle) const { return scripttest::CountOccurrences(Log(), needle); }
+  size_t LogCount(std::string_view needle) const {
+    return scripttest::CountOccurrences(Log(), needle);
+  }
 
   std::optional<support::MysqlService> service_;
   support::TempDir dir_;
@@ -68,10 +74,12 @@ class SqlTest : public ::testing::Test {
   mysqlpp::Connection admin_{false};
 };
 
+// The manager's log lines (the start of those that go on).
 inline constexpr const char* kAttempt = "[SQL] Attempting to connect to the MySQL server [";
 inline constexpr const char* kSucceeded = "[SQL] The connection to the MySQL server has succeeded.";
 inline constexpr const char* kFailed = "[SQL] The connection to the MySQL server failed.";
-inline constexpr const char* kTerminated = "[SQL] The connection to the MySQL server has terminated.";
+inline constexpr const char* kTerminated =
+    "[SQL] The connection to the MySQL server has terminated.";
 inline constexpr const char* kQueryError = "[SQL] The MySQL query has encountered an error. [";
 
 }  // namespace sqltest

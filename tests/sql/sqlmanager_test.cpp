@@ -3,43 +3,62 @@
 // sql_library_test.cpp.
 #include "sql/sqlmanager.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <mysql++.h>
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <source_location>
 #include <string>
+#include <vector>
 
 #include "sql/sql_fixture.h"
 
 namespace {
 
 using namespace sqltest;
-using scripttest::CountEach;
+using Rows = std::vector<std::string>;
+
+// How often the log holds each of the manager's lines.
+struct LogCounts {
+  size_t attempts = 0;
+  size_t succeeded = 0;
+  size_t failed = 0;
+  size_t terminated = 0;
+  size_t queryErrors = 0;
+};
 
 class SqlManagerTest : public SqlTest {
  protected:
-  void TearDown() override { manager_.Disconnect(), SqlTest::TearDown(); }
+  void TearDown() override {
+    manager_.Disconnect();
+    SqlTest::TearDown();
+  }
   void ConnectToOwnDatabase() {
     manager_.Connect(Host().c_str(), User(), Password(), database_.c_str());
     ASSERT_TRUE(manager_.IsConnected()) << Log();
   }
-  // Runs `statement`; then every row the script could read, each ended by ";".
-  std::string Query(std::string_view statement) {
+  // Runs `statement`; then every row a script could read: rows 0 to the last
+  // row's number (so "NULLED" alone when there is none).
+  Rows Query(std::string_view statement) {
     manager_.Query(statement);
-    std::string out;
-    for (int32_t row = 0; row <= manager_.GetNumberOfReturnedLines(); ++row) out += Row(row) + ";";
-    return out;
+    Rows rows;
+    for (int32_t row = 0; row <= manager_.GetNumberOfReturnedLines(); ++row) {
+      rows.push_back(Row(row));
+    }
+    return rows;
   }
   std::string Row(int32_t row) { return manager_.GetReturnedLineData(static_cast<int16_t>(row)); }
-  // Whether connected, then how often the log says: attempt, succeeded,
-  // failed, terminated, query error.
-  std::string Said() {
-    return std::to_string(manager_.IsConnected()) + ":" +
-           CountEach(Log(), {kAttempt, kSucceeded, kFailed, kTerminated, kQueryError});
+  // Each count of the log against `want`; a failure names the calling line.
+  void ExpectLog(const LogCounts& want, std::source_location at = std::source_location::current()) {
+    testing::ScopedTrace trace(at.file_name(), static_cast<int>(at.line()), "log counts");
+    EXPECT_EQ(LogCount(kAttempt), want.attempts) << "attempts";
+    EXPECT_EQ(LogCount(kSucceeded), want.succeeded) << "succeeded";
+    EXPECT_EQ(LogCount(kFailed), want.failed) << "failed";
+    EXPECT_EQ(LogCount(kTerminated), want.terminated) << "terminated";
+    EXPECT_EQ(LogCount(kQueryError), want.queryErrors) << "query errors";
   }
   SqlManager manager_;
 };
@@ -51,15 +70,20 @@ TEST_F(SqlManagerTest, ConnectLogsTheAttemptOnceAndDisconnectLogsTheEnd) {
   // text too, and a new connection can be made after the first one closed.
   manager_.Connect(Host().c_str(), User(), nullptr, database_.c_str());
   manager_.Connect(nullptr, User(), Password(), database_.c_str());
-  EXPECT_EQ(Said(), "0:0,0,0,0,0");
+  EXPECT_FALSE(manager_.IsConnected());
+  ExpectLog({});
   ConnectToOwnDatabase();
   EXPECT_EQ(LogCount(kAttempt + Host() + "@" + database_ + "]...\r\n"), 1u);
   manager_.Connect(Host().c_str(), User(), "wrong password", "no_such_db");
-  EXPECT_EQ(Said(), "1:1,1,0,0,0");
-  manager_.Disconnect(), manager_.Close();
-  EXPECT_EQ(Said(), "0:1,1,0,1,0");
+  EXPECT_TRUE(manager_.IsConnected());
+  ExpectLog({.attempts = 1, .succeeded = 1});
+  manager_.Disconnect();
+  manager_.Close();
+  EXPECT_FALSE(manager_.IsConnected());
+  ExpectLog({.attempts = 1, .succeeded = 1, .terminated = 1});
   manager_.Connect(service_->Server().c_str(), User(), Password(), "");
-  EXPECT_EQ(Said(), "1:2,2,0,1,0");
+  EXPECT_TRUE(manager_.IsConnected());
+  ExpectLog({.attempts = 2, .succeeded = 2, .terminated = 1});
 }
 
 TEST_F(SqlManagerTest, FailedConnectsLeaveTheConnectionClosed) {
@@ -71,16 +95,21 @@ TEST_F(SqlManagerTest, FailedConnectsLeaveTheConnectionClosed) {
   const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), length) | listen(silent, 4) |
-                getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(silent, 4), 0);
+  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
   const std::string silentServer = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-  for (const char* server : {"127.0.0.1:1", "127.0.0.1:abc", "127.0.0.1:99999", ":", "/nonexistent/sock",
-                             silentServer.c_str()}) {
-    manager_.Connect(server, User(), Password(), "");
-  }
+  const char* const servers[] = {
+      "127.0.0.1:1", "127.0.0.1:abc",     "127.0.0.1:99999",
+      ":",           "/nonexistent/sock", silentServer.c_str(),
+  };
+  for (const char* server : servers) manager_.Connect(server, User(), Password(), "");
   close(silent);
   manager_.Disconnect();
-  EXPECT_EQ(Said() + Row(0) + std::to_string(manager_.GetRowCountInTable("t")), "0:8,0,8,0,0NULLED0");
+  EXPECT_FALSE(manager_.IsConnected());
+  ExpectLog({.attempts = 8, .failed = 8});
+  EXPECT_EQ(Row(0), "NULLED");
+  EXPECT_EQ(manager_.GetRowCountInTable("t"), 0u);
   ConnectToOwnDatabase();
 }
 
@@ -89,27 +118,40 @@ TEST_F(SqlManagerTest, QueryStoresRowsOrLogsTheServersErrorAndEmptiesThem) {
   // statement without a result set empties the stored rows silently. A
   // failing one logs the server's error, and the connection stays usable.
   // Killed behind its back: the next statement finds it gone and closes it.
-  Admin({"CREATE TABLE t (id INT, name VARCHAR(20), note TEXT)",
-         "INSERT INTO t VALUES (7, 'bob', ''), (8, 'amy', 'x'), (NULL, NULL, NULL)"});
+  Admin({
+      "CREATE TABLE t (id INT, name VARCHAR(20), note TEXT)",
+      "INSERT INTO t VALUES (7, 'bob', ''), (8, 'amy', 'x'), (NULL, NULL, NULL)",
+  });
   ConnectToOwnDatabase();
-  std::string got = Query("SELECT * FROM t ORDER BY id IS NULL, id");
-  got += std::to_string(manager_.GetNumberOfReturnedLines()) + Row(3) + Row(-1) + Row(INT16_MAX);
-  got += " " + Query("SELECT name FROM t WHERE id = 8");
-  got += std::to_string(manager_.GetNumberOfReturnedLines()) + " " + Query("SELECT * FROM t WHERE id = 99");
-  got += " " + Query("SELECT * FROM t");
-  got += " " + Query("UPDATE t SET name = 'zed' WHERE id = 7");
-  got += Query("SELECT name FROM t WHERE id = 7") + Said();
-  EXPECT_EQ(got, "7|bob|;8|amy|x;NULL|NULL|NULL;2NULLEDNULLEDNULLED amy;0 NULLED; "
-                 "7|bob|;8|amy|x;NULL|NULL|NULL; NULLED;zed;1:1,1,0,0,0");
-  EXPECT_EQ(Query("SELEC nonsense") + Query("SELECT * FROM missing_table") + Query(""),
-            "NULLED;NULLED;NULLED;");
-  EXPECT_EQ(CountEach(Log(), {std::string(kQueryError) + "You have an error in your SQL syntax",
-                              "doesn't exist]\r\n"}) + Said() + Query("SELECT 'ok'"),
-            "1,11:1,1,0,0,3ok;");
+  const Rows all = {"7|bob|", "8|amy|x", "NULL|NULL|NULL"};
+  EXPECT_EQ(Query("SELECT * FROM t ORDER BY id IS NULL, id"), all);
+  EXPECT_EQ(manager_.GetNumberOfReturnedLines(), 2);
+  EXPECT_EQ(Row(3), "NULLED");
+  EXPECT_EQ(Row(-1), "NULLED");
+  EXPECT_EQ(Row(INT16_MAX), "NULLED");
+  EXPECT_EQ(Query("SELECT name FROM t WHERE id = 8"), Rows{"amy"});
+  EXPECT_EQ(manager_.GetNumberOfReturnedLines(), 0);
+  EXPECT_EQ(Query("SELECT * FROM t WHERE id = 99"), Rows{"NULLED"});
+  EXPECT_EQ(Query("SELECT * FROM t"), all);
+  EXPECT_EQ(Query("UPDATE t SET name = 'zed' WHERE id = 7"), Rows{"NULLED"});
+  EXPECT_EQ(Query("SELECT name FROM t WHERE id = 7"), Rows{"zed"});
+  EXPECT_TRUE(manager_.IsConnected());
+  ExpectLog({.attempts = 1, .succeeded = 1});
+
+  EXPECT_EQ(Query("SELEC nonsense"), Rows{"NULLED"});
+  EXPECT_EQ(Query("SELECT * FROM missing_table"), Rows{"NULLED"});
+  EXPECT_EQ(Query(""), Rows{"NULLED"});
+  EXPECT_EQ(LogCount(std::string(kQueryError) + "You have an error in your SQL syntax"), 1u);
+  EXPECT_EQ(LogCount("doesn't exist]\r\n"), 1u);
+  EXPECT_TRUE(manager_.IsConnected());
+  ExpectLog({.attempts = 1, .succeeded = 1, .queryErrors = 3});
+  EXPECT_EQ(Query("SELECT 'ok'"), Rows{"ok"});
+
   manager_.Query("SELECT CONNECTION_ID()");
   Admin("KILL CONNECTION " + Row(0));
   manager_.Query("SELECT 1");
-  EXPECT_EQ(std::to_string(manager_.IsConnected()) + std::to_string(LogCount(kTerminated)), "01");
+  EXPECT_FALSE(manager_.IsConnected());
+  EXPECT_EQ(LogCount(kTerminated), 1u);
 }
 
 TEST_F(SqlManagerTest, StoredRowsOutliveTheConnectionButReadOnlyWhileConnected) {
@@ -125,26 +167,41 @@ TEST_F(SqlManagerTest, StoredRowsOutliveTheConnectionButReadOnlyWhileConnected) 
     other.Connect(Host().c_str(), User(), Password(), database_.c_str());
     EXPECT_EQ(other.GetReturnedLineData(1), "b");
   }
-  EXPECT_EQ(Said(), "0:2,2,0,2,0");
+  EXPECT_FALSE(manager_.IsConnected());
+  ExpectLog({.attempts = 2, .succeeded = 2, .terminated = 2});
 }
 
 TEST_F(SqlManagerTest, TableNamesAreStatementFragmentsAndProceduresLeaveTheConnectionUsable) {
   // Answers that are empty, NULL or no count read as 0, without a crash. Of
   // a procedure's sets the first is kept.
-  Admin({"CREATE TABLE t (n INT)", "INSERT INTO t VALUES (1), (2)",
-         "CREATE PROCEDURE two_sets() BEGIN SELECT 1, 'x'; SELECT 2; END"});
+  Admin({
+      "CREATE TABLE t (n INT)",
+      "INSERT INTO t VALUES (1), (2)",
+      "CREATE PROCEDURE two_sets() BEGIN SELECT 1, 'x'; SELECT 2; END",
+  });
   ConnectToOwnDatabase();
-  std::string got;
-  for (const char* table : {"t LIMIT 0", "t WHERE 0 UNION SELECT NULL ORDER BY 1", "missing",
-                            "t WHERE n <= 1", "t", "t UNION SELECT 'abc' ORDER BY 1 DESC",
-                            "t UNION SELECT -5 ORDER BY 1"}) {
-    got += std::to_string(manager_.GetRowCountInTable(table));
+  const struct {
+    std::string table;
+    uint64_t count;
+  } counts[] = {
+      {"t LIMIT 0", 0},
+      {"t WHERE 0 UNION SELECT NULL ORDER BY 1", 0},
+      {"missing", 0},
+      {"t WHERE n <= 1", 1},
+      {"t", 2},
+      {"t UNION SELECT 'abc' ORDER BY 1 DESC", 0},
+      {"t UNION SELECT -5 ORDER BY 1", 0},
+      {database_ + ".t", 2},
+  };
+  for (const auto& c : counts) {
+    EXPECT_EQ(manager_.GetRowCountInTable(c.table.c_str()), c.count) << c.table;
   }
-  got += std::to_string(manager_.GetRowCountInTable((database_ + ".t").c_str())) + Query("CALL two_sets()");
-  got += Query("SELECT 'after'");
+  EXPECT_EQ(Query("CALL two_sets()"), Rows{"1|x"});
+  EXPECT_EQ(Query("SELECT 'after'"), Rows{"after"});
   manager_.Query("CALL two_sets()");
-  EXPECT_EQ(got + std::to_string(manager_.GetRowCountInTable("mysql.user") > 0) + Said(),
-            "00012002" "1|x;after;1" "1:1,1,0,0,0");
+  EXPECT_GT(manager_.GetRowCountInTable("mysql.user"), 0u);
+  EXPECT_TRUE(manager_.IsConnected());
+  ExpectLog({.attempts = 1, .succeeded = 1});
 }
 
 TEST_F(SqlManagerTest, HostileValuesAreHandledSafely) {
@@ -156,23 +213,32 @@ TEST_F(SqlManagerTest, HostileValuesAreHandledSafely) {
   // and survives.
   ConnectToOwnDatabase();
   static const char kStatement[] = "SELECT 'a\0b', UNHEX('00FF00'), LENGTH('a\0b')";
-  EXPECT_EQ(Query(std::string_view(kStatement, sizeof kStatement - 1)), std::string("a\0b|\0\xFF\0|3;", 10));
-  EXPECT_EQ(Query("SELECT REPEAT('x', 1023)") + Query("SELECT REPEAT('x', 1022), 'yz'") +
-                Query("SELECT REPEAT('x', 4000000), 1"),
-            std::string(1023, 'x') + ";" + std::string(1022, 'x') + "|;" + std::string(1023, 'x') + ";");
+  EXPECT_EQ(Query(std::string_view(kStatement, sizeof kStatement - 1)),
+            Rows{std::string("a\0b|\0\xFF\0|3", 9)});
+  EXPECT_EQ(Query("SELECT REPEAT('x', 1023)"), Rows{std::string(1023, 'x')});
+  EXPECT_EQ(Query("SELECT REPEAT('x', 1022), 'yz'"), Rows{std::string(1022, 'x') + "|"});
+  EXPECT_EQ(Query("SELECT REPEAT('x', 4000000), 1"), Rows{std::string(1023, 'x')});
+
   std::string wide = "SELECT 0";
   for (int i = 1; i < 1500; ++i) wide += "," + std::to_string(i % 10);
-  const std::string row = Query(wide);
+  const Rows wideRows = Query(wide);
+  ASSERT_EQ(wideRows.size(), 1u);
+  EXPECT_EQ(wideRows[0].substr(0, 8), "0|1|2|3|");
+  EXPECT_EQ(wideRows[0].size(), 1023u);
+
   manager_.Query("SELECT seq FROM seq_1_to_200000");
-  EXPECT_EQ(row.substr(0, 8) + std::to_string(row.size()) +
-                std::to_string(manager_.GetNumberOfReturnedLines()) + Row(INT16_MAX) + Row(INT16_MIN),
-            "0|1|2|3|1024" "199999" "32768" "NULLED");
-  EXPECT_EQ(Query("SELECT '" + std::string(17 * 1024 * 1024, 'q') + "'"), "NULLED;");
+  EXPECT_EQ(manager_.GetNumberOfReturnedLines(), 199999);
+  EXPECT_EQ(Row(INT16_MAX), "32768");
+  EXPECT_EQ(Row(INT16_MIN), "NULLED");
+
+  EXPECT_EQ(Query("SELECT '" + std::string(17 * 1024 * 1024, 'q') + "'"), Rows{"NULLED"});
   manager_.Query("SELECT 1");
   manager_.Disconnect();
-  EXPECT_EQ(std::to_string(manager_.IsConnected()) + CountEach(Log(), {kQueryError, kTerminated}), "01,1");
+  EXPECT_FALSE(manager_.IsConnected());
+  EXPECT_EQ(LogCount(kQueryError), 1u);
+  EXPECT_EQ(LogCount(kTerminated), 1u);
   ConnectToOwnDatabase();
-  EXPECT_EQ(Query("SELECT 'back'"), "back;");
+  EXPECT_EQ(Query("SELECT 'back'"), Rows{"back"});
 }
 
 }  // namespace
