@@ -48,28 +48,26 @@ end
     std::function<void()> raise;
     std::string call;
   } rows[] = {
-      // clang-format off
-      {[] { CallOnPlayerConnect(99); },                 "onPlayerConnect n:99"},
-      {[] { CallOnPlayerDisconnect(7, 3); },            "onPlayerDisconnect n:7 n:3"},
-      {[] { CallOnPlayerSpawn(0); },                    "onPlayerSpawn n:0"},
-      {[] { CallOnPlayerDeath(1, 255, 200); },          "onPlayerDeath n:1 n:255 n:200"},
-      {[] { CallOnPlayerChat(4, "hi there"); },         "onPlayerChat n:4 s:hi there"},
-      {[] { CallOnPlayerChat(4, nullptr); },            "onPlayerChat n:4 s:"},
-      {[] { CallOnPlayerKeyPress(5, 250); },            "onPlayerKeyPress n:5 n:250"},
+      {[] { CallOnPlayerConnect(99); }, "onPlayerConnect n:99"},
+      {[] { CallOnPlayerDisconnect(7, 3); }, "onPlayerDisconnect n:7 n:3"},
+      {[] { CallOnPlayerSpawn(0); }, "onPlayerSpawn n:0"},
+      {[] { CallOnPlayerDeath(1, 255, 200); }, "onPlayerDeath n:1 n:255 n:200"},
+      {[] { CallOnPlayerChat(4, "hi there"); }, "onPlayerChat n:4 s:hi there"},
+      {[] { CallOnPlayerChat(4, nullptr); }, "onPlayerChat n:4 s:"},
+      {[] { CallOnPlayerKeyPress(5, 250); }, "onPlayerKeyPress n:5 n:250"},
       {[] { CallOnPlayerEnterVehicle(6, 4294967295u, 255); },
-                                                        "onPlayerEnterVehicle n:6 n:4294967295 n:255"},
-      {[] { CallOnPlayerExitVehicle(6, -32768); },      "onPlayerExitVehicle n:6 n:-32768"},
+       "onPlayerEnterVehicle n:6 n:4294967295 n:255"},
+      {[] { CallOnPlayerExitVehicle(6, -32768); }, "onPlayerExitVehicle n:6 n:-32768"},
       {[] { CallOnPlayerEnterGlobalMarker(1, 2, 255); }, "onPlayerEnterGlobalMarker n:1 n:2 n:255"},
-      {[] { CallOnPlayerExitGlobalMarker(1, 49, 0); },  "onPlayerExitGlobalMarker n:1 n:49 n:0"},
-      {[] { CallOnPlayerEnterLocalMarker(2, 24, 9); },  "onPlayerEnterLocalMarker n:2 n:24 n:9"},
+      {[] { CallOnPlayerExitGlobalMarker(1, 49, 0); }, "onPlayerExitGlobalMarker n:1 n:49 n:0"},
+      {[] { CallOnPlayerEnterLocalMarker(2, 24, 9); }, "onPlayerEnterLocalMarker n:2 n:24 n:9"},
       {[] { CallOnPlayerExitLocalMarker(2, 255, 255); }, "onPlayerExitLocalMarker n:2 n:255 n:255"},
-      {[] { CallOnPlayerEnterGlobalPickup(3, 200); },   "onPlayerEnterGlobalPickup n:3 n:200"},
-      {[] { CallOnPlayerEnterLocalPickup(3, 24); },     "onPlayerEnterLocalPickup n:3 n:24"},
-      {[] { CallOnPlayerEnterArea(8, 1999); },          "onPlayerEnterArea n:8 n:1999"},
-      {[] { CallOnPlayerLeaveArea(8, -1); },            "onPlayerLeaveArea n:8 n:-1"},
-      {[] { CallOnIRCUserJoin(4, "bob", "#room"); },    "onIRCUserJoin n:4 s:bob s:#room"},
+      {[] { CallOnPlayerEnterGlobalPickup(3, 200); }, "onPlayerEnterGlobalPickup n:3 n:200"},
+      {[] { CallOnPlayerEnterLocalPickup(3, 24); }, "onPlayerEnterLocalPickup n:3 n:24"},
+      {[] { CallOnPlayerEnterArea(8, 1999); }, "onPlayerEnterArea n:8 n:1999"},
+      {[] { CallOnPlayerLeaveArea(8, -1); }, "onPlayerLeaveArea n:8 n:-1"},
+      {[] { CallOnIRCUserJoin(4, "bob", "#room"); }, "onIRCUserJoin n:4 s:bob s:#room"},
       {[] { CallOnIRCUserLeave(0, "ann", "#room", 2); }, "onIRCUserLeave n:0 s:ann s:#room n:2"},
-      // clang-format on
   };
   for (const auto& row : rows) {
     row.raise();
