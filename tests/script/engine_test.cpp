@@ -29,7 +29,10 @@ TEST(ScriptEngineStartup, WithoutMainLuaTheServerRunsAndTheMainLoopRunsTimersAnd
   // there logs nothing.
   support::Seam seam;
   CallOnPlayerSpawn(3);
-  seam.Lua("function tick() ticks = (ticks or 0) + 1 end timer = createTimer('tick', 50, 2)");
+  const std::string timerScript = R"(
+    function tick() ticks = (ticks or 0) + 1 end
+    timer = createTimer('tick', 50, 2))";
+  EXPECT_EQ(seam.Lua(timerScript), "");
   for (int i = 0; i < 3; ++i) {
     seam.clock.Advance(400);
     seam.Pump();
