@@ -46,6 +46,15 @@ int RestartNow(lua_State*) {
   return 0;
 }
 
+// C as Lua; the line labels its comparison, so that a failure names its row.
+const std::string kBindAndDispatch =
+    "local function C(b, line, want) "
+    "reset() "
+    "for w, f, n in b:gmatch('(%S+) (%S+) (%S+)') do addCommand(w, f, tonumber(n)) end "
+    "dispatch(1, line) "
+    "eq(line .. ' = ' .. want, line .. ' = ' .. seen()) "
+    "end ";
+
 class CommandsTest : public ::testing::Test {
  protected:
   CommandsTest() {
@@ -57,17 +66,7 @@ class CommandsTest : public ::testing::Test {
     lua_register(L, "irc", Irc);
     lua_register(L, "restartNow", RestartNow);
   }
-  // The line is the label of each comparison: the failure names the row.
-  static void Commands(const std::string& chunk) {
-    ExpectLua(
-        "local function C(b, line, want) "
-        "reset() "
-        "for w, f, n in b:gmatch('(%S+) (%S+) (%S+)') do addCommand(w, f, tonumber(n)) end "
-        "dispatch(1, line) "
-        "eq(line .. ' = ' .. want, line .. ' = ' .. seen()) "
-        "end " +
-        chunk);
-  }
+  static void Commands(const std::string& chunk) { ExpectLua(kBindAndDispatch + chunk); }
   ScriptHost host_{R"(calls = {}
 for _, name in ipairs({'a', 'b', 'onSeen'}) do
   _G[name] = function(...)
