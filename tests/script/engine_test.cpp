@@ -1,13 +1,15 @@
 // The engine: "Main.lua" at start-up (missing, broken, failing half-way), a
 // new engine, and "loadExtension".
+#include "script/engine.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "core/events.h"
 #include "script/commands.h"
-#include "script/engine.h"
 #include "script/events.h"
 #include "script/script_host.h"
 #include "script/timers.h"
@@ -27,32 +29,67 @@ TEST(ScriptEngineStartup, WithoutMainLuaTheServerRunsAndTheMainLoopRunsTimersAnd
   // there logs nothing.
   support::Seam seam;
   CallOnPlayerSpawn(3);
-  seam.Lua("function tick() ticks = (ticks or 0) + 1 end timer = createTimer('tick', 50, 2)");
-  for (int i = 0; i < 3; ++i) seam.clock.Advance(400), seam.Pump();
-  EXPECT_EQ(seam.Eval("timer, ticks, getServerTime()"), "0,2,12,1");
-  EXPECT_EQ(CountEach(seam.Server().ReadFile("server_log.txt"), {"cannot open Main.lua", "[SCRIPT]"}), "1,0");
+  const std::string timerScript = R"(
+    function tick() ticks = (ticks or 0) + 1 end
+    timer = createTimer('tick', 50, 2))";
+  EXPECT_EQ(seam.Lua(timerScript), "");
+  for (int i = 0; i < 3; ++i) {
+    seam.clock.Advance(400);
+    seam.Pump();
+  }
+  EXPECT_EQ(seam.Eval("timer"), "0");
+  EXPECT_EQ(seam.Eval("ticks"), "2");
+  EXPECT_EQ(seam.Eval("getServerTime()"), "12,1");
+  const std::string log = seam.Server().ReadFile("server_log.txt");
+  EXPECT_EQ(CountOccurrences(log, "cannot open Main.lua"), 1u);
+  EXPECT_EQ(CountOccurrences(log, "[SCRIPT]"), 0u);
 }
 
 TEST(ScriptEngineStartup, ErrorsInMainLuaAreLoggedAsLuasTextAndWhatRanBeforeStays) {
-  const char* const cases[][4] = {  // script, log, Lua expression, its value after the run
-      {"before = 1\nthis is not lua\n", "Main.lua:2: '=' expected near 'is'\r\n", "before, type(createTimer)",
-       "nil,'function'"},
+  // Each script, what its run logs, and Lua expressions with their values after it.
+  struct Value {
+    std::string expression;
+    std::string shown;
+  };
+  struct Case {
+    std::string script;
+    std::string log;
+    std::vector<Value> values;
+  };
+  const Case cases[] = {
+      {"before = 1\nthis is not lua\n",
+       "Main.lua:2: '=' expected near 'is'\r\n",
+       {{"before", "nil"}, {"type(createTimer)", "'function'"}}},
       {"before = 7\nfunction onPlayerSpawn(id) spawned = id end\nerror('top failed')\nafter = 1\n",
-       "Main.lua:3: top failed\r\n", "before, after, type(onPlayerSpawn)", "7,nil,'function'"},
-      {"error({})\n", "(error object is a table value)\r\n", "1", "1"}, {"x = 1\n", "", "x", "1"}};
-  for (const auto& c : cases) {
-    ScriptHost host(c[0]);
-    EXPECT_EQ(Unstamped(host.Log()) + "|" + Eval(c[2]), std::string(c[1]) + "|" + c[3]) << c[0];
+       "Main.lua:3: top failed\r\n",
+       {{"before", "7"}, {"after", "nil"}, {"type(onPlayerSpawn)", "'function'"}}},
+      {"error({})\n", "(error object is a table value)\r\n", {{"1", "1"}}},
+      {"x = 1\n", "", {{"x", "1"}}},
+  };
+  for (const Case& c : cases) {
+    ScriptHost host(c.script);
+    EXPECT_EQ(Unstamped(host.Log()), c.log) << c.script;
+    for (const Value& v : c.values) {
+      EXPECT_EQ(Eval(v.expression), v.shown) << c.script << v.expression;
+    }
   }
 }
 
 TEST(ScriptEngineState, ANewEngineForgetsTheOldScriptAndNothingRunsWithoutOne) {
   ScriptHost host("kept = 1\naddCommand('/x', 'f')\nfunction f() hit = true end\n");
-  ExpectLua("eq('table,table,table,function,function,function,function,function,function', type(XML), "
-            "type(IRC), type(SQL), type(IRC.addCommand), type(string.format), type(io.open), type(os.time), "
-            "type(debug.traceback), type(require))");
+  ExpectLua(R"(
+    eq('table', type(XML))
+    eq('table', type(IRC))
+    eq('table', type(SQL))
+    eq('function', type(IRC.addCommand))
+    eq('function', type(string.format))
+    eq('function', type(io.open))
+    eq('function', type(os.time))
+    eq('function', type(debug.traceback))
+    eq('function', type(require)))");
   PublishNewScriptEngine();
-  EXPECT_EQ(Eval("kept") + std::to_string(PlayerCommandTable().Count()), "nil0");
+  EXPECT_EQ(Eval("kept"), "nil");
+  EXPECT_EQ(PlayerCommandTable().Count(), 0u);
   RegisterScriptNatives();
   DispatchPlayerCommand(0, "/x");
   EXPECT_EQ(Eval("hit"), "true");  // added again by the new run
@@ -66,27 +103,44 @@ TEST(ScriptEngineState, ANewEngineForgetsTheOldScriptAndNothingRunsWithoutOne) {
 
 TEST(LoadExtension, NumbersEveryLoadLogsFailuresAfterItsLineAndSharesTheState) {
   // Refused without a line or a number: empty, over 49 characters, not a
-  // text, a wrong count.
+  // text, a wrong count. A name of 49 characters is taken (and not found).
   ScriptHost host("");
-  const std::string m(49, 'm'), x = "[EXTENSION] Extension '", n = "' has been loaded. [ID: ";
+  const std::string m49(49, 'm');
   host.Write("a.lua", "fromA = 1\nfunction shared() return 'a' end\n");
   host.Write("half.lua", "halfDone = fromA + 1\nerror('extension broke')\nnever = true\n");
-  ExpectLua("loadExtension(''); loadExtension('" + std::string(50, 'x') + "'); loadExtension({}); "
-            "loadExtension(nil); loadExtension('a.lua', 1) loadExtension('a.lua'); loadExtension('" + m +
-            "'); loadExtension('half.lua'); loadExtension(7) eq('a,2,nil', shared(), halfDone, never)");
-  EXPECT_EQ(Unstamped(host.Log()), x + "a.lua" + n + "1]\r\n" + x + m + n + "2]\r\ncannot open " + m +
-                                       ": No such file or directory\r\n" + x + "half.lua" + n +
-                                       "3]\r\nhalf.lua:2: extension broke\r\n" + x + "7" + n +
-                                       "4]\r\ncannot open 7: No such file or directory\r\n");
+  ExpectLua(R"(
+    local m49 = string.rep('m', 49)
+    loadExtension('')
+    loadExtension(string.rep('x', 50))
+    loadExtension({})
+    loadExtension(nil)
+    loadExtension('a.lua', 1)
+    loadExtension('a.lua')
+    loadExtension(m49)
+    loadExtension('half.lua')
+    loadExtension(7)
+    eq('a', shared())
+    eq('2', halfDone)
+    eq('nil', never))");
+  std::string want;
+  want += "[EXTENSION] Extension 'a.lua' has been loaded. [ID: 1]\r\n";
+  want += "[EXTENSION] Extension '" + m49 + "' has been loaded. [ID: 2]\r\n";
+  want += "cannot open " + m49 + ": No such file or directory\r\n";
+  want += "[EXTENSION] Extension 'half.lua' has been loaded. [ID: 3]\r\n";
+  want += "half.lua:2: extension broke\r\n";
+  want += "[EXTENSION] Extension '7' has been loaded. [ID: 4]\r\n";
+  want += "cannot open 7: No such file or directory\r\n";
+  EXPECT_EQ(Unstamped(host.Log()), want);
 }
 
 TEST(LoadExtension, NumbersAndTheCapOf199CountNestedLoadsAndStartAgainWithANewEngine) {
   // The missing ones come after the cap: no line for them.
   ScriptHost host("");
   host.Write("self.lua", "loadExtension('self.lua')\n");
-  EXPECT_EQ(RunLua("loadExtension('self.lua'); for i = 1, 5 do loadExtension('missing.lua') end"), "");
-  EXPECT_EQ(std::to_string(host.LogCount("[EXTENSION]")) + std::to_string(host.LogCount("[ID: 199]\r\n")),
-            "1991");
+  EXPECT_EQ(RunLua("loadExtension('self.lua') for i = 1, 5 do loadExtension('missing.lua') end"),
+            "");
+  EXPECT_EQ(host.LogCount("[EXTENSION]"), 199u);
+  EXPECT_EQ(host.LogCount("[ID: 199]\r\n"), 1u);
   PublishNewScriptEngine();
   RegisterScriptNatives();
   EXPECT_EQ(RunLua("loadExtension('missing.lua')"), "");
@@ -94,4 +148,3 @@ TEST(LoadExtension, NumbersAndTheCapOf199CountNestedLoadsAndStartAgainWithANewEn
 }
 
 }  // namespace
-

@@ -13,12 +13,15 @@ using namespace scripttest;
 
 namespace {
 
+using Lines = std::vector<std::string>;
+
 struct IrcHost {
   IrcHost() { ReplaceIrcBotTable(); }
   ~IrcHost() { DestroyIrcBotTable(); }
-  ScriptHost host{"seen = {}\n"
-                  "function onSeen(nick, ...) seen[#seen + 1] = nick .. ':' .. table.concat({...}, ',') end\n"
-                  "IRC.addCommand('seen', 'onSeen', -1)\n"};
+  ScriptHost host{R"(seen = {}
+function onSeen(nick, ...) seen[#seen + 1] = nick .. ':' .. table.concat({...}, ',') end
+IRC.addCommand('seen', 'onSeen', -1)
+)"};
 };
 
 TEST(IrcLibrary, BotSlotsAndArgumentChecks) {
@@ -26,13 +29,32 @@ TEST(IrcLibrary, BotSlotsAndArgumentChecks) {
   // and an empty slot is fine. Then an unconnected bot, wrong counts, bad ids
   // and missing texts.
   IrcHost h;
-  ExpectLua(R"(local c = IRC.createBot eq('-1,0,1,2,3,4,-1', c(1), c(), c(), c(), c(), c(), c())
-    local d = IRC.destroyBot eq('true,true,false,false,false,4', d(260), d(4), d(5), d(), d(1, 2), c())
-    eq('0,0,0,0,-,0,0,0', IRC.send(0, '#c', 'hi'), IRC.privateMessage(0, 'a'), IRC.notice(9, 'a', 'b'),
-       IRC.send(0, {}, 'b'), IRC.getUserLevel(0, '#c', 'nick'), IRC.getUserLevel(0, '#c'),
-       IRC.getUserLevel(7, '#c', 'nick'), IRC.getUserLevel(0, '#c', nil))
-    eq('0,0,0,0', select('#', IRC.connect(0, '127.0.0.1', 1)), select('#', IRC.joinChannel(0, '#c')),
-       select('#', IRC.leaveChannel(0)), select('#', IRC.disconnect(0))))");
+  ExpectLua(R"(
+    eq('-1', IRC.createBot(1))
+    eq('0', IRC.createBot())
+    eq('1', IRC.createBot())
+    eq('2', IRC.createBot())
+    eq('3', IRC.createBot())
+    eq('4', IRC.createBot())
+    eq('-1', IRC.createBot())
+    eq('true', IRC.destroyBot(260))
+    eq('true', IRC.destroyBot(4))
+    eq('false', IRC.destroyBot(5))
+    eq('false', IRC.destroyBot())
+    eq('false', IRC.destroyBot(1, 2))
+    eq('4', IRC.createBot())
+    eq('0', IRC.send(0, '#c', 'hi'))
+    eq('0', IRC.privateMessage(0, 'a'))
+    eq('0', IRC.notice(9, 'a', 'b'))
+    eq('0', IRC.send(0, {}, 'b'))
+    eq('-', IRC.getUserLevel(0, '#c', 'nick'))
+    eq('0', IRC.getUserLevel(0, '#c'))
+    eq('0', IRC.getUserLevel(7, '#c', 'nick'))
+    eq('0', IRC.getUserLevel(0, '#c', nil))
+    eq('0', select('#', IRC.connect(0, '127.0.0.1', 1)))
+    eq('0', select('#', IRC.joinChannel(0, '#c')))
+    eq('0', select('#', IRC.leaveChannel(0)))
+    eq('0', select('#', IRC.disconnect(0))))");
   EXPECT_FALSE(GetIrcBotTable()->Bot(0)->Channel().has_value());
 }
 
@@ -42,23 +64,47 @@ TEST(IrcLibrary, ScriptDrivesABotAndHearsItsChannel) {
   // receive step.
   IrcHost h;
   irctest::FakeIrcServer server;
-  ExpectLua("eq('0', IRC.createBot()) IRC.connect(0, '127.0.0.1', " + std::to_string(65536 + server.Port()) +
-            ", 'luabot')");
+  const std::string portOver16Bits = std::to_string(65536 + server.Port());
+  ExpectLua("eq('0', IRC.createBot())");
+  ExpectLua("IRC.connect(0, '127.0.0.1', " + portOver16Bits + ", 'luabot')");
   irctest::LinePeer s = server.Accept();
-  ExpectLua("IRC.joinChannel(0, '#main') IRC.joinChannel(0, '#other') eq('1,1,1', "
-            "IRC.send(0, '#main', 'hello'), IRC.privateMessage(0, 'bob', 'hi'), IRC.notice(0, 'bob', 5)) "
-            "function onIRCUserJoin(b, n, c) joined = b .. n .. c end");
-  EXPECT_EQ(s.ReadUntil("NOTICE"), (std::vector<std::string>{"NICK luabot", "USER luabot * 0 :IRCPlugin",
-                                    "JOIN #main", "PRIVMSG #main :hello", "PRIVMSG bob :hi",
-                                    "NOTICE bob :5"}));
-  s.Send(":srv 353 luabot = #main :@op +v x\r\n:a!u@h JOIN :#main\r\n"
-         ":srv 353 luabot = #main :@op\r\n:op!u@h PRIVMSG #main :!seen  bob  now\r\n");
-  EXPECT_TRUE(irctest::WaitFor([&] { return GetIrcBotTable()->ReceiveAll(), Eval("#seen") == "1"; }));
-  ExpectLua("eq('0a#main,op:bob,now,@,-', joined, seen[1], IRC.getUserLevel(0, '#main', 'op'), "
-            "IRC.getUserLevel(0, '#main', 'x')) IRC.leaveChannel(0, '#main')");
+  ExpectLua(R"(
+    IRC.joinChannel(0, '#main')
+    IRC.joinChannel(0, '#other')
+    eq('1', IRC.send(0, '#main', 'hello'))
+    eq('1', IRC.privateMessage(0, 'bob', 'hi'))
+    eq('1', IRC.notice(0, 'bob', 5))
+    function onIRCUserJoin(bot, nick, channel) joined = bot .. ' ' .. nick .. ' ' .. channel end)");
+  // clang-format off
+  const Lines sent = {
+      "NICK luabot",
+      "USER luabot * 0 :IRCPlugin",
+      "JOIN #main",
+      "PRIVMSG #main :hello",
+      "PRIVMSG bob :hi",
+      "NOTICE bob :5",
+  };
+  // clang-format on
+  EXPECT_EQ(s.ReadUntil("NOTICE"), sent);
+  s.Send(
+      ":srv 353 luabot = #main :@op +v x\r\n"
+      ":a!u@h JOIN :#main\r\n"
+      ":srv 353 luabot = #main :@op\r\n"
+      ":op!u@h PRIVMSG #main :!seen  bob  now\r\n");
+  EXPECT_TRUE(irctest::WaitFor([&] {
+    GetIrcBotTable()->ReceiveAll();
+    return Eval("#seen") == "1";
+  }));
+  ExpectLua(R"(
+    eq('0 a #main', joined)
+    eq('op:bob,now', seen[1])
+    eq('@', IRC.getUserLevel(0, '#main', 'op'))
+    eq('-', IRC.getUserLevel(0, '#main', 'x'))
+    IRC.leaveChannel(0, '#main'))");
   EXPECT_EQ(s.ReadUntil("PART").back(), "PART #main");
   ExpectLua("IRC.disconnect(0)");
-  EXPECT_EQ(s.ReadLine() + Eval("IRC.send(0, '#main', 'gone')"), "QUIT0");
+  EXPECT_EQ(s.ReadLine(), "QUIT");
+  EXPECT_EQ(Eval("IRC.send(0, '#main', 'gone')"), "0");
 }
 
 }  // namespace

@@ -29,11 +29,13 @@ void FakeMasterList::Pump() {
       if (p->systemAddress == announcer_) announcer_ = net::UNASSIGNED_SYSTEM_ADDRESS;
     } else if (id == net::ID_DATABASE_UPDATE_ROW && answer_ != 0) {
       ++answered_;
-      peer_->Send(&answer_, 8, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0, p->systemAddress, false);
+      peer_->Send(&answer_, 8, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0, p->systemAddress,
+                  false);
     } else if (id == net::ID_DATABASE_UPDATE_ROW) {
       RowUpdate row;
-      if (net::LightweightDatabaseClient::ParseRowUpdate(p->data, p->length, row))
+      if (net::LightweightDatabaseClient::ParseRowUpdate(p->data, p->length, row)) {
         rows_.push_back(std::move(row));
+      }
     }
     peer_->DeallocatePacket(p);
   }
@@ -51,8 +53,9 @@ bool FakeMasterList::SendToAnnouncer(const std::vector<uint8_t>& bytes,
 }
 
 const net::RowCell* FakeMasterList::Cell(const RowUpdate& row, const std::string& column) {
-  for (const auto& c : row.cells)
+  for (const auto& c : row.cells) {
     if (c.columnName == column) return &c;
+  }
   return nullptr;
 }
 

@@ -97,8 +97,7 @@ std::string Line(const std::string& name, std::initializer_list<int> to, Rpc&& p
   return Line(name, to, payload.Stream());
 }
 
-Seam::Seam(const std::string& mainLua, const std::function<void()>& adjust)
-    : server_(mainLua) {
+Seam::Seam(const std::string& mainLua, const std::function<void()>& adjust) : server_(mainLua) {
   // The server's console lines stay quiet unless the test fails.
   testing::internal::CaptureStdout();
   net::RecordSendsInsteadOfSending(true);

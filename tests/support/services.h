@@ -10,7 +10,8 @@
 namespace support {
 
 struct MysqlService {
-  std::string host;      // QLM_MYSQL_HOST, e.g. "127.0.0.1:3307" (may be empty when a socket is given)
+  // QLM_MYSQL_HOST, e.g. "127.0.0.1:3307" (may be empty when a socket is given).
+  std::string host;
   std::string user;      // QLM_MYSQL_USER, "root" when unset
   std::string password;  // QLM_MYSQL_PASSWORD, may be empty
   std::string socket;    // QLM_MYSQL_SOCKET, may be empty
@@ -20,8 +21,8 @@ struct MysqlService {
 };
 
 struct IrcService {
-  std::string host;  // QLM_IRC_HOST
-  uint16_t port = 0; // QLM_IRC_PORT
+  std::string host;   // QLM_IRC_HOST
+  uint16_t port = 0;  // QLM_IRC_PORT
 };
 
 // The variable's value, or nothing when it is unset or empty.
