@@ -10,7 +10,6 @@
 #include "core/playerpool.h"
 #include "core/vehiclepool.h"
 #include "core/world.h"
-#include "record_bytes.h"
 #include "support/seam.h"
 
 namespace {

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "core/log.h"
-#include "record_bytes.h"
 #include "support/seam.h"
 
 using support::Line;

@@ -6,7 +6,6 @@
 #include <iterator>
 #include <string>
 
-#include "record_bytes.h"
 #include "support/seam.h"
 
 namespace {
