@@ -244,7 +244,8 @@ TEST(BanList, RefusesConnectionsFromTheStartUntilLifted) {
   for (int i = 0; i < 3000; ++i) file += "<10.0." + std::to_string(i) + ".1 />";
   s.WriteFile(kFile, file + "<127.0.0.2 /></BanInformation>");
   BanList::Load();
-  std::atomic<bool> loading = true, letIn = false;
+  std::atomic<bool> loading = true;
+  std::atomic<bool> letIn = false;
   std::thread checker([&] {
     while (loading) {
       if (!Banned("127.0.0.2")) letIn = true;

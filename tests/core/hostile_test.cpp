@@ -22,7 +22,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using support::Want;
-constexpr int kHostile = 2, kStranger = 3;
+constexpr int kHostile = 2;
+constexpr int kStranger = 3;
 
 struct Message {
   const char* call;  // nullptr: a raw packet
