@@ -213,7 +213,7 @@ std::vector<PoolRow> Rows() {
            },
        .made = actor,
        .changed = actor},
-      {.name = "markers",
+      {.name = "global markers",
        .first = 0,
        .capacity = 50,
        .outside = {50, -1},
