@@ -1,7 +1,8 @@
 // The ban list against real files in the server's temporary working directory
 // and the real game peer.
-#include <gtest/gtest.h>
+#include "core/ban_file.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,12 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/ban_file.h"
 #include "core/netgame.h"
 #include "core/rpc.h"
-#include "core/xml_file.h"
 #include "core/world.h"
-#include "record_bytes.h"
+#include "core/xml_file.h"
 #include "support/server_fixture.h"
 #include "support/test_client.h"
 
@@ -34,7 +33,9 @@ std::string BanFile(std::initializer_list<const char*> ips) {
   for (const char* ip : ips) file += std::string("    <") + ip + " />\n";
   return file + "</BanInformation>\n";
 }
-bool Exists(const InProcessServer& s, const std::string& name) { return fs::exists(s.Dir() + "/" + name); }
+bool Exists(const InProcessServer& s, const std::string& name) {
+  return fs::exists(s.Dir() + "/" + name);
+}
 // The name of a save's temporary file left in the directory ("" for none).
 std::string TempFileLeft(const InProcessServer& s) {
   for (const fs::directory_entry& e : fs::directory_iterator(s.Dir())) {
@@ -54,7 +55,12 @@ unsigned Mode(const std::string& path) {
 // One step: "+ip" adds, "-ip" removes, "load", "clear" (the peer's list),
 // "peer+ip" / "peer-ip" (the peer alone), "write:text" or "rm" (the file); then the
 // file and the addresses banned and not banned.
-struct Step { std::string action, file; std::vector<std::string> banned, free; };
+struct Step {
+  std::string action;
+  std::string file;
+  std::vector<std::string> banned;
+  std::vector<std::string> free;
+};
 void Steps(const InProcessServer& s, const std::vector<Step>& steps) {
   for (const Step& step : steps) {
     const std::string& a = step.action;
@@ -73,52 +79,74 @@ void Steps(const InProcessServer& s, const std::vector<Step>& steps) {
 }
 
 TEST(BanList, AddRemoveLoadAndWhatFilesHold) {
-  const std::string hand = "<?xml version=\"1.0\" ?>\n<Bans>\n    5.6.7.8\n    <ban>7.7.7.7</ban>\n"
+  const std::string hand =
+      "<?xml version=\"1.0\" ?>\n<Bans>\n    5.6.7.8\n    <ban>7.7.7.7</ban>\n"
       "    <!--9.9.9.9 banned for cheating-->\n    <1.1.1.1 />\n</Bans>\n";
-  const std::string handSaved = "<?xml version=\"1.0\" ?>\n<Bans>5.6.7.8\n    <ban>7.7.7.7</ban>\n"
+  const std::string handSaved =
+      "<?xml version=\"1.0\" ?>\n<Bans>5.6.7.8\n    <ban>7.7.7.7</ban>\n"
       "    <!--9.9.9.9 banned for cheating-->\n    <1.1.1.1 />\n    <2.2.2.2 />\n</Bans>\n";
   const std::string broken = "<BanInformation>\n    <1.2.3.4 />\n    <5.5.5.5 />\n";  // no end tag
-  const std::string wild = BanFile({"1.2.3.*"}), one = BanFile({"1.2.3.4"}), two = BanFile({"1.2.3.4", "5.6.7.8"});
+  const std::string wild = BanFile({"1.2.3.*"});
+  const std::string one = BanFile({"1.2.3.4"});
+  const std::string two = BanFile({"1.2.3.4", "5.6.7.8"});
   const std::string none = "<BanInformation />\n";
   InProcessServer s;
   s.WriteFile(kFile, hand);
   s.Start();
+  // clang-format off
   Steps(s, {
       // Loaded at the start: a text child; an element bans its name, not its
       // content; a comment up to its first blank; under a root of any name.
-      {"", hand, {"5.6.7.8", "ban", "9.9.9.9", "1.1.1.1"}, {"7.7.7.7"}},
+      {"",             hand,      {"5.6.7.8", "ban", "9.9.9.9", "1.1.1.1"}, {"7.7.7.7"}},
       // The text child lacks " /": lifted in the peer only, back at the next load.
-      {"-5.6.7.8", hand, {}, {"5.6.7.8"}}, {"load", hand, {"5.6.7.8"}, {}},
-      {"+2.2.2.2", handSaved, {"2.2.2.2"}, {}},  // under whatever root the file has
-      {"clear", handSaved, {}, {"5.6.7.8"}},
-      {"load", handSaved, {"5.6.7.8", "ban", "9.9.9.9", "1.1.1.1", "2.2.2.2"}, {}},
-      {"rm", "", {}, {}}, {"load", "", {}, {"2.2.2.2", "1.2.3.4"}},  // a file that vanished leaves the list empty
-      {"+1.2.3.4", one, {"1.2.3.4"}, {"1.2.3.5"}}, {"clear", one, {}, {"1.2.3.4"}},
-      {"load", one, {"1.2.3.4"}, {}}, {"+1.2.3.4", one, {"1.2.3.4"}, {}},  // the written element reads back
+      {"-5.6.7.8",     hand,      {},                   {"5.6.7.8"}},
+      {"load",         hand,      {"5.6.7.8"},          {}},
+      {"+2.2.2.2",     handSaved, {"2.2.2.2"},          {}},  // under whatever root the file has
+      {"clear",        handSaved, {},                   {"5.6.7.8"}},
+      {"load",         handSaved, {"5.6.7.8", "ban", "9.9.9.9", "1.1.1.1", "2.2.2.2"}, {}},
+      // A file that vanished leaves the list empty.
+      {"rm",           "",        {},                   {}},
+      {"load",         "",        {},                   {"2.2.2.2", "1.2.3.4"}},
+      {"+1.2.3.4",     one,       {"1.2.3.4"},          {"1.2.3.5"}},
+      {"clear",        one,       {},                   {"1.2.3.4"}},
+      {"load",         one,       {"1.2.3.4"},          {}},  // the written element reads back
+      {"+1.2.3.4",     one,       {"1.2.3.4"},          {}},
       // An entry the peer has lost is found as a duplicate: the peer bans again.
-      {"clear", one, {}, {"1.2.3.4"}}, {"+1.2.3.4", one, {"1.2.3.4"}, {}},
-      {"+5.6.7.8", two, {"5.6.7.8"}, {}}, {"peer+9.9.9.9", two, {"9.9.9.9"}, {}},
-      {"load", two, {"1.2.3.4"}, {"9.9.9.9"}},  // replaces the peer's list
-      {"-1.2.3.4", BanFile({"5.6.7.8"}), {}, {"1.2.3.4"}}, {"-5.6.7.8", none, {}, {"5.6.7.8"}},
-      {"load", none, {}, {"1.2.3.4", "5.6.7.8"}},
+      {"clear",        one,       {},                   {"1.2.3.4"}},
+      {"+1.2.3.4",     one,       {"1.2.3.4"},          {}},
+      {"+5.6.7.8",     two,       {"5.6.7.8"},          {}},
+      {"peer+9.9.9.9", two,       {"9.9.9.9"},          {}},
+      {"load",         two,       {"1.2.3.4"},          {"9.9.9.9"}},  // replaces the peer's list
+      {"-1.2.3.4",     BanFile({"5.6.7.8"}), {},        {"1.2.3.4"}},
+      {"-5.6.7.8",     none,      {},                   {"5.6.7.8"}},
+      {"load",         none,      {},                   {"1.2.3.4", "5.6.7.8"}},
       // A wildcard covers an add; a remove takes only the exact text.
-      {"write:" + wild, wild, {}, {}}, {"load", wild, {"1.2.3.9"}, {}},
-      {"+1.2.3.9", wild, {"1.2.3.9"}, {}}, {"-1.2.3.9", wild, {"1.2.3.9"}, {}},
-      {"peer-1.2.3.*", wild, {}, {"1.2.3.9"}},  // the add put nothing of its own into the peer
+      {"write:" + wild, wild,     {},                   {}},
+      {"load",         wild,      {"1.2.3.9"},          {}},
+      {"+1.2.3.9",     wild,      {"1.2.3.9"},          {}},
+      {"-1.2.3.9",     wild,      {"1.2.3.9"},          {}},
+      // The add put nothing of its own into the peer.
+      {"peer-1.2.3.*", wild,      {},                   {"1.2.3.9"}},
   });
+  // clang-format on
   // Text that would break the file is banned but not written.
-  for (const char* bad : {"1.2>3.4", "!--1.2.3", "1.2 3.4", "<1.2.3.4", "?1.2.3.4"})
+  for (const char* bad : {"1.2>3.4", "!--1.2.3", "1.2 3.4", "<1.2.3.4", "?1.2.3.4"}) {
     Steps(s, {{std::string("+") + bad, wild, {bad}, {}}});
+  }
   EXPECT_EQ(TempFileLeft(s), "");
   EXPECT_FALSE(Exists(s, "server_bans.xml.bad"));
   // A file that does not parse is read as far as it goes and kept beside the
   // saved one at the first change that saves; so is text that is not XML.
-  Steps(s, {{"write:" + broken, broken, {}, {}}, {"load", broken, {"1.2.3.4", "5.5.5.5"}, {}}, {"-6.6.6.6", broken, {}, {}}});
+  Steps(s, {{"write:" + broken, broken, {}, {}},
+            {"load", broken, {"1.2.3.4", "5.5.5.5"}, {}},
+            {"-6.6.6.6", broken, {}, {}}});
   EXPECT_FALSE(Exists(s, "server_bans.xml.bad"));
   Steps(s, {{"+7.7.7.7", BanFile({"1.2.3.4", "5.5.5.5", "7.7.7.7"}), {"7.7.7.7"}, {}}});
   EXPECT_EQ(s.ReadFile("server_bans.xml.bad"), broken);
   const std::string text = "bans: 1.2.3.4, 5.5.5.5";
-  Steps(s, {{"write:" + text, text, {}, {}}, {"clear", text, {}, {}}, {"load", text, {}, {"1.2.3.4"}},
+  Steps(s, {{"write:" + text, text, {}, {}},
+            {"clear", text, {}, {}},
+            {"load", text, {}, {"1.2.3.4"}},
             {"+8.8.8.8", BanFile({"8.8.8.8"}), {"8.8.8.8"}, {}}});
   EXPECT_EQ(s.ReadFile("server_bans.xml.bad"), text);
   // Letters and digits are written as they are.
@@ -131,24 +159,39 @@ TEST(BanList, FilesThatCannotBeReadOrWrittenAreNeitherTrustedNorReplaced) {
   const std::string path = s.Dir() + "/" + kFile;
   std::string deep;
   for (int i = 0; i < 1001; ++i) deep += "<a>";
-  const std::function<void()> makers[] = {
-      [&] { s.WriteFile(kFile, deep); },
-      [&] { s.WriteFile(kFile, BanFile({"1.2.3.4"})), truncate(path.c_str(), 17 << 20); },
-      [&] { fs::create_directory(path); }, [&] { mkfifo(path.c_str(), 0644); },
-      [&] { fs::create_symlink("/dev/zero", path); }};
-  const auto shape = [&] {
-    const auto status = fs::symlink_status(path);
-    return std::to_string(static_cast<int>(status.type())) + (fs::is_regular_file(status) ? s.ReadFile(kFile) : "");
+  const struct {
+    const char* what;
+    std::function<void()> make;
+  } files[] = {
+      {"nested too deep", [&] { s.WriteFile(kFile, deep); }},
+      {"larger than 16 MiB",
+       [&] {
+         s.WriteFile(kFile, BanFile({"1.2.3.4"}));
+         truncate(path.c_str(), 17 << 20);
+       }},
+      {"a directory", [&] { fs::create_directory(path); }},
+      {"a fifo", [&] { mkfifo(path.c_str(), 0644); }},
+      {"a link to a device", [&] { fs::create_symlink("/dev/zero", path); }},
   };
-  for (size_t i = 0; i < std::size(makers); ++i) {
+  // The kind of file at the path, and the text of a regular one.
+  const auto kind = [&] { return static_cast<int>(fs::symlink_status(path).type()); };
+  const auto text = [&] {
+    return fs::is_regular_file(fs::symlink_status(path)) ? s.ReadFile(kFile) : "";
+  };
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.what);
     fs::remove_all(path);
-    makers[i]();
-    const std::string before = shape();
+    file.make();
+    const int kindBefore = kind();
+    const std::string textBefore = text();
     GamePeer().ReplaceBanList({"9.9.9.9"});
-    const bool loaded = BanList::Load();
+    EXPECT_FALSE(BanList::Load());
     BanList::AddAddress("8.8.8.8");
-    EXPECT_EQ(Join(loaded, Banned("9.9.9.9"), Banned("8.8.8.8"), shape(), Exists(s, "server_bans.xml.bad")),
-              Join(0, 1, 1, before, 0)) << i;
+    EXPECT_TRUE(Banned("9.9.9.9"));
+    EXPECT_TRUE(Banned("8.8.8.8"));
+    EXPECT_EQ(kind(), kindBefore);
+    EXPECT_EQ(text(), textBefore);
+    EXPECT_FALSE(Exists(s, "server_bans.xml.bad"));
   }
 
   // Saves write through links and keep the mode; a read-only file is spared.
@@ -159,11 +202,14 @@ TEST(BanList, FilesThatCannotBeReadOrWrittenAreNeitherTrustedNorReplaced) {
   fs::create_symlink("real.xml", path);
   BanList::Load();
   BanList::AddAddress("5.6.7.8");
-  EXPECT_EQ(Join(fs::is_symlink(path), s.ReadFile("real.xml"), Mode(real), Mode(s.Dir() + "/server_bans.xml.bad")),
-            Join(1, BanFile({"1.2.3.4", "5.6.7.8"}), 0600, 0600));
+  EXPECT_TRUE(fs::is_symlink(path));
+  EXPECT_EQ(s.ReadFile("real.xml"), BanFile({"1.2.3.4", "5.6.7.8"}));
+  EXPECT_EQ(Mode(real), 0600u);
+  EXPECT_EQ(Mode(s.Dir() + "/server_bans.xml.bad"), 0600u);
   ASSERT_EQ(chmod(real.c_str(), 0444), 0);
   BanList::AddAddress("6.6.6.6");
-  EXPECT_EQ(Join(Banned("6.6.6.6"), s.ReadFile("real.xml")), Join(1, BanFile({"1.2.3.4", "5.6.7.8"})));
+  EXPECT_TRUE(Banned("6.6.6.6"));
+  EXPECT_EQ(s.ReadFile("real.xml"), BanFile({"1.2.3.4", "5.6.7.8"}));
 
   // The process dies after writing the new file and before the rename: the
   // next run sees the old file, and the leftover does no harm.
@@ -181,8 +227,7 @@ TEST(BanList, FilesThatCannotBeReadOrWrittenAreNeitherTrustedNorReplaced) {
   const std::string saved = BanFile({"1.2.3.4", "6.6.6.6"});
   Steps(s, {{"load", BanFile({"1.2.3.4"}), {"1.2.3.4"}, {"4.4.4.4"}}, {"+6.6.6.6", saved, {}, {}}});
   EXPECT_EQ(TempFileLeft(s), "");
-  // A failed rename keeps the old file and cleans up; so does a temporary
-  // file that cannot be written at all.
+  // A failed rename keeps the old file and cleans up.
   xml::SetSaveFaultForTesting(xml::SaveFault::kRenameFails);
   Steps(s, {{"-1.2.3.4", saved, {}, {"1.2.3.4"}}});
   xml::SetSaveFaultForTesting(xml::SaveFault::kNone);
@@ -199,10 +244,13 @@ TEST(BanList, RefusesConnectionsFromTheStartUntilLifted) {
   InProcessServer s;
   s.WriteFile(kFile, BanFile({"127.0.0.2"}));
   s.Start();
-  support::TestClient banned, allowed, again;
+  support::TestClient banned;
+  support::TestClient allowed;
+  support::TestClient again;
   banned.BindTo("127.0.0.2");
-  const bool in = banned.Connect(s.Port());
-  EXPECT_EQ(Join(in, banned.LastRefusal() == net::ID_CONNECTION_BANNED, allowed.Connect(s.Port())), "0|1|1");
+  EXPECT_FALSE(banned.Connect(s.Port()));
+  EXPECT_EQ(banned.LastRefusal(), net::ID_CONNECTION_BANNED);
+  EXPECT_TRUE(allowed.Connect(s.Port()));
   BanList::RemoveAddress("127.0.0.2");
   again.BindTo("127.0.0.2");
   EXPECT_TRUE(again.Connect(s.Port()));
@@ -212,8 +260,13 @@ TEST(BanList, RefusesConnectionsFromTheStartUntilLifted) {
   for (int i = 0; i < 3000; ++i) file += "<10.0." + std::to_string(i) + ".1 />";
   s.WriteFile(kFile, file + "<127.0.0.2 /></BanInformation>");
   BanList::Load();
-  std::atomic<bool> loading = true, letIn = false;
-  std::thread checker([&] { while (loading) letIn = letIn || !Banned("127.0.0.2"); });
+  std::atomic<bool> loading = true;
+  std::atomic<bool> letIn = false;
+  std::thread checker([&] {
+    while (loading) {
+      if (!Banned("127.0.0.2")) letIn = true;
+    }
+  });
   for (int i = 0; i < 5; ++i) BanList::Load();
   loading = false;
   checker.join();

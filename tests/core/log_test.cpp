@@ -2,12 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 #include <string>
 
 #include "support/server_fixture.h"
 
-const std::string kStamp = R"(\[(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d\d-\d\d \d\d:\d\d:\d\d\] )";
+namespace {
+
+const std::string kStamp =
+    R"(\[(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d\d-\d\d \d\d:\d\d:\d\d\] )";
+
+std::string Unstamped(const std::string& text) {
+  return std::regex_replace(text, std::regex(kStamp), "[T] ");
+}
+
+// What the logging printed, and the whole log file after it.
+struct Output {
+  std::string console;
+  std::string file;
+};
 
 // Each case's console output and log file, with the stamps made "[T] ".
 TEST(LogTest, LinesAreStampedOnConsoleAndInFileCrLfInTheFileControlBytesReplacedAndCutAt511) {
@@ -16,23 +30,30 @@ TEST(LogTest, LinesAreStampedOnConsoleAndInFileCrLfInTheFileControlBytesReplaced
   auto run = [&](const std::function<void()>& log) {
     testing::internal::CaptureStdout();
     log();
-    const std::string both = testing::internal::GetCapturedStdout() + "|" + dir.ReadFile(kLogFileName);
-    return std::regex_replace(both, std::regex(kStamp), "[T] ");
+    const std::string console = testing::internal::GetCapturedStdout();
+    return Output{Unstamped(console), Unstamped(dir.ReadFile(kLogFileName))};
   };
-  EXPECT_EQ(run([] { LogPrint(1, "[JOIN] %s has joined the server. [%s]", "Bob", "1.2.3.4"); }),
-            "[T] [JOIN] Bob has joined the server. [1.2.3.4]\n|"
-            "[T] [JOIN] Bob has joined the server. [1.2.3.4]\r\n");
-  EXPECT_EQ(run([] { LogPrintFileOnly(1, "[CONSOLE INPUT] %s", "kick 5"); }),
-            "|[T] [JOIN] Bob has joined the server. [1.2.3.4]\r\n[T] [CONSOLE INPUT] kick 5\r\n");
-  const std::string before = dir.ReadFile(kLogFileName);
+  const Output join =
+      run([] { LogPrint(1, "[JOIN] %s has joined the server. [%s]", "Bob", "1.2.3.4"); });
+  EXPECT_EQ(join.console, "[T] [JOIN] Bob has joined the server. [1.2.3.4]\n");
+  EXPECT_EQ(join.file, "[T] [JOIN] Bob has joined the server. [1.2.3.4]\r\n");
+  const Output input = run([] { LogPrintFileOnly(1, "[CONSOLE INPUT] %s", "kick 5"); });
+  EXPECT_EQ(input.console, "");
+  EXPECT_EQ(input.file,
+            "[T] [JOIN] Bob has joined the server. [1.2.3.4]\r\n[T] [CONSOLE INPUT] kick 5\r\n");
+  const std::string before = Unstamped(dir.ReadFile(kLogFileName));
   const std::string cut(511, 'x');
-  EXPECT_EQ(run([] {
-              LogPrint(0, "first\nsecond\n");
-              LogPrint(0, "third %d", 3);
-              LogPrint(0, "[CHAT] %s: %s", "Bob", "hi\x1b]0;owned\x07\r\x7f\tthere");
-              LogPrint(0, "%s", std::string(2000, 'x').c_str());
-            }),
-            "first\nsecond\n\nthird 3\n[CHAT] Bob: hi?]0;owned???\tthere\n" + cut + "\n|" +
-                std::regex_replace(before, std::regex(kStamp), "[T] ") +
-                "first\r\nsecond\r\n\r\nthird 3\r\n[CHAT] Bob: hi?]0;owned???\tthere\r\n" + cut + "\r\n");
+  const Output lines = run([] {
+    LogPrint(0, "first\nsecond\n");
+    LogPrint(0, "third %d", 3);
+    LogPrint(0, "[CHAT] %s: %s", "Bob", "hi\x1b]0;owned\x07\r\x7f\tthere");
+    LogPrint(0, "%s", std::string(2000, 'x').c_str());
+  });
+  EXPECT_EQ(lines.console,
+            "first\nsecond\n\nthird 3\n[CHAT] Bob: hi?]0;owned???\tthere\n" + cut + "\n");
+  EXPECT_EQ(lines.file,
+            before + "first\r\nsecond\r\n\r\nthird 3\r\n[CHAT] Bob: hi?]0;owned???\tthere\r\n" +
+                cut + "\r\n");
 }
+
+}  // namespace
