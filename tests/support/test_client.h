@@ -13,9 +13,9 @@
 
 #include <arpa/inet.h>
 #include <enet/enet.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -52,7 +52,8 @@ using ReceivedPacket = Received;
 inline net::SystemAddress Loopback(uint16_t port) { return {htonl(INADDR_LOOPBACK), port}; }
 // Calls `pumpEachRound` (if any) and then checks `cond`, about every
 // millisecond, until `cond` holds (true) or the time is up (false).
-inline bool WaitUntil(const std::function<bool()>& cond, uint32_t timeoutMs, const std::function<void()>& pumpEachRound = {}) {
+inline bool WaitUntil(const std::function<bool()>& cond, uint32_t timeoutMs,
+                      const std::function<void()>& pumpEachRound = {}) {
   for (auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);;
        std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
     if (pumpEachRound) pumpEachRound();
@@ -68,7 +69,9 @@ const T* Last(const std::vector<T>& all, Match match) {
 
 class TestClient {  // its peer shuts down with it: the other end sees a disconnection
  public:
-  explicit TestClient(std::initializer_list<std::string> watched = {}) { for (const auto& n : watched) Watch(n); }
+  explicit TestClient(std::initializer_list<std::string> watched = {}) {
+    for (const auto& n : watched) Watch(n);
+  }
   void Watch(const std::string& name) {
     if (watched_.insert(name).second)
       peer_.RegisterAsRemoteProcedureCall(name.c_str(), [this, name](net::RPCParameters* p) {
@@ -78,18 +81,29 @@ class TestClient {  // its peer shuts down with it: the other end sees a disconn
   }
   // Local address to send from (e.g. "127.0.0.2" for ban tests); before the first Connect.
   void BindTo(const std::string& address) { bindAddress_ = address; }
-  bool Listen(uint16_t maxConnections) { return started_ = peer_.Startup(maxConnections, 1, 0, "127.0.0.1"); }
+  bool Listen(uint16_t maxConnections) {
+    return started_ = peer_.Startup(maxConnections, 1, 0, "127.0.0.1");
+  }
   // True once accepted (14); otherwise LastRefusal() tells why (15, 18, 22, 23,
   // or 0 on time-out). While a refused attempt's connection is still closing
   // (16) it asks again within the time-out.
-  bool Connect(uint16_t port, const std::string& password = "", uint32_t timeoutMs = kDefaultWaitMs) {
-    if (!started_ && !(started_ = peer_.Startup(1, 5, 0, bindAddress_.empty() ? nullptr : bindAddress_.c_str()))) return false;
+  bool Connect(uint16_t port, const std::string& password = "",
+               uint32_t timeoutMs = kDefaultWaitMs) {
+    if (!started_) {
+      const char* bind = bindAddress_.empty() ? nullptr : bindAddress_.c_str();
+      started_ = peer_.Startup(1, 5, 0, bind);
+      if (!started_) return false;
+    }
     bool asked = false;
-    WaitFor([&] {
-      if (!connected_ && (!asked || lastRefusal_ == net::ID_ALREADY_CONNECTED))
-        lastRefusal_ = 0, asked = peer_.Connect("127.0.0.1", port, password.data(), static_cast<int>(password.size()));
+    auto answered = [&] {
+      if (!connected_ && (!asked || lastRefusal_ == net::ID_ALREADY_CONNECTED)) {
+        lastRefusal_ = 0;
+        asked =
+            peer_.Connect("127.0.0.1", port, password.data(), static_cast<int>(password.size()));
+      }
       return connected_ || !asked || lastRefusal_ != 0;
-    }, timeoutMs);
+    };
+    WaitFor(answered, timeoutMs);
     return connected_;
   }
   bool Connected() const { return connected_; }
@@ -98,49 +112,76 @@ class TestClient {  // its peer shuts down with it: the other end sees a disconn
   uint16_t LocalPort() const { return started_ ? peer_.GetBoundPort() : 0; }
   net::SystemAddress Address() const {  // where this peer is bound
     net::SystemAddress a = Loopback(LocalPort());
-    return a.SetBinaryAddress(bindAddress_.empty() ? "127.0.0.1" : bindAddress_.c_str()), a;
+    a.SetBinaryAddress(bindAddress_.empty() ? "127.0.0.1" : bindAddress_.c_str());
+    return a;
   }
 
   bool SendRpc(const std::string& name, const uint8_t* data, uint32_t bitCount) {
-    return connected_ && peer_.RPC(name.c_str(), data, bitCount, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0, server_, false);
+    return connected_ && peer_.RPC(name.c_str(), data, bitCount, net::HIGH_PRIORITY,
+                                   net::RELIABLE_ORDERED, 0, server_, false);
   }
-  bool SendRpc(const std::string& name, const net::BitStream& s) { return SendRpc(name, s.GetData(), s.GetNumberOfBitsUsed()); }
+  bool SendRpc(const std::string& name, const net::BitStream& s) {
+    return SendRpc(name, s.GetData(), s.GetNumberOfBitsUsed());
+  }
   bool SendRaw(const Bytes& b) {
-    return connected_ && peer_.Send(b.data(), static_cast<uint32_t>(b.size()) * 8, net::HIGH_PRIORITY, net::RELIABLE, 0, server_, false);
+    return connected_ && peer_.Send(b.data(), static_cast<uint32_t>(b.size()) * 8,
+                                    net::HIGH_PRIORITY, net::RELIABLE, 0, server_, false);
   }
 
   void Pump() {
     while (net::Packet* p = started_ ? peer_.Receive() : nullptr) {
       const uint8_t id = p->length ? p->data[0] : 0;
-      if (id == net::ID_CONNECTION_REQUEST_ACCEPTED && p->length >= 3)
-        connected_ = true, server_ = p->systemAddress, index_ = static_cast<uint16_t>(p->data[1] | (p->data[2] << 8));
-      else if (std::set<int>{net::ID_ALREADY_CONNECTED, net::ID_CONNECTION_ATTEMPT_FAILED, net::ID_INVALID_PASSWORD,
-                             net::ID_NO_FREE_INCOMING_CONNECTIONS, net::ID_CONNECTION_BANNED}.count(id))
-        lastRefusal_ = connected_ ? lastRefusal_ : id;
-      else if ((id == net::ID_DISCONNECTION_NOTIFICATION || id == net::ID_CONNECTION_LOST) && p->systemAddress == server_)
-        connected_ = false;
-      if (p->length) packets_.push_back({"", Bytes(p->data, p->data + p->length), p->bitSize, p->systemIndex, p->systemAddress});
+      const std::set<int> refusals = {
+          net::ID_ALREADY_CONNECTED, net::ID_CONNECTION_ATTEMPT_FAILED, net::ID_INVALID_PASSWORD,
+          net::ID_NO_FREE_INCOMING_CONNECTIONS, net::ID_CONNECTION_BANNED};
+      const bool fromServer = p->systemAddress == server_;
+      if (id == net::ID_CONNECTION_REQUEST_ACCEPTED && p->length >= 3) {
+        connected_ = true;
+        server_ = p->systemAddress;
+        index_ = static_cast<uint16_t>(p->data[1] | (p->data[2] << 8));
+      } else if (refusals.count(id)) {
+        if (!connected_) lastRefusal_ = id;
+      } else if (id == net::ID_DISCONNECTION_NOTIFICATION || id == net::ID_CONNECTION_LOST) {
+        if (fromServer) connected_ = false;
+      }
+      if (p->length) {
+        packets_.push_back({"", Bytes(p->data, p->data + p->length), p->bitSize, p->systemIndex,
+                            p->systemAddress});
+      }
       peer_.DeallocatePacket(p);
     }
   }
-  bool WaitFor(const std::function<bool()>& cond, uint32_t ms = kDefaultWaitMs) { return WaitUntil(cond, ms, [this] { Pump(); }); }
-  bool WaitForPacket(uint8_t id, size_t count = 1) { return WaitFor([&] { return PacketCount(id) >= count; }); }
+  bool WaitFor(const std::function<bool()>& cond, uint32_t ms = kDefaultWaitMs) {
+    return WaitUntil(cond, ms, [this] { Pump(); });
+  }
+  bool WaitForPacket(uint8_t id, size_t count = 1) {
+    return WaitFor([&] { return PacketCount(id) >= count; });
+  }
 
   size_t Count(const std::string& name) const {
-    EXPECT_TRUE(watched_.count(name)) << "RPC '" << name << "' is not watched; Watch() it before the action that sends it";
+    EXPECT_TRUE(watched_.count(name))
+        << "RPC '" << name << "' is not watched; Watch() it before the action that sends it";
     return std::count_if(rpcs_.begin(), rpcs_.end(), [&](auto& r) { return r.name == name; });
   }
-  const ReceivedRpc* LastRpc(const std::string& name) const { return Count(name) ? Last(rpcs_, [&](auto& r) { return r.name == name; }) : nullptr; }
+  const ReceivedRpc* LastRpc(const std::string& name) const {
+    return Count(name) ? Last(rpcs_, [&](auto& r) { return r.name == name; }) : nullptr;
+  }
   const std::vector<ReceivedRpc>& AllRpcs() const { return rpcs_; }
   std::vector<Bytes> Packets(uint8_t id) const {
     std::vector<Bytes> out;
-    for (const ReceivedPacket& p : packets_) if (p.Id() == id) out.push_back(p.data);
+    for (const ReceivedPacket& p : packets_)
+      if (p.Id() == id) out.push_back(p.data);
     return out;
   }
   size_t PacketCount(uint8_t id) const { return Packets(id).size(); }
-  const ReceivedPacket* LastPacket(uint8_t id) const { return Last(packets_, [&](auto& p) { return p.Id() == id; }); }
+  const ReceivedPacket* LastPacket(uint8_t id) const {
+    return Last(packets_, [&](auto& p) { return p.Id() == id; });
+  }
   const std::vector<ReceivedPacket>& AllPackets() const { return packets_; }
-  void Clear() { rpcs_.clear(), packets_.clear(); }  // keeps the connection
+  void Clear() {  // keeps the connection
+    rpcs_.clear();
+    packets_.clear();
+  }
   net::Peer& GetPeer() { return peer_; }
 
  private:
@@ -149,7 +190,8 @@ class TestClient {  // its peer shuts down with it: the other end sees a disconn
   std::vector<ReceivedPacket> packets_;
   std::string bindAddress_;
   net::SystemAddress server_ = net::UNASSIGNED_SYSTEM_ADDRESS;
-  bool started_ = false, connected_ = false;
+  bool started_ = false;
+  bool connected_ = false;
   uint8_t lastRefusal_ = 0;
   uint16_t index_ = 0xFFFF;
   net::Peer peer_;  // last, so it goes first: nothing reaches the records once they are gone
@@ -157,16 +199,21 @@ class TestClient {  // its peer shuts down with it: the other end sees a disconn
 
 class RawClient {
  public:
-  RawClient() : host_((enet_initialize(), enet_host_create(nullptr, 1, 2, 0, 0))) {}
+  RawClient() {
+    enet_initialize();
+    host_ = enet_host_create(nullptr, 1, 2, 0, 0);
+  }
   ~RawClient() { enet_host_destroy(host_); }  // without a disconnect: the server hears silence
 
   bool Connect(uint16_t port) {  // the ENet handshake only
     ENetAddress a{0, port};
     enet_address_set_host_ip(&a, "127.0.0.1");
-    return (peer_ = enet_host_connect(host_, &a, 2, 0)) && ServiceUntil([this] { return connected_; });
+    peer_ = enet_host_connect(host_, &a, 2, 0);
+    return peer_ && ServiceUntil([this] { return connected_; });
   }
   void Send(const Bytes& bytes, bool reliable = true) {
-    enet_peer_send(peer_, !reliable, enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0));
+    const uint32_t flags = reliable ? ENET_PACKET_FLAG_RELIABLE : 0;
+    enet_peer_send(peer_, !reliable, enet_packet_create(bytes.data(), bytes.size(), flags));
     enet_host_flush(host_);
   }
   // Sends a connection request and returns the answer's id, or 0.
@@ -174,7 +221,8 @@ class RawClient {
     const size_t before = received.size();
     const std::string request = static_cast<char>(net::ID_CONNECTION_REQUEST) + password;
     Send(Bytes(request.begin(), request.end()));
-    return ServiceUntil([&] { return received.size() > before; }) && !received[before].empty() ? received[before][0] : 0;
+    if (!ServiceUntil([&] { return received.size() > before; })) return 0;
+    return received[before].empty() ? 0 : received[before][0];
   }
   // Services the host until `done` or the deadline; nothing after the event
   // that made `done` hold is answered.
@@ -183,14 +231,19 @@ class RawClient {
       for (ENetEvent ev; !done() && enet_host_service(host_, &ev, 1) > 0;) {
         connected_ = connected_ || ev.type == ENET_EVENT_TYPE_CONNECT;
         disconnected = disconnected || ev.type == ENET_EVENT_TYPE_DISCONNECT;
-        if (ev.type == ENET_EVENT_TYPE_RECEIVE)
-          received.emplace_back(ev.packet->data, ev.packet->data + ev.packet->dataLength), enet_packet_destroy(ev.packet);
+        if (ev.type == ENET_EVENT_TYPE_RECEIVE) {
+          received.emplace_back(ev.packet->data, ev.packet->data + ev.packet->dataLength);
+          enet_packet_destroy(ev.packet);
+        }
       }
     });
   }
   // Forgets the connection without telling the server, as a client that
   // restarts on the same socket would.
-  void Abandon() { enet_peer_reset(peer_), connected_ = false; }
+  void Abandon() {
+    enet_peer_reset(peer_);
+    connected_ = false;
+  }
   // Single datagrams from this client's socket, outside any connection.
   void SendDatagram(uint16_t port, const Bytes& bytes) {
     ENetAddress to{0, port};
@@ -201,7 +254,10 @@ class RawClient {
   Bytes ReceiveDatagram(int ms = 2000) {  // the next one, or empty
     Bytes data(65536);
     pollfd p{host_->socket, POLLIN, 0};
-    return data.resize(std::max<ssize_t>(poll(&p, 1, ms) == 1 ? recv(host_->socket, data.data(), data.size(), 0) : 0, 0)), data;
+    ssize_t got = 0;
+    if (poll(&p, 1, ms) == 1) got = recv(host_->socket, data.data(), data.size(), 0);
+    data.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return data;
   }
 
   std::vector<Bytes> received;
