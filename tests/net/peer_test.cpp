@@ -195,6 +195,14 @@ TEST(PeerHandshakeTest, FullServerRefusesAndFreedSlotsAreReusedLowestFirst) {
   ASSERT_TRUE(server.WaitForPacket(kDisconnected, 2));
   EXPECT_EQ(JoinAnswer(e, server), kAccepted);
   EXPECT_EQ(e.Index(), 0);
+  // An attempt closed before any answer gives its slot back at once: a peer
+  // with a single slot can try elsewhere straight away.
+  const uint16_t nowhere = Server().Port();  // closed again: nothing answers there
+  Peer single;
+  ASSERT_TRUE(single.Startup(0, 1, 0, nullptr));  // no incoming, one slot beyond
+  ASSERT_TRUE(single.Connect("127.0.0.1", nowhere, nullptr, 0));
+  single.CloseConnection(Loopback(nowhere), false);
+  EXPECT_TRUE(single.Connect("127.0.0.1", server.Port(), nullptr, 0));
 }
 
 // The two slow deadlines share one wait: a joined client that falls silent is
@@ -695,6 +703,7 @@ TEST(RecordingPeerTest, SendsGoToTheirTargetsAndInjectedMessagesToTheHandlers) {
   EXPECT_EQ(peer.RPC("T", &stream, HIGH_PRIORITY, RELIABLE_ORDERED, 0, set), 2);
   EXPECT_EQ(peer.Send(&stream, HIGH_PRIORITY, UNRELIABLE_SEQUENCED, 0, set), 2);
   EXPECT_FALSE(peer.Send(thirteen, 0, HIGH_PRIORITY, RELIABLE, 0, a, false));
+  EXPECT_FALSE(peer.Send(nullptr, 8, HIGH_PRIORITY, RELIABLE, 0, a, false)) << "no data";
   peer.CloseConnection(c, false);
   // clang-format off
   EXPECT_EQ(peer.Take(), (Sends{

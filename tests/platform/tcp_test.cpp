@@ -66,6 +66,7 @@ TEST(Tcp, ReadableAndTheEndOfTheStream) {
   TcpClose(-1);  // does nothing
   EXPECT_EQ(TcpReadable(-1), -1);
   EXPECT_EQ(TcpRecv(-1, nullptr, 0), -1);
+  EXPECT_FALSE(TcpSendAll(-1, "x", 0)) << "no connection, even with nothing to send";
 }
 
 TEST(Tcp, LargeSendWaitsForRoomAndArrivesIntact) {
