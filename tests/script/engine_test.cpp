@@ -87,7 +87,10 @@ TEST(ScriptEngineState, ANewEngineForgetsTheOldScriptAndNothingRunsWithoutOne) {
     eq('function', type(os.time))
     eq('function', type(debug.traceback))
     eq('function', type(require)))");
+  // A file the old script left open is flushed and closed with its state.
+  EXPECT_EQ(RunLua("left = io.open('left_open.txt', 'w')\nleft:write('written')"), "");
   PublishNewScriptEngine();
+  EXPECT_EQ(Eval("io.open('left_open.txt'):read('*a')"), "'written'");
   EXPECT_EQ(Eval("kept"), "nil");
   EXPECT_EQ(PlayerCommandTable().Count(), 0u);
   RegisterScriptNatives();
