@@ -86,11 +86,9 @@ bool Same(const T& a, const T& b) {
 
 class Natives : public ::testing::Test {
  protected:
-  // Two Lua helpers: n(f()) counts f's results.
   Natives() {
     seam.Join("Alpha");
     seam.Join("Bravo");
-    seam.Lua("function n(...) return select('#', ...) end");
   }
   void Check(const std::vector<Row>& rows) {
     for (const Row& r : rows) {
