@@ -222,11 +222,15 @@ TEST_F(WorldNatives, LocalMarkers) {
   EXPECT_EQ(flags[0], 0);
   Check({{"createLocalCheckpoint(0, 0, 0, 0, 1)", "0", {checkpoint0}},
          {"destroyLocalCheckpoint(0, 1)", "", {A("DestroyLocalCheckpoint").c8(1)}}});
-  // Players not connected get no results; free slots, slot 25.
+  // Players not connected get no results.
   Refused({""},
-          {"createLocalCorona(77, 0, 0, 0, 1, 1, 1)", "createLocalCheckpoint(100, 0, 0, 0, 1)",
-           "destroyLocalCheckpoint(0, 1)", "destroyLocalCheckpoint(0, 25)",
-           "setLocalCoronaRGB(0, 255, 1, 1, 1)", "setLocalCheckpointRadius(1, 0, 3)"});
+          {"createLocalCorona(77, 0, 0, 0, 1, 1, 1)", "createLocalCheckpoint(100, 0, 0, 0, 1)"});
+  // A free slot, slots 25 and 255, a player without markers, a player not
+  // connected.
+  Refused({"0, 1", "0, 25", "0, 255", "1, 0", "77, 0"},
+          {"destroyLocalCheckpoint(#)", "setLocalCheckpointRadius(#, 3)",
+           "setLocalCheckpointPos(#, 1, 1, 1)", "destroyLocalCorona(#)",
+           "setLocalCoronaRGB(#, 1, 1, 1)", "setLocalCoronaPos(#, 1, 1, 1)"});
   EXPECT_EQ(GetPlayerPool()->localMarkers[77][0], 0);
   EXPECT_EQ(flags[0], 1);
   EXPECT_EQ(flags[1], 0);
