@@ -3,6 +3,7 @@
 // pool's rules, while the calls carry the script's own values), the guards.
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "core/actorpool.h"
 #include "core/iconpool.h"
@@ -12,6 +13,7 @@
 #include "core/playerpool.h"
 #include "core/world.h"
 #include "script/native_test_support.h"
+#include "script/script_host.h"
 
 namespace {
 
@@ -112,14 +114,16 @@ TEST_F(WorldNatives, LocalObjects) {
          {"getLocalObjectRotation(0, 1)", "10,11,12"},
          {"destroyLocalObject(0, 1)", "", {A("DestroyLocalObject").c16(1)}},
          {"getLocalObjectModel(0, 1)", "0"},
-         // Not connected; 256 (not read as 0); slot 100; a free slot.
+         // Not connected; 256 (not read as 0).
          {"createLocalObject(77, 1, 0, 0, 0, 0, 0, 0, 0)", "-1"},
-         {"createLocalObject(256, 1, 0, 0, 0, 0, 0, 0, 0)", "-1"},
-         {"setLocalObjectPos(256, 0, 1, 1, 1)", ""},
-         {"destroyLocalObject(256, 0)", ""},
-         {"setLocalObjectInterior(0, 100, 1)", ""},
-         {"setLocalObjectRotation(0, 1, 1, 1, 1)", ""},
-         {"getLocalObjectModel(0, 0)", "1500"},
+         {"createLocalObject(256, 1, 0, 0, 0, 0, 0, 0, 0)", "-1"}});
+  // clang-format on
+  // Not connected; 256 (not read as 0); slot 100; a free slot.
+  Refused({"77, 0", "256, 0", "0, 100", "0, 1"},
+          {"destroyLocalObject(#)", "setLocalObjectPos(#, 1, 1, 1)",
+           "setLocalObjectRotation(#, 1, 1, 1)", "setLocalObjectInterior(#, 1)"});
+  // clang-format off
+  Check({{"getLocalObjectModel(0, 0)", "1500"},
          {"getLocalObjectPos(0, 0)", "1,2,3"},
          {"setLocalObjectPos(65536, 0, 3, 3, 3)", "",
           {A("SetLocalObjectPos").c16(0).f32(3).f32(3).f32(3)}},
@@ -501,3 +505,27 @@ TEST_F(WorldNatives, StaticActors) {
 }
 
 }  // namespace
+
+// A script host without a world: the getters give nothing, creations -1, and
+// changes are refused quietly.
+TEST(WorldNativesWithoutAWorld, GettersGiveNothingAndCreationsAreRefused) {
+  scripttest::ScriptHost host("");
+  const std::pair<const char*, const char*> cases[] = {
+      {"getGlobalObjectModel(0)", ""},
+      {"getGlobalObjectInterior(0)", ""},
+      {"getGlobalObjectPos(0)", ""},
+      {"getGlobalObjectRotation(0)", ""},
+      {"getLocalObjectModel(0, 0)", ""},
+      {"getLocalObjectInterior(0, 0)", ""},
+      {"getLocalObjectPos(0, 0)", ""},
+      {"getLocalObjectRotation(0, 0)", ""},
+      {"createGlobalObject(1, 0, 0, 0, 0, 0, 0, 0)", "-1"},
+      {"createLocalObject(0, 1, 0, 0, 0, 0, 0, 0, 0)", "-1"},
+      {"destroyGlobalObject(0)", ""},
+      {"setGlobalObjectPos(0, 1, 1, 1)", ""},
+      {"createGlobalCheckpoint(0, 0, 0, 1)", "-1"},
+      {"createGlobalIcon(0, 0, 0, 1, 1, 0)", "-1"},
+      {"createStaticActor(1, 0, 0, 0, 0, 1)", "-1"},
+  };
+  for (const auto& [call, result] : cases) EXPECT_EQ(scripttest::Eval(call), result) << call;
+}
