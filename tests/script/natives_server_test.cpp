@@ -258,6 +258,7 @@ TEST_F(ServerNatives, AKickFromInsideADepartureIsRefusedBanListAndRestart) {
   // A restart waits until the script's call has returned.
   EXPECT_EQ(seam.Eval("restartGameMode(1)"), "");
   seam.Pump();
+  EXPECT_EQ(seam.Eval("restartGameMode()"), "");
   EXPECT_EQ(seam.Lua("restartGameMode() return 5"), "5");
   EXPECT_EQ(gNetGame->restartPending, 0);
   seam.Pump();
