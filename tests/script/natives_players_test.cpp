@@ -2,7 +2,7 @@
 // from the record, what each command sends (bit for bit) and to whom, the cuts
 // and clamps of the values, which commands write the record, and that a
 // refused call sends and stores nothing.
-#include <climits>
+#include <cstdint>
 #include <string>
 
 #include "core/playerpool.h"

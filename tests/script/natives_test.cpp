@@ -11,6 +11,8 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/log.h"
 #include "core/netgame.h"
@@ -281,6 +283,9 @@ TEST(NativeTable, EveryNativeIsRegisteredInOrderUnderItsName) {
   }
 }
 
+// The counts each native takes, as its row declares them. A count one outside
+// is called below; the right counts are called by the family tests, the wider
+// rules' other counts at the end of this group.
 TEST(NativeTable, EveryNativeTakesItsArgumentCounts) {
   ASSERT_EQ(kNativeCount, 209);
   for (int i = 0; i < kNativeCount; ++i) {

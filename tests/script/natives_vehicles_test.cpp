@@ -1,6 +1,8 @@
 // The vehicle natives through the seam, and the model names and the respawn
 // delay without a world.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/netgame.h"
 #include "core/playerpool.h"
