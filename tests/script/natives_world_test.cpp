@@ -238,8 +238,11 @@ TEST_F(WorldNatives, LocalMarkers) {
   EXPECT_EQ(GetPlayerPool()->localMarkers[77][0], 0);
   EXPECT_EQ(flags[0], 1);
   EXPECT_EQ(flags[1], 0);
-  // Player ids keep their low 8 bits; a player with 25 markers gets -1.
-  Check({{"createLocalCheckpoint(256, 0, 0, 0, 1)", "1", {checkpoint0}}});
+  // Player ids keep their low 8 bits; a corona's natives take a checkpoint's slot;
+  // a player with 25 markers gets -1.
+  Check({{"createLocalCheckpoint(256, 0, 0, 0, 1)", "1", {checkpoint0}},
+         {"destroyLocalCorona(0, 1)", "", {A("DestroyLocalCorona").c8(1)}}});
+  EXPECT_EQ(flags[1], 0);
   std::memset(flags, 1, kLocalMarkersPerPlayer);
   Check({{"createLocalCorona(0, 0, 0, 0, 1, 1, 1)", "-1"},
          {"createLocalCheckpoint(0, 0, 0, 0, 1)", "-1"}});
