@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <functional>
 #include <regex>
 #include <string>
@@ -17,6 +18,16 @@ std::string Unstamped(const std::string& text) {
   return std::regex_replace(text, std::regex(kStamp), "[T] ");
 }
 
+// The local date as a stamp begins ("Dec-07-26").
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16] = {0};
+  std::strftime(text, sizeof text, "%b-%d-%y", &local);
+  return text;
+}
+
 // What the logging printed, and the whole log file after it.
 struct Output {
   std::string console;
@@ -27,6 +38,10 @@ struct Output {
 TEST(LogTest, LinesAreStampedOnConsoleAndInFileCrLfInTheFileControlBytesReplacedAndCutAt511) {
   InProcessServer dir;  // a fresh working directory; nothing started
   EXPECT_TRUE(std::regex_match("[" + GetLogTimestamp() + "] ", std::regex(kStamp)));
+  // The stamp is the local date and time, not a blank one.
+  const std::string today = Today();
+  const std::string stamp = GetLogTimestamp();
+  if (Today() == today) EXPECT_EQ(stamp.substr(0, 9), today);
   auto run = [&](const std::function<void()>& log) {
     testing::internal::CaptureStdout();
     log();

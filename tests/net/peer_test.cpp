@@ -812,6 +812,12 @@ TEST(RecordingPeerTest, ReceiveReturnsAfterAFixedNumberOfCallsAndLosesNone) {
     perCall.push_back(handled - before);
   }
   EXPECT_EQ(perCall, (std::vector<int>{0, 256, 256, 88}));  // the 17 first
+
+  // A shutdown ends the recording: nothing more can be handed in.
+  peer.Shutdown();
+  EXPECT_FALSE(peer.IsActive());
+  EXPECT_FALSE(peer.IsRecording());
+  EXPECT_FALSE(peer.InjectConnection(1, Loopback(2)));
 }
 
 TEST(RowUpdateTest, WrittenAndParsedByteExact) {

@@ -180,6 +180,10 @@ function onPlayerSpawn() outer(30) end
   EXPECT_GT(host.LogCount("Error in event 'onPlayerSpawn': C stack overflow"), 0u);
   EXPECT_EQ(lua_gettop(host.L()), 0);
   EXPECT_EQ(RunLua("x = 1"), "");
+  // A frame on a chunk's first line keeps its line number.
+  EXPECT_EQ(RunLua("function onPlayerConnect() error('first line') end"), "");
+  CallOnPlayerConnect(1);
+  EXPECT_EQ(host.LogCount("error('first lin...\"]:1: in function <"), 1u) << host.Log();
 }
 
 }  // namespace
