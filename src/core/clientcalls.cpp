@@ -84,15 +84,6 @@ bool TakeChatLine(ChatAllowance& a, uint32_t now) {
   return false;
 }
 
-void ReportDroppedChatOf(PlayerPool* pool, int playerId, uint32_t now) {
-  ChatAllowance& a = pool->chat[playerId];
-  if (a.dropped == 0 || !core::HasElapsed(now, a.reportedMs, 999)) return;
-  LogPrint(1, "[CHAT] Dropped %u chat lines from %s (id %d): more than %u a second", a.dropped,
-           pool->Name(playerId), playerId, kChatLinesPerSecond);
-  a.dropped = 0;
-  a.reportedMs = now;
-}
-
 }  // namespace
 
 void ResetChatAllowance(ChatAllowance& allowance) {
@@ -100,15 +91,21 @@ void ResetChatAllowance(ChatAllowance& allowance) {
   allowance.creditMs = kChatBurst * kChatLineCostMs;
   allowance.stampMs = now;
   allowance.dropped = 0;
-  allowance.reportedMs = now - 1000;  // the first drop is reported at once
+  allowance.reportedMs = now;
 }
 
 void ReportDroppedChat() {
   PlayerPool* pool = GetPlayerPool();
   if (!pool) return;
   const uint32_t now = core::NowMs();
-  for (int id = 0; id < kMaxPlayers; ++id)
-    if (pool->IsInUse(id)) ReportDroppedChatOf(pool, id, now);
+  for (int id = 0; id < kMaxPlayers; ++id) {
+    ChatAllowance& a = pool->chat[id];
+    if (!pool->IsInUse(id) || a.dropped == 0 || !core::HasElapsed(now, a.reportedMs, 999)) continue;
+    LogPrint(1, "[CHAT] Dropped %u chat lines from %s (id %d): more than %u a second", a.dropped,
+             pool->Name(id), id, kChatLinesPerSecond);
+    a.dropped = 0;
+    a.reportedMs = now;
+  }
 }
 
 void HandlePlayerChat(net::RPCParameters* params) {
@@ -121,10 +118,7 @@ void HandlePlayerChat(net::RPCParameters* params) {
   if (length > 0 && !in.ReadBytes(text, length)) return;
   text[length] = '\0';
   if (sender < 0 || !pool || playerId != sender) return;
-  const uint32_t now = core::NowMs();
-  const bool taken = TakeChatLine(pool->chat[playerId], now);
-  ReportDroppedChatOf(pool, playerId, now);
-  if (!taken) return;
+  if (!TakeChatLine(pool->chat[playerId], core::NowMs())) return;
 
   if (pool->IsChatting(playerId)) {
     char logged[256];

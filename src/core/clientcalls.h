@@ -28,5 +28,6 @@ inline constexpr uint32_t kChatLineCostMs = 1000 / kChatLinesPerSecond;
 struct ChatAllowance;
 // A full allowance, as a player has on joining.
 void ResetChatAllowance(ChatAllowance& allowance);
-// Logs, at most once a second per player, how many chat lines were dropped.
+// Logs, at most once a second per player, how many chat lines were dropped
+// (a step of the main loop).
 void ReportDroppedChat();

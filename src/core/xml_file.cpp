@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -376,7 +377,7 @@ bool SaveTarget(const char* path, std::string& target) {
 }
 
 SaveFault saveFault = SaveFault::kNone;
-uint64_t saveCounter = 0;
+std::atomic<uint64_t> saveCounter{0};
 
 }  // namespace
 

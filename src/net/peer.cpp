@@ -206,7 +206,7 @@ bool Peer::Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port,
     std::lock_guard<std::mutex> lock(impl_->hostMutex);
     impl_->host = host;
     impl_->slots.assign(peerCount, Impl::Slot{});
-    impl_->ResetShares(peerCount);
+    impl_->ResetQueue(peerCount);
     impl_->connectionLimit =
         impl_->explicitLimit >= 0 ? static_cast<uint16_t>(impl_->explicitLimit) : maxConnections;
     impl_->stopping = false;
@@ -243,11 +243,7 @@ void Peer::Shutdown() {
   impl_->wakeFd = -1;
   impl_->boundPort = 0;
   impl_->active = false;
-  std::lock_guard<std::mutex> lock(impl_->queueMutex);
-  impl_->queue.clear();
-  impl_->queued.store(0, std::memory_order_release);
-  impl_->shares.clear();
-  impl_->queuedBytes = 0;
+  impl_->ResetQueue(0);
 }
 
 bool Peer::IsActive() const { return impl_->active; }

@@ -36,8 +36,10 @@ bool IsControlId(uint8_t id) {
 
 thread_local Peer::Impl* Peer::Impl::servicing = nullptr;
 
-void Peer::Impl::ResetShares(size_t slotCount) {
+void Peer::Impl::ResetQueue(size_t slotCount) {
   std::lock_guard<std::mutex> lock(queueMutex);
+  queue.clear();
+  queued.store(0, std::memory_order_release);
   shares.assign(slotCount, QueueShare{});
   queuedBytes = 0;
 }

@@ -152,7 +152,8 @@ struct Peer::Impl {
   };
   size_t queuedBytes = 0;           // of remote messages (queueMutex)
   std::vector<QueueShare> shares;   // of remote messages, by slot (queueMutex)
-  void ResetShares(size_t slotCount);
+  // Empties the queue, with a share for each of `slotCount` slots.
+  void ResetQueue(size_t slotCount);
   // Takes a remote message's share back when the application takes it (queueMutex held).
   void Release(const Message& m);
   void Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,

@@ -18,7 +18,7 @@ bool Peer::Impl::StartRecording(uint16_t maxConnections) {
   recording = true;
   recorded.clear();
   slots.assign(static_cast<size_t>(maxConnections) + 1, Slot{});
-  ResetShares(slots.size());
+  ResetQueue(slots.size());
   connectionLimit = explicitLimit >= 0 ? static_cast<uint16_t>(explicitLimit) : maxConnections;
   active = true;
   return true;
@@ -32,11 +32,7 @@ void Peer::Impl::StopRecording() {
     slots.clear();
   }
   active = false;
-  std::lock_guard<std::mutex> lock(queueMutex);
-  queue.clear();
-  queued.store(0, std::memory_order_release);
-  shares.clear();
-  queuedBytes = 0;
+  ResetQueue(0);
 }
 
 void Peer::Impl::RecordClose(int index) {

@@ -14,6 +14,7 @@
 
 #include "script/engine.h"
 #include "script/timers.h"
+#include "support/count.h"
 #include "support/temp_dir.h"
 
 namespace scripttest {
@@ -86,13 +87,7 @@ inline void ExpectLua(const std::string& chunk) {
   EXPECT_EQ(failures, "''") << chunk;
 }
 
-inline size_t CountOccurrences(std::string_view text, std::string_view needle) {
-  size_t count = 0;
-  for (size_t at = text.find(needle); at != text.npos; at = text.find(needle, at + needle.size())) {
-    count++;
-  }
-  return count;
-}
+using support::CountOccurrences;
 // How often each needle is in `text`: "n,n,...".
 inline std::string CountEach(std::string_view text,
                              std::initializer_list<std::string_view> needles) {
