@@ -8,6 +8,7 @@
 #include "core/clock.h"
 #include "core/events.h"
 #include "core/gameclock.h"
+#include "core/log.h"
 #include "core/netgame.h"
 #include "core/query.h"
 #include "core/rpc.h"
@@ -64,6 +65,28 @@ void RelayBlock(uint8_t id, uint8_t sender, const uint8_t* block, uint32_t block
   out.WriteCompressed(sender);
   out.WriteBytes(block, blockSize);
   RelaySyncToPlayers(sender, out, priority);
+}
+
+// The network library closed a connection on its own account (the notice
+// carries why): the operator hears of it, whether or not it had joined.
+void LogLibraryClose(const PlayerPool* pool, const net::Packet* packet) {
+  if (packet->length != 2 || packet->data[0] != net::ID_CONNECTION_LOST) return;
+  const char* why = nullptr;
+  switch (packet->data[1]) {
+    case net::LOST_INCOMING_BACKLOG:
+      why = "it sent more reliable messages than may wait to be handled";
+      break;
+    case net::LOST_OUTGOING_BACKLOG:
+      why = "more waited to be sent to it than it took";
+      break;
+    default:
+      return;  // a join deadline: nobody to speak of
+  }
+  const int id = packet->systemIndex;
+  const bool joined = pool && pool->IsPresent(id);
+  LogPrint(1, "[NET] Closed connection %d (%s, %s): %s", id,
+           joined ? pool->Name(id) : "not joined",
+           packet->systemAddress.ToString(false).c_str(), why);
 }
 
 }  // namespace
@@ -259,6 +282,7 @@ void ProcessPackets() {
     if (!packet) break;
     PlayerPool* pool = GetPlayerPool();
     const int sender = packet->systemIndex;
+    LogLibraryClose(pool, packet);
     // Packets of connections without a joined slot (notices of a refused
     // join, or a client's traffic before it joins) are released unread; the
     // rest of the queue is still taken, so such a connection cannot hold up

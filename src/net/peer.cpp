@@ -118,6 +118,9 @@ int Peer::Impl::SendShared(size_t length, PacketReliability reliability, Fill fi
   ENetPacket* packet = nullptr;
   int queued = 0;
   bool failed = false;
+  // ENet refuses to send what it would not take; what we take is limited per
+  // datagram (see Intercept), what we send is not.
+  host->maximumPacketSize = kMaxMessageBytes;
   targets([&](int index) {
     if (failed || index < 0 || static_cast<size_t>(index) >= slots.size() ||
         slots[index].state != SlotState::kAccepted) {
@@ -166,6 +169,26 @@ void Peer::Impl::FlushIfPending() {
   std::lock_guard<std::mutex> lock(hostMutex);
   flushPending.store(false, std::memory_order_release);
   if (host) enet_host_flush(host);
+}
+
+void Peer::Impl::Dispatch(const Message& m, Peer* recipient) {
+  std::string name;
+  const uint8_t* payload = nullptr;
+  uint32_t bits = 0;
+  if (!ParseRpc(m.data.get(), m.length, name, payload, bits)) return;
+  RpcHandler handler;
+  {
+    std::lock_guard<std::mutex> lock(rpcMutex);
+    auto it = rpcs.find(name);
+    if (it == rpcs.end()) return;
+    handler = it->second;  // a copy: the handler may unregister itself
+  }
+  RPCParameters params;
+  params.input = payload;
+  params.numberOfBitsOfData = bits;
+  params.sender = m.address;
+  params.recipient = recipient;
+  handler(&params);
 }
 
 // ---- Peer ----------------------------------------------------------------------
@@ -345,6 +368,8 @@ Packet* Peer::Receive() {
   // next call.
   constexpr int kMaxRpcsPerCall = 256;
   int rpcs = 0;
+  // The caller is done with what the last call handed over.
+  impl_->handledSequence.store(impl_->returnedSequence);
   for (;;) {
     Impl::Message m;
     if (rpcs >= kMaxRpcsPerCall || impl_->queued.load(std::memory_order_acquire) == 0) {
@@ -361,27 +386,16 @@ Packet* Peer::Receive() {
       impl_->Release(m);
       impl_->queued.store(impl_->queue.size(), std::memory_order_release);
     }
+    if (m.data[0] == ID_NEW_INCOMING_CONNECTION && !m.fromRemote) {
+      impl_->StartJoinDeadline(m.index, m.generation);
+    }
     if (m.data[0] == ID_RPC) {
       ++rpcs;
-      std::string name;
-      const uint8_t* payload = nullptr;
-      uint32_t bits = 0;
-      if (!ParseRpc(m.data.get(), m.length, name, payload, bits)) continue;
-      RpcHandler handler;
-      {
-        std::lock_guard<std::mutex> lock(impl_->rpcMutex);
-        auto it = impl_->rpcs.find(name);
-        if (it == impl_->rpcs.end()) continue;
-        handler = it->second;  // a copy: the handler may unregister itself
-      }
-      RPCParameters params;
-      params.input = payload;
-      params.numberOfBitsOfData = bits;
-      params.sender = m.address;
-      params.recipient = this;
-      handler(&params);
+      impl_->Dispatch(m, this);
+      impl_->handledSequence.store(m.sequence);
       continue;
     }
+    impl_->returnedSequence = m.sequence;
     Packet* packet = new Packet;
     packet->systemAddress = m.address;
     packet->systemIndex = m.index;

@@ -61,9 +61,11 @@ class Peer {
   std::string GetIncomingPassword() const;
   // With a deadline, an accepted incoming connection counts against its
   // address's limit of pending connections until MarkJoined(its index), and
-  // one that has not joined `ms` after its acceptance is closed (the
-  // application gets ID_CONNECTION_LOST). 0, the default, counts every
-  // accepted connection as joined.
+  // one that has not joined `ms` after the application took its acceptance
+  // notice is closed (the application gets ID_CONNECTION_LOST,
+  // LOST_JOIN_DEADLINE), but not before the application has handled every
+  // message that arrived in time. 0, the default, counts every accepted
+  // connection as joined.
   void SetJoinDeadline(uint32_t ms);
   void MarkJoined(int index);
   // Silence after which a connection is reported lost (ID_CONNECTION_LOST).
@@ -148,8 +150,10 @@ class Peer {
   // A remote at `address` completed its connection in slot `index` (the
   // application gets ID_NEW_INCOMING_CONNECTION). False when the slot is taken.
   bool InjectConnection(int index, const SystemAddress& address);
-  // A message from the connection in slot `index` (first byte its id).
-  bool InjectMessage(int index, const uint8_t* data, uint32_t length);
+  // A message from the connection in slot `index` (first byte its id), as
+  // ENet would deliver it reliably or not. False when the slot has no
+  // connection or the message did not fit the connection's share.
+  bool InjectMessage(int index, const uint8_t* data, uint32_t length, bool reliable = true);
   // The connection in slot `index` ended: closed by the remote, or lost.
   void InjectDisconnection(int index, bool lost);
   // Everything sent since the last call, oldest first.

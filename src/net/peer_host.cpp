@@ -41,33 +41,21 @@ void Peer::Impl::ResetQueue(size_t slotCount) {
   queue.clear();
   queued.store(0, std::memory_order_release);
   shares.assign(slotCount, QueueShare{});
-  queuedBytes = 0;
+  queuedSequence = 0;
+  handledSequence.store(0);
+  returnedSequence = 0;
 }
 
 void Peer::Impl::Release(const Message& m) {
   if (!m.fromRemote) return;
-  queuedBytes -= m.length;
   if (m.index >= 0 && static_cast<size_t>(m.index) < shares.size()) {
     shares[m.index].bytes -= m.length;
     --shares[m.index].messages;
   }
 }
 
-void Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address,
-                      int index, bool fromRemote) {
-  if (fromRemote) {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    if (index < 0 || static_cast<size_t>(index) >= shares.size()) return;
-    QueueShare& share = shares[index];
-    if (queuedBytes + length > kMaxQueuedBytes ||
-        share.bytes + length > kMaxQueuedBytesPerConnection ||
-        share.messages >= kMaxQueuedPerConnection) {
-      return;
-    }
-    queuedBytes += length;
-    share.bytes += length;
-    ++share.messages;
-  }
+bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address,
+                      int index, bool fromRemote, bool reliable, uint32_t generation) {
   Message m;
   m.data.reset(new uint8_t[length]);
   std::memcpy(m.data.get(), data, length);
@@ -75,16 +63,42 @@ void Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress&
   m.address = address;
   m.index = index;
   m.fromRemote = fromRemote;
+  m.reliable = reliable;
+  m.generation = generation;
   {
     std::lock_guard<std::mutex> lock(queueMutex);
+    if (fromRemote) {
+      if (index < 0 || static_cast<size_t>(index) >= shares.size()) return false;
+      QueueShare& share = shares[index];
+      const size_t bytes = kMaxQueuedBytesPerConnection + (reliable ? kReliableReserveBytes : 0);
+      const size_t messages = kMaxQueuedPerConnection + (reliable ? kReliableReserve : 0);
+      if (share.bytes + length > bytes || share.messages >= messages) return false;
+      share.bytes += length;
+      ++share.messages;
+    }
+    m.sequence = ++queuedSequence;
     queue.push_back(std::move(m));
     queued.store(queue.size(), std::memory_order_release);
   }
   queueFilled.notify_one();
+  return true;
 }
 
-void Peer::Impl::PushRemote(int index, const uint8_t* data, uint32_t length) {
-  if (!IsControlId(data[0])) Push(data, length, slots[index].address, index, true);
+bool Peer::Impl::PushRemote(int index, const uint8_t* data, uint32_t length, bool reliable) {
+  if (IsControlId(data[0])) return true;
+  if (Push(data, length, slots[index].address, index, true, reliable)) return true;
+  if (reliable) Drop(index, LOST_INCOMING_BACKLOG, GetTimeMs());
+  return false;
+}
+
+void Peer::Impl::StartJoinDeadline(int index, uint32_t generation) {
+  std::lock_guard<std::mutex> lock(hostMutex);
+  if (index < 0 || static_cast<size_t>(index) >= slots.size()) return;
+  Slot& s = slots[index];
+  if (s.state == SlotState::kAccepted && s.generation == generation && !s.deadlineRunning) {
+    s.deadlineRunning = true;
+    s.since = GetTimeMs();
+  }
 }
 
 void Peer::Impl::ConfigureTimeout(ENetPeer* p) {
@@ -104,6 +118,7 @@ void Peer::Impl::ConfigureConnected(ENetPeer* p) {
 }
 
 bool Peer::Impl::SendBytes(ENetPeer* p, const uint8_t* data, size_t length) {
+  host->maximumPacketSize = kMaxMessageBytes;  // see SendShared
   ENetPacket* packet = enet_packet_create(data, length, ENET_PACKET_FLAG_RELIABLE);
   if (!packet) return false;
   if (enet_peer_send(p, kReliableChannel, packet) != 0) {
@@ -124,6 +139,8 @@ uint32_t Peer::Impl::Silence(Slot& s, const ENetPeer* p, uint32_t now) {
 void Peer::Impl::CloseLater(int index, uint32_t now) {
   ENetPeer* p = &host->peers[index];
   Slot& s = slots[index];
+  // One that never joined goes on counting against its address while it closes.
+  if (s.state == SlotState::kAccepted && s.incoming && !s.joined) s.refused = true;
   if (IsOpen(p)) {
     enet_peer_disconnect_later(p, kGracefulDisconnect);
     if (p->state != ENET_PEER_STATE_DISCONNECTED) {
@@ -149,6 +166,31 @@ void Peer::Impl::NoticeEnd(int index, const Slot& s, bool lost) {
     default:
       break;
   }
+}
+
+void Peer::Impl::Drop(int index, LostReason reason, uint32_t now) {
+  Slot& s = slots[index];
+  const uint8_t notice[2] = {ID_CONNECTION_LOST, reason};
+  Push(notice, sizeof notice, s.address, index);
+  if (recording) return RecordClose(index);
+  const bool unjoined = s.incoming && !s.joined;
+  enet_peer_disconnect(&host->peers[index], kGracefulDisconnect);
+  s.state = SlotState::kClosing;
+  s.since = now;
+  s.refused = unjoined;
+}
+
+bool Peer::Impl::OverBacklog(const ENetPeer* p) {
+  size_t commands = 0, bytes = 0;
+  for (const ENetList* list : {&p->outgoingCommands, &p->sentReliableCommands}) {
+    for (const ENetListNode* n = list->sentinel.next; n != &list->sentinel; n = n->next) {
+      const auto* command = reinterpret_cast<const ENetOutgoingCommand*>(n);
+      if (!command->packet) continue;  // an acknowledgement, ping or disconnect
+      bytes += command->fragmentLength;
+      if (++commands > kMaxBacklogCommands || bytes > kMaxBacklogBytes) return true;
+    }
+  }
+  return false;
 }
 
 void Peer::Impl::OnConnect(ENetPeer* p, uint32_t now) {
@@ -218,7 +260,9 @@ void Peer::Impl::OnRequest(int index, const uint8_t* d, uint32_t n, uint32_t now
   s.state = SlotState::kAccepted;
   s.since = now;
   s.joined = joinDeadlineMs == 0;
-  PushNotice(ID_NEW_INCOMING_CONNECTION, s.address, index);
+  s.generation = ++generations;
+  const uint8_t notice = ID_NEW_INCOMING_CONNECTION;
+  Push(&notice, 1, s.address, index, false, false, s.generation);
 }
 
 void Peer::Impl::OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now) {
@@ -246,7 +290,7 @@ void Peer::Impl::OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now) 
       }
       return;
     case SlotState::kAccepted:
-      PushRemote(index, d, n);
+      PushRemote(index, d, n, (packet->flags & ENET_PACKET_FLAG_RELIABLE) != 0);
       return;
     default:
       return;
@@ -262,7 +306,23 @@ void Peer::Impl::OnDisconnect(ENetPeer* p, uint32_t now) {
   s = Slot{};
 }
 
+bool Peer::Impl::JoinTooLate(Slot& s, uint32_t now) {
+  if (!s.incoming || s.joined || !s.deadlineRunning || now - s.since < joinDeadlineMs) {
+    return false;
+  }
+  if (!s.deadlinePassed) {
+    s.deadlinePassed = true;
+    std::lock_guard<std::mutex> lock(queueMutex);
+    s.handledBefore = queuedSequence;
+  }
+  return handledSequence.load() >= s.handledBefore;
+}
+
 void Peer::Impl::CheckDeadlines(uint32_t now) {
+  // Walking what waits to be sent costs as much as ENet's own flush: often
+  // enough that nothing runs far past the limit, not on every round.
+  const bool checkBacklog = now - lastBacklogCheck >= kBacklogCheckMs;
+  if (checkBacklog) lastBacklogCheck = now;
   for (size_t i = 0; i < slots.size(); ++i) {
     ENetPeer* p = &host->peers[i];
     Slot& s = slots[i];
@@ -291,12 +351,14 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
         }
         break;
       case SlotState::kAccepted:
-        if (s.incoming && !s.joined && joinDeadlineMs > 0 && now - s.since >= joinDeadlineMs) {
-          // Accepted but never joined: it goes as a refused one does, and
-          // counts against its address until its slot is free.
-          NoticeEnd(index, s, true);
-          s.refused = true;
-          CloseLater(index, now);
+        if (JoinTooLate(s, now)) {
+          // Accepted but never joined: it counts against its address until
+          // its slot is free.
+          Drop(index, LOST_JOIN_DEADLINE, now);
+          break;
+        }
+        if (checkBacklog && s.incoming && OverBacklog(p)) {
+          Drop(index, LOST_OUTGOING_BACKLOG, now);
           break;
         }
         [[fallthrough]];
@@ -426,22 +488,58 @@ void Peer::Impl::LimitPending(uint32_t addressHost) {
   host->duplicatePeers = counted - pending + kMaxPendingPerAddress;
 }
 
+namespace {
+
+size_t CountUpTo(const ENetList& list, size_t count, size_t limit) {
+  for (const ENetListNode* n = list.sentinel.next; n != &list.sentinel && count < limit;
+       n = n->next) {
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+bool Peer::Impl::LimitIncoming(uint16_t peerId) {
+  const bool ours = peerId < slots.size() && slots[peerId].state != SlotState::kFree &&
+                    !slots[peerId].incoming;
+  if (ours) {  // a system we connected to: a server sends what it needs
+    host->maximumPacketSize = kMaxMessageBytes;
+    host->maximumWaitingData = kMaxWaitingBytes;
+    return true;
+  }
+  host->maximumPacketSize = kMaxIncomingMessageBytes;
+  host->maximumWaitingData = kMaxIncomingWaitingBytes;
+  if (peerId >= host->peerCount) return true;
+  const ENetPeer& p = host->peers[peerId];
+  size_t held = CountUpTo(p.dispatchedCommands, 0, kMaxIncomingCommands);
+  for (size_t c = 0; c < p.channelCount; ++c) {
+    held = CountUpTo(p.channels[c].incomingReliableCommands, held, kMaxIncomingCommands);
+    held = CountUpTo(p.channels[c].incomingUnreliableCommands, held, kMaxIncomingCommands);
+  }
+  return held < kMaxIncomingCommands;
+}
+
 int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
   Impl* self = servicing;
   if (!self || h->receivedDataLength < 2) return 0;
   const uint8_t* d = h->receivedData;
+  if (h->receivedDataLength == 5 && (d[0] == ID_PING || d[0] == ID_PING_OPEN_CONNECTIONS)) {
+    std::memcpy(self->pong.data() + 1, d + 1, 4);
+    ENetBuffer buffer;
+    buffer.data = self->pong.data();
+    buffer.dataLength = self->pong.size();
+    enet_socket_send(h->socket, &h->receivedAddress, &buffer, 1);
+    return 1;
+  }
+  const uint16_t peerId = static_cast<uint16_t>(d[0] << 8 | d[1]) & ENET_PROTOCOL_MAXIMUM_PEER_ID;
+  // A remote that holds as many commands as it may loses the datagram: only
+  // one that sends faster than it lets us dispatch gets there.
+  if (!self->LimitIncoming(peerId)) return 1;
   // A datagram for no peer yet is a connect: ENet checks it against
   // duplicatePeers right after this hook.
-  const uint16_t peerId = static_cast<uint16_t>(d[0] << 8 | d[1]) & ENET_PROTOCOL_MAXIMUM_PEER_ID;
   if (peerId == ENET_PROTOCOL_MAXIMUM_PEER_ID) self->LimitPending(h->receivedAddress.host);
-  if (h->receivedDataLength != 5) return 0;
-  if (d[0] != ID_PING && d[0] != ID_PING_OPEN_CONNECTIONS) return 0;
-  std::memcpy(self->pong.data() + 1, d + 1, 4);
-  ENetBuffer buffer;
-  buffer.data = self->pong.data();
-  buffer.dataLength = self->pong.size();
-  enet_socket_send(h->socket, &h->receivedAddress, &buffer, 1);
-  return 1;
+  return 0;
 }
 
 }  // namespace net

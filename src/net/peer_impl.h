@@ -33,8 +33,30 @@ struct Peer::Impl {
   // A close whose remote keeps answering but never completes the disconnect.
   static constexpr uint32_t kCloseLimitMs = 10000;
   static constexpr uint32_t kShutdownGraceMs = 300;
+  // The longest message we send, and take from a system we connected to.
   static constexpr size_t kMaxMessageBytes = 1u << 20;
   static constexpr size_t kMaxWaitingBytes = 4u << 20;
+  // What a remote that connected to us may send. A client's longest call is
+  // under 300 bytes; ENet allocates a fragmented message's whole declared
+  // length on its first fragment, so anything more is memory for nothing.
+  // The waiting data (out of order, or not yet taken off ENet) is room for a
+  // burst of a client's longest calls behind a lost datagram: an honest
+  // client never fills it (a full one would refuse the datagram that closes
+  // the gap), and a hostile one pins no more than this.
+  static constexpr size_t kMaxIncomingMessageBytes = 512;
+  static constexpr size_t kMaxIncomingWaitingBytes = 32 * kMaxIncomingMessageBytes;
+  // Commands ENet holds for one incoming connection before they are taken:
+  // each costs a hundred bytes or more whatever its length, and an empty one
+  // counts nothing towards the waiting data.
+  static constexpr size_t kMaxIncomingCommands = 256;
+  // What may wait to be sent to, or be unacknowledged by, one incoming
+  // connection (ENet bounds neither, and walks it on every flush). The
+  // largest world's download is about 2000 messages and 200 KB, and drains
+  // within a few round trips; a connection that takes less than we send
+  // grows past this and is closed.
+  static constexpr size_t kMaxBacklogCommands = 8192;
+  static constexpr size_t kMaxBacklogBytes = 1u << 20;
+  static constexpr uint32_t kBacklogCheckMs = 100;
   // An ENet host reads datagrams of at most 4096 bytes, so a pong stays within it.
   static constexpr uint32_t kMaxPingResponse = ENET_PROTOCOL_MAXIMUM_MTU - 5;
   static constexpr int kMaxEventsPerRound = 4096;
@@ -60,9 +82,19 @@ struct Peer::Impl {
     uint32_t lastHeard = 0;  // GetTimeMs() when anything was last heard from the remote
     uint32_t enetHeard = 0;  // ENet's lastReceiveTime when it was last looked at
     bool seen = false;       // kFree only: an incoming handshake was noticed
-    bool refused = false;    // kClosing only: an incoming connection we refused
+    // kClosing only: an incoming connection that never joined (refused by the
+    // handshake or the application, or late): it counts against its address.
+    bool refused = false;
     bool incoming = false;   // kAccepted: the remote connected to us
     bool joined = false;     // kAccepted, incoming: the application said it joined
+    // kAccepted, incoming, not joined: the join deadline counts from `since`
+    // once the application has taken the acceptance notice; once passed, the
+    // connection waits until the application has handled every message
+    // queued before then (its join may be among them).
+    bool deadlineRunning = false;
+    bool deadlinePassed = false;
+    uint64_t handledBefore = 0;
+    uint32_t generation = 0;  // kAccepted, incoming: which acceptance this is
     std::string password;    // what we send when connecting out
   };
 
@@ -73,6 +105,9 @@ struct Peer::Impl {
     SystemAddress address;
     int index = -1;
     bool fromRemote = false;
+    bool reliable = false;    // fromRemote: ENet delivered it reliably
+    uint32_t generation = 0;  // an acceptance notice: the slot's generation
+    uint64_t sequence = 0;    // the order it was queued in
   };
 
   static SystemAddress FromEnet(const ENetAddress& a) { return SystemAddress{a.host, a.port}; }
@@ -102,6 +137,8 @@ struct Peer::Impl {
   std::vector<uint8_t> pong{ID_PONG, 0, 0, 0, 0};  // id, time (patched per query), response
   uint32_t timeoutMs = kDefaultTimeoutMs;
   uint32_t joinDeadlineMs = 0;  // 0: an accepted connection counts as joined
+  uint32_t generations = 0;
+  uint32_t lastBacklogCheck = 0;
   bool stopping = false;
 
   std::atomic<bool> active{false};
@@ -141,29 +178,44 @@ struct Peer::Impl {
   // Messages from remote systems wait here for the application. Each
   // connection has its own share of the queue: one that floods faster than
   // the application reads loses its own excess messages, nobody else's, and
-  // the others' messages wait behind at most its share. The total is capped
-  // too. Notices are never dropped.
-  static constexpr size_t kMaxQueuedBytes = 64u << 20;
+  // the others' messages wait behind at most its share. Past the share an
+  // unreliable message is dropped (a later one supersedes it); reliable ones
+  // have a reserve beyond it that unreliable ones cannot fill, and one that
+  // does not fit even so ends the connection, which is never left with a hole
+  // in its reliable stream. The shares together bound the queue. Notices are
+  // never dropped.
   static constexpr size_t kMaxQueuedBytesPerConnection = 1u << 20;
   static constexpr size_t kMaxQueuedPerConnection = 4096;
+  static constexpr size_t kReliableReserveBytes = 256u << 10;
+  static constexpr size_t kReliableReserve = 1024;
   struct QueueShare {
     size_t bytes = 0;
     size_t messages = 0;
   };
-  size_t queuedBytes = 0;           // of remote messages (queueMutex)
   std::vector<QueueShare> shares;   // of remote messages, by slot (queueMutex)
+  uint64_t queuedSequence = 0;      // of the last message queued (queueMutex)
+  // Of the last message the application has finished with (set on its thread).
+  std::atomic<uint64_t> handledSequence{0};
+  uint64_t returnedSequence = 0;    // of the message Receive() last handed over
   // Empties the queue, with a share for each of `slotCount` slots.
   void ResetQueue(size_t slotCount);
   // Takes a remote message's share back when the application takes it (queueMutex held).
   void Release(const Message& m);
-  void Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,
-            bool fromRemote = false);
+  // False when a remote message did not fit its connection's share.
+  bool Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,
+            bool fromRemote = false, bool reliable = false, uint32_t generation = 0);
   // A message from the accepted connection in slot `index` (hostMutex held);
-  // ids that only the library itself may raise are dropped.
-  void PushRemote(int index, const uint8_t* data, uint32_t length);
+  // ids that only the library itself may raise are dropped. False when it
+  // did not fit the connection's share.
+  bool PushRemote(int index, const uint8_t* data, uint32_t length, bool reliable);
   void PushNotice(uint8_t id, const SystemAddress& address, int index) {
     Push(&id, 1, address, index);
   }
+  // Runs the handler of an RPC message, if it is well formed and registered.
+  void Dispatch(const Message& m, Peer* recipient);
+  // The application has taken the acceptance notice of `generation` in slot
+  // `index`: its join deadline starts (takes hostMutex).
+  void StartJoinDeadline(int index, uint32_t generation);
 
   // ---- helpers (hostMutex held) ----
 
@@ -221,6 +273,14 @@ struct Peer::Impl {
   // The notice the application gets when a connection in state `s` ends.
   void NoticeEnd(int index, const Slot& s, bool lost);
 
+  // Ends the accepted connection in slot `index` on the library's own
+  // account: the application hears it as lost, for `reason`; whatever waits
+  // to be sent to it is dropped.
+  void Drop(int index, LostReason reason, uint32_t now);
+
+  // Whether more waits to be sent to (or acknowledged by) `p` than it may have.
+  static bool OverBacklog(const ENetPeer* p);
+
   // ---- network thread (hostMutex held) ----
 
   void OnConnect(ENetPeer* p, uint32_t now);
@@ -232,6 +292,10 @@ struct Peer::Impl {
   void OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now);
 
   void OnDisconnect(ENetPeer* p, uint32_t now);
+
+  // Whether the join deadline of accepted connection `s` has passed with
+  // nothing of its own left for the application to handle.
+  bool JoinTooLate(Slot& s, uint32_t now);
 
   void CheckDeadlines(uint32_t now);
 
@@ -245,7 +309,12 @@ struct Peer::Impl {
 
   void Run();
 
-  // ---- intercept: server-browser queries ----
+  // ---- intercept: limits on what remotes send, server-browser queries ----
+
+  // Sets the host's limits for a datagram to the peer in slot `peerId`
+  // (ENET_PROTOCOL_MAXIMUM_PEER_ID: a connect); false when that peer already
+  // holds as many commands as it may and the datagram is to be dropped.
+  bool LimitIncoming(uint16_t peerId);
 
   static int ENET_CALLBACK Intercept(ENetHost* h, ENetEvent*);
 

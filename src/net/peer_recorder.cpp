@@ -59,15 +59,14 @@ bool Peer::InjectConnection(int index, const SystemAddress& address) {
   return true;
 }
 
-bool Peer::InjectMessage(int index, const uint8_t* data, uint32_t length) {
+bool Peer::InjectMessage(int index, const uint8_t* data, uint32_t length, bool reliable) {
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
   if (!impl_->recording || !data || length == 0 || index < 0 ||
       static_cast<size_t>(index) >= impl_->slots.size() ||
       impl_->slots[index].state != Impl::SlotState::kAccepted) {
     return false;
   }
-  impl_->PushRemote(index, data, length);
-  return true;
+  return impl_->PushRemote(index, data, length, reliable);
 }
 
 void Peer::InjectDisconnection(int index, bool lost) {

@@ -77,6 +77,14 @@ enum MessageId : uint8_t {
   ID_DATABASE_INCORRECT_PASSWORD = 73,
 };
 
+// Why the library itself ended a connection: the byte after ID_CONNECTION_LOST
+// in the notice. A notice of one byte is a connection that fell silent.
+enum LostReason : uint8_t {
+  LOST_INCOMING_BACKLOG = 1,  // a reliable message did not fit the connection's queue share
+  LOST_OUTGOING_BACKLOG = 2,  // more waited to be sent to it than it was taking
+  LOST_JOIN_DEADLINE = 3,     // accepted, but did not join in time
+};
+
 // Paul Hsieh's SuperFastHash; the hash starts at the length.
 uint32_t SuperFastHash(const char* data, int length);
 

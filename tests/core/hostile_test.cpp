@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/log.h"
 #include "core/packets.h"
 #include "core/playerpool.h"
 #include "core/vehiclepool.h"
@@ -187,6 +188,37 @@ TEST(Hostile, CutShortThenRandomBytes) {
   EXPECT_EQ(seam.Take().substr(0, 5), "#92>1");
   seam.Call(kStranger, "ClientJoin", Want().c8(8).chars("Latecomr", 8));
   EXPECT_EQ(seam.Take(), "InvalidVersion>3 /0\nclose>3");
+}
+
+// Reliable calls from a player while the main loop is stalled: past its
+// queue share and the reserve for reliable messages the player is closed and
+// leaves as anyone lost does, rather than have calls skipped in between.
+TEST(Hostile, ReliableCallsPastTheQueueShareEndTheConnection) {
+  support::Seam seam;
+  seam.Join("Alpha");
+  seam.Join("Bravo");
+  seam.Take();
+  Rpc press("OnPlayerKeyPress");
+  press.c32(1);
+  const net::BitStream& payload = press.Stream();
+  const std::string name = "OnPlayerKeyPress";
+  Bytes call = {11, static_cast<uint8_t>(name.size())};
+  call.insert(call.end(), name.begin(), name.end());
+  call.insert(call.end(), {static_cast<uint8_t>(payload.GetNumberOfBitsUsed()), 0, 0, 0});
+  call.insert(call.end(), payload.GetData(), payload.GetData() + payload.GetNumberOfBytesUsed());
+  int queued = 0;
+  while (queued < 6000 && seam.Peer().InjectMessage(0, call.data(), uint32_t(call.size()))) {
+    ++queued;
+  }
+  EXPECT_EQ(queued, 4096 + 1024);
+  seam.Pump(30);  // 256 calls a pass
+  EXPECT_EQ(seam.Take("PlayerDisconnect"),
+            support::Line("PlayerDisconnect", {1}, Want().c8(0).c8(0)));
+  EXPECT_FALSE(GetPlayerPool()->IsInUse(0));
+  EXPECT_NE(seam.Server().ReadFile(kLogFileName).find(
+                "[NET] Closed connection 0 (Alpha, 10.0.0.1): it sent more reliable messages "
+                "than may wait to be handled"),
+            std::string::npos);
 }
 
 }  // namespace

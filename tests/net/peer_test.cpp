@@ -381,24 +381,38 @@ TEST(PeerTrafficTest, MessagesKeepTheirBitsAndCloseDeliversWhatWasQueued) {
   Peer& peer = server.GetPeer();
   const uint8_t movement[3] = {96, 0xFF, 0xF0};  // 20 bits: arrive as 3 bytes
   // More than one datagram, and a bit count that needs its third byte.
-  EXPECT_TRUE(client.SendRpc("Blob", big.data(), 72000));
+  EXPECT_TRUE(peer.RPC("Blob", big.data(), 72000, HIGH_PRIORITY, RELIABLE_ORDERED, 0,
+                       client.Address(), false));
   EXPECT_TRUE(client.GetPeer().Send(movement, 20, HIGH_PRIORITY, UNRELIABLE_SEQUENCED, 0,
                                     server.Address(), false));
-  EXPECT_TRUE(peer.RPC("Blob", big.data(), 13, HIGH_PRIORITY, RELIABLE_ORDERED, 0, client.Address(),
-                       false));
+  EXPECT_TRUE(client.SendRpc("Blob", big.data(), 13));
+  const Bytes longest(512, 200);  // the longest a connected client's message may be
+  EXPECT_TRUE(client.SendRaw(longest));
   auto allIn = [&] {
     client.Pump();
-    return server.Count("Blob") > 0 && client.Count("Blob") > 0 && server.PacketCount(96) > 0;
+    return server.Count("Blob") > 0 && client.Count("Blob") > 0 && server.PacketCount(96) > 0 &&
+           server.PacketCount(200) > 0;
   };
   ASSERT_TRUE(server.WaitFor(allIn));
-  const ReceivedRpc& atServer = *server.LastRpc("Blob");
   const ReceivedRpc& atClient = *client.LastRpc("Blob");
-  EXPECT_EQ(atServer.bits, 72000u);
-  EXPECT_TRUE(atServer.data == big) << "the 9000 bytes arrived changed";
-  EXPECT_EQ(atServer.from, client.Address());
-  EXPECT_EQ(atClient.bits, 13u);
-  EXPECT_EQ(atClient.data, (Bytes{0x07, 0x20}));
+  const ReceivedRpc& atServer = *server.LastRpc("Blob");
+  EXPECT_EQ(atClient.bits, 72000u);
+  EXPECT_TRUE(atClient.data == big) << "the 9000 bytes arrived changed";
   EXPECT_EQ(atClient.from, server.Address());
+  EXPECT_EQ(atServer.bits, 13u);
+  EXPECT_EQ(atServer.data, (Bytes{0x07, 0x20}));
+  EXPECT_EQ(atServer.from, client.Address());
+  EXPECT_EQ(server.LastPacket(200)->data.size(), 512u);
+  // One byte more never arrives (and takes the rest of its datagram with it:
+  // the reliable marker after it comes in a resend).
+  const Bytes tooLong(513, 201);
+  const uint8_t marker = 202;
+  EXPECT_TRUE(client.GetPeer().Send(tooLong.data(), 513 * 8, HIGH_PRIORITY, UNRELIABLE, 0,
+                                    server.Address(), false));
+  EXPECT_TRUE(client.GetPeer().Send(&marker, 8, HIGH_PRIORITY, RELIABLE, 0, server.Address(),
+                                    false));
+  ASSERT_TRUE(server.WaitForPacket(202));
+  EXPECT_EQ(server.PacketCount(201), 0u);
   // RPCs are handled inside Receive, never handed over.
   EXPECT_EQ(server.PacketCount(kRpc), 0u);
   const ReceivedPacket* r = server.LastPacket(96);
@@ -458,6 +472,36 @@ TEST(PeerTrafficTest, MessagesKeepTheirBitsAndCloseDeliversWhatWasQueued) {
   other.reset();
   EXPECT_TRUE(client.WaitForPacket(kDisconnected));
   EXPECT_EQ(client.PacketCount(kLost), 0u);
+}
+
+// What waits to be sent to one connection is capped: a reader that takes
+// nothing is closed once 8192 messages wait for it, and a reader that keeps
+// up takes a burst of 5000 (more than twice the largest world's download).
+TEST(PeerTrafficTest, AConnectionThatTakesLessThanItIsSentIsClosed) {
+  Server server(4, {"Many"});
+  Peer& peer = server.GetPeer();
+  RawClient deaf;
+  ASSERT_TRUE(deaf.Connect(server.Port()));
+  ASSERT_EQ(deaf.Request(""), kAccepted);
+  TestClient reader({"Many"});
+  ASSERT_EQ(JoinAnswer(reader, server), kAccepted);
+  ASSERT_TRUE(server.WaitForPacket(kNewConnection, 2));
+  const SystemAddress deafAddress = server.AllPackets()[0].from;
+  const uint8_t byte = 7;
+  for (int i = 0; i < 5000; ++i) {
+    peer.RPC("Many", &byte, 8, HIGH_PRIORITY, RELIABLE_ORDERED, 0, reader.Address(), false);
+  }
+  EXPECT_TRUE(reader.WaitFor([&] { return reader.Count("Many") == 5000; }, 10000));
+  int sent = 0;
+  while (sent < 8193 && peer.Send(&byte, 8, HIGH_PRIORITY, RELIABLE, 0, deafAddress, false)) {
+    ++sent;
+  }
+  EXPECT_EQ(sent, 8193) << "taken while under the cap";
+  ASSERT_TRUE(server.WaitForPacket(kLost));
+  EXPECT_EQ(server.LastPacket(kLost)->data, (Bytes{kLost, 2}));
+  EXPECT_EQ(server.LastPacket(kLost)->from, deafAddress);
+  EXPECT_EQ(peer.GetIndexFromSystemAddress(deafAddress), -1);
+  EXPECT_TRUE(reader.Connected());
 }
 
 // One message to a set of connection indices: each open connection listed gets
@@ -893,6 +937,7 @@ TEST(PeerHandshakeTest, ConnectionsThatNeverJoinHoldFewSlotsAndNotForLong) {
   // One of the four joins; the other three are closed at the deadline.
   server.GetPeer().MarkJoined(first[0].Index());
   auto gone = [&] {
+    server.Pump();  // the deadline runs once the application has heard of them
     for (TestClient& c : first) c.Pump();
     elsewhere.Pump();  // it never joined either
     return !first[1].Connected() && !first[2].Connected() && !first[3].Connected() &&
@@ -903,12 +948,74 @@ TEST(PeerHandshakeTest, ConnectionsThatNeverJoinHoldFewSlotsAndNotForLong) {
   server.Pump();
   EXPECT_EQ(server.PacketCount(kNewConnection), 5u);
   EXPECT_EQ(server.PacketCount(kLost), 4u);
+  EXPECT_EQ(server.LastPacket(kLost)->data, (Bytes{kLost, 3}));  // the join deadline
 
   // The joined one does not count: four more from its address get in.
   std::deque<TestClient> more(4);
   for (TestClient& c : more) {
     EXPECT_EQ(JoinAnswer(c, server), kAccepted);
   }
+}
+
+// A connection the application closes before it joins (a refused join) goes
+// on counting against its address until its slot is free, however long the
+// client takes to acknowledge the close.
+TEST(PeerHandshakeTest, AJoinRefusedToASilentClientStillHoldsItsPlace) {
+  Server server(10);
+  server.GetPeer().SetJoinDeadline(10000);
+  server.GetPeer().SetTimeoutTime(10000, UNASSIGNED_SYSTEM_ADDRESS);  // silence frees nothing here
+  std::deque<RawClient> refused(4);
+  for (RawClient& c : refused) {
+    ASSERT_TRUE(c.Connect(server.Port()));
+    ASSERT_EQ(c.Request(""), kAccepted);
+  }
+  ASSERT_TRUE(server.WaitForPacket(kNewConnection, 4));
+  for (const ReceivedPacket& p : server.AllPackets()) {
+    server.GetPeer().CloseConnection(p.from, false);  // and the clients never answer
+  }
+  TestClient fifth;
+  EXPECT_FALSE(fifth.Connect(server.Port(), "", 500));
+  EXPECT_EQ(fifth.LastRefusal(), 0);  // no answer at all
+  TestClient elsewhere;
+  EXPECT_EQ(JoinAnswer(elsewhere, server, "", "127.0.0.2"), kAccepted);
+}
+
+// The join deadline counts only time in which the application could have
+// handled a join: a stalled main loop closes nobody whose join is waiting.
+TEST(PeerHandshakeTest, AStalledApplicationLosesNoJoinToTheDeadline) {
+  Server server(10);
+  Peer& peer = server.GetPeer();
+  peer.SetJoinDeadline(1000);
+  peer.RegisterAsRemoteProcedureCall("Join", [&](RPCParameters* p) {
+    peer.MarkJoined(peer.GetIndexFromSystemAddress(p->sender));
+  });
+  auto stall = [](std::deque<TestClient>& clients, uint32_t ms) {
+    WaitUntil([] { return false; }, ms, [&] {
+      for (TestClient& c : clients) c.Pump();
+    });
+  };
+  std::deque<TestClient> early(1), late(1), never(1);
+  // Joins at once while the application is away for twice the deadline.
+  ASSERT_TRUE(early[0].Connect(server.Port()));
+  EXPECT_TRUE(early[0].SendRpc("Join", nullptr, 0));
+  stall(early, 2500);
+  // Heard of, then the application stalls before the join arrives.
+  ASSERT_TRUE(late[0].Connect(server.Port()));
+  ASSERT_TRUE(server.WaitForPacket(kNewConnection, 2));
+  EXPECT_TRUE(late[0].SendRpc("Join", nullptr, 0));
+  stall(late, 2500);
+  ASSERT_TRUE(never[0].Connect(server.Port()));
+  auto neverGone = [&] {
+    server.Pump();
+    early[0].Pump();
+    late[0].Pump();
+    never[0].Pump();
+    return !never[0].Connected();
+  };
+  EXPECT_TRUE(WaitUntil(neverGone, 4000));
+  EXPECT_TRUE(early[0].Connected());
+  EXPECT_TRUE(late[0].Connected());
+  EXPECT_EQ(server.PacketCount(kLost), 1u);
 }
 
 // Each connection has its own share of the queue: a flood loses its own
@@ -920,7 +1027,7 @@ TEST(RecordingPeerTest, AFloodingConnectionLosesOnlyItsOwnExcess) {
   const uint8_t flood[] = {200, 1};
   const uint8_t other[] = {201};
   for (int i = 0; i < 5000; ++i) {
-    peer.InjectMessage(0, flood, sizeof flood);
+    peer.InjectMessage(0, flood, sizeof flood, false);  // movement, say
   }
   for (int i = 0; i < 3; ++i) {
     peer.InjectMessage(1, other, sizeof other);
@@ -946,13 +1053,36 @@ TEST(RecordingPeerTest, AFloodingConnectionLosesOnlyItsOwnExcess) {
   ASSERT_TRUE(peer.InjectConnection(0, Loopback(1)));
   Bytes big(400 << 10, 200);
   for (int i = 0; i < 3; ++i) {
-    peer.InjectMessage(0, big.data(), static_cast<uint32_t>(big.size()));
+    peer.InjectMessage(0, big.data(), static_cast<uint32_t>(big.size()), false);
   }
   int taken = 0;
   for (Packet* p; (p = peer.Receive()); peer.DeallocatePacket(p)) {
     if (p->data[0] == 200) ++taken;
   }
   EXPECT_EQ(taken, 2);  // a third would pass 1 MiB
+
+  // Reliable messages have 1024 more that unreliable ones cannot fill; one
+  // that does not fit even so ends the connection: no hole in its stream.
+  for (int i = 0; i < 4096; ++i) {
+    peer.InjectMessage(0, flood, sizeof flood, false);
+  }
+  const uint8_t call[] = {202};
+  int fitted = 0;
+  while (peer.InjectMessage(0, call, sizeof call)) ++fitted;
+  EXPECT_EQ(fitted, 1024);
+  EXPECT_FALSE(peer.InjectMessage(0, call, sizeof call)) << "closed";
+  const std::vector<RecordedSend> sent = peer.TakeRecorded();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(sent[0].message.empty()) << "a close";
+  EXPECT_EQ(sent[0].to, std::vector<int>{0});
+  int calls = 0;
+  Bytes last;
+  for (Packet* p; (p = peer.Receive()); peer.DeallocatePacket(p)) {
+    calls += p->data[0] == 202;
+    last.assign(p->data, p->data + p->length);
+  }
+  EXPECT_EQ(calls, 1024);
+  EXPECT_EQ(last, (Bytes{kLost, 1}));  // after all it sent, and why
 }
 
 }  // namespace
