@@ -538,10 +538,12 @@ int Existing() {
   }
   return bits;
 }
+// Filled by the hooks, which are plain function pointers and cannot capture.
 std::vector<int> seen;
 
 TEST(WorldAllocationTest, PoolsAppearInTheStartUpOrderAroundTheLayerHooksAndFreeAgain) {
   ASSERT_EQ(gNetGame, nullptr);
+  seen.clear();  // a repeated run starts from nothing
   AllocateWorld({[] { seen.push_back(Existing()); }, [] { seen.push_back(Existing()); },
                  [] { seen.push_back(Existing()); }, [] { seen.push_back(Existing()); }});
   // Objects, spawn classes, actors; the shops; pickups and markers; then
