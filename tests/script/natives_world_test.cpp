@@ -134,7 +134,7 @@ TEST_F(WorldNatives, LocalObjects) {
          {"getLocalObjectRotation(0, 100)", "0,0,0"}});
   // clang-format on
   // A player's 101st local object is refused; the other player is untouched.
-  for (int i = 1; i < kLocalObjectsPerPlayer; ++i) {
+  for (int i = 1; i < 100; ++i) {
     gLocalObjectPool->Add(0, 9, 0, 0, 0, 0, 0, 0, 0);
   }
   Check(
@@ -243,13 +243,13 @@ TEST_F(WorldNatives, LocalMarkers) {
   Check({{"createLocalCheckpoint(256, 0, 0, 0, 1)", "1", {checkpoint0}},
          {"destroyLocalCorona(0, 1)", "", {A("DestroyLocalCorona").c8(1)}}});
   EXPECT_EQ(flags[1], 0);
-  std::memset(flags, 1, kLocalMarkersPerPlayer);
+  std::memset(flags, 1, 25);
   Check({{"createLocalCorona(0, 0, 0, 0, 1, 1, 1)", "-1"},
          {"createLocalCheckpoint(0, 0, 0, 0, 1)", "-1"}});
   // Whatever slot a newcomer gets, leftovers there must not count.
   seam.Drop(1);
-  for (int p = 1; p < kMaxPlayers; ++p) {
-    std::memset(GetPlayerPool()->localMarkers[p], 1, kLocalMarkersPerPlayer);
+  for (int p = 1; p < 100; ++p) {
+    std::memset(GetPlayerPool()->localMarkers[p], 1, 25);
   }
   ASSERT_EQ(seam.Join("Charlie"), 1);
   Check({{"createLocalCheckpoint(1, 0, 0, 0, 1)",
@@ -421,7 +421,7 @@ TEST_F(WorldNatives, LocalPickups) {
           {"createLocalCashPickup(#, 1, 0, 0, 0)", "createLocalWeaponPickup(#, 22, 1, 0, 0, 0)",
            "createLocalGenericPickup(#, 1240, 1, 0, 0, 0)", "destroyLocalPickup(#, 0)"});
   Refused(players, {"getLocalPickupType(#, 0)"}, "0");
-  for (int slot = 0; slot < kLocalPickupsPerPlayer; ++slot) {
+  for (int slot = 0; slot < 25; ++slot) {
     EXPECT_EQ(gLocalPickupPool->Get(7, slot).kind, kPickupFree) << slot;
   }
 }
@@ -503,7 +503,7 @@ TEST_F(WorldNatives, StaticActors) {
          {"destroyStaticActor(0)", "", {AB("DestroyStaticActor").c16(0)}},
          {"destroyStaticActor(0)", ""}});
   EXPECT_TRUE(Same(r[0], StaticActorRecord{}));
-  for (int i = 0; i < kMaxStaticActors; ++i) gStaticActorPool->Add(7, 0, 0, 0, 0, 0);
+  for (int i = 0; i < 100; ++i) gStaticActorPool->Add(7, 0, 0, 0, 0, 0);
   Check({{"createStaticActor(7, 0, 0, 0, 0, 1)", "-1"}});  // a full pool
 }
 
