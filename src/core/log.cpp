@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "core/settings.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -26,6 +27,23 @@ void FormatMessage(char (&buffer)[kMessageBytes], const char* format, va_list ar
   for (char* c = buffer; *c; ++c) {
     if (IsControlByte(static_cast<unsigned char>(*c)) && *c != '\n' && *c != '\t') *c = '?';
   }
+}
+
+// The line as the console shows it: an encoded C1 control becomes one '?',
+// as a control byte does in every line. Only the terminal acts on these pairs,
+// so the file keeps the bytes as they were sent.
+std::string ForConsole(const std::string& line) {
+  std::string shown;
+  shown.reserve(line.size());
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (platform::IsEncodedC1Control(line.data(), line.size(), i)) {
+      shown += '?';
+      ++i;
+    } else {
+      shown += line[i];
+    }
+  }
+  return shown;
 }
 
 // A record in the file: every "\n" of the text becomes CR LF and the record
@@ -55,7 +73,8 @@ void Write(uint8_t withStamp, bool toConsole, const char* format, va_list args) 
     line = message;
   }
   if (toConsole) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    const std::string shown = ForConsole(line);
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
   }

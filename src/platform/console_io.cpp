@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -71,13 +72,26 @@ int ReadConsoleLine(int fd, char* buffer) {
 
 void ConsoleBackOff() { SleepMs(200); }
 
+bool IsEncodedC1Control(const char* text, size_t size, size_t at) {
+  if (at + 1 >= size || static_cast<unsigned char>(text[at]) != 0xC2) return false;
+  const unsigned char next = static_cast<unsigned char>(text[at + 1]);
+  return next >= 0x80 && next <= 0x9F;
+}
+
 void SetConsoleTitle(const char* title) {
   if (!isatty(1)) return;
-  // Control characters are left out: a title that comes from a script must not
-  // be able to end the sequence early and drive the terminal.
+  // Control characters, encoded C1 ones too, are left out: a title that comes
+  // from a script must not be able to end the sequence early and drive the
+  // terminal.
   std::string text = "\033]0;";
-  for (const char* p = title ? title : ""; *p; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
+  const char* from = title ? title : "";
+  const size_t size = std::strlen(from);
+  for (size_t i = 0; i < size; ++i) {
+    if (IsEncodedC1Control(from, size, i)) {
+      ++i;
+      continue;
+    }
+    unsigned char c = static_cast<unsigned char>(from[i]);
     if (c >= 0x20 && c != 0x7f) text += static_cast<char>(c);
   }
   text += '\007';

@@ -25,6 +25,13 @@ void ConsoleBackOff();
 // Sets the terminal title; does nothing unless standard output is a terminal.
 void SetConsoleTitle(const char* title);
 
+// Whether `text` (of `size` bytes) holds a UTF-8-encoded C1 control, the bytes
+// C2 80 to C2 9F, at `at`. A terminal reading UTF-8 acts on one as on a control
+// byte (C2 9B opens a control sequence), so the console never shows it raw. A
+// lone byte 80-9F is an ordinary character of the clients' 8-bit text, and a
+// C2 that ends the text pairs with nothing.
+bool IsEncodedC1Control(const char* text, size_t size, size_t at);
+
 // ---- the main-loop hand-off -------------------------------------------------
 
 // Created unsignalled. Signal() hands the token to the thread that has waited

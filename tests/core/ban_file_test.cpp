@@ -3,7 +3,9 @@
 #include "core/ban_file.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,10 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "core/log.h"
 #include "core/netgame.h"
 #include "core/rpc.h"
 #include "core/world.h"
 #include "core/xml_file.h"
+#include "support/count.h"
 #include "support/server_fixture.h"
 #include "support/test_client.h"
 
@@ -237,6 +241,45 @@ TEST(BanList, FilesThatCannotBeReadOrWrittenAreNeitherTrustedNorReplaced) {
   Steps(s, {{"+3.3.3.3", BanFile({"1.2.3.4", "6.6.6.6", "3.3.3.3"}), {"3.3.3.3"}, {}}});
   EXPECT_EQ(s.ReadFile("server_bans.xml.tmp"), "keep me");
   EXPECT_EQ(TempFileLeft(s), "");
+}
+
+// Takes root's power to write where the mode forbids from the calling thread
+// alone (capabilities belong to a thread), so a directory of mode 0555 refuses
+// new files to it whoever runs the tests. False when the change failed.
+bool DropFileOverrideOfThisThread() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  data[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+  data[0].permitted &= ~(1u << CAP_DAC_OVERRIDE);
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+// A save whose new file cannot be created: the ban still holds in memory, the
+// old file stays whole and nothing is left beside it, and the log says why.
+TEST(BanList, ASaveThatCannotCreateItsNewFileKeepsTheOldFileAndSaysWhy) {
+  InProcessServer s;
+  const std::string old = BanFile({"1.2.3.4"});
+  s.WriteFile(kFile, old);
+  s.Start();
+  ASSERT_NE(s.ReadFile(kLogFileName), "");  // appended to, not created, below
+  ASSERT_EQ(chmod(s.Dir().c_str(), 0555), 0);
+  bool dropped = false;
+  std::thread saver([&] {
+    dropped = DropFileOverrideOfThisThread();
+    if (dropped) BanList::AddAddress("5.6.7.8");
+  });
+  saver.join();
+  ASSERT_EQ(chmod(s.Dir().c_str(), 0700), 0);
+  ASSERT_TRUE(dropped);
+  EXPECT_TRUE(Banned("5.6.7.8"));
+  EXPECT_EQ(s.ReadFile(kFile), old);
+  EXPECT_EQ(TempFileLeft(s), "");
+  // The reason names the new file and the system's word for the refusal.
+  const std::string log = s.ReadFile(kLogFileName);
+  const std::string why = ".tmp: Permission denied): the bans in memory still hold.";
+  EXPECT_EQ(support::CountOccurrences(log, "] [BANS] server_bans.xml was not saved ("), 1u);
+  EXPECT_EQ(support::CountOccurrences(log, why), 1u);
 }
 
 // Over loopback: the file's bans refuse a connection from the start until lifted.

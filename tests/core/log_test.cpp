@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <regex>
@@ -69,6 +70,36 @@ TEST(LogTest, LinesAreStampedOnConsoleAndInFileCrLfInTheFileControlBytesReplaced
   EXPECT_EQ(lines.file,
             before + "first\r\nsecond\r\n\r\nthird 3\r\n[CHAT] Bob: hi?]0;owned???\tthere\r\n" +
                 cut + "\r\n");
+}
+
+// A terminal reading UTF-8 acts on an encoded C1 control (C2 80 to C2 9F) as
+// on a control byte, so the console shows each as one '?'; the file keeps the
+// bytes as sent, and a lone byte 80-9F is a character of the clients' 8-bit text.
+TEST(LogTest, EncodedC1ControlsAreEscapedOnTheConsoleAndKeptInTheFile) {
+  InProcessServer dir;  // a fresh working directory; nothing started
+  const struct {
+    const char* what;
+    std::string text;
+    std::string console;
+  } rows[] = {
+      {"CSI", "[CHAT] Bob: \xc2\x9b" "2J", "[CHAT] Bob: ?2J"},
+      {"OSC", "\xc2\x9d" "0;owned\xc2\x9c" "!", "?0;owned?!"},
+      {"lowest, C2 80", "a\xc2\x80" "b", "a?b"},
+      {"highest, C2 9F", "a\xc2\x9f" "b", "a?b"},
+      {"C2 A0 is no control", "a\xc2\xa0" "b", "a\xc2\xa0" "b"},
+      {"lone 9B", "Bob\x9b" "2J", "Bob\x9b" "2J"},
+      {"copyright sign", "\xc2\xa9 Bob", "\xc2\xa9 Bob"},
+      {"C2 C2 9B", "\xc2\xc2\x9b", "\xc2?"},
+      {"C2 at the end", "Bob\xc2", "Bob\xc2"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::remove(kLogFileName);
+    testing::internal::CaptureStdout();
+    LogPrint(0, "%s", row.text.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.console + "\n");
+    EXPECT_EQ(dir.ReadFile(kLogFileName), row.text + "\r\n");
+  }
 }
 
 }  // namespace

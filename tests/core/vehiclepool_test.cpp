@@ -67,7 +67,7 @@ TEST_F(VehicleTest, ModelsOutsideTheTableAreRefusedAndSpawnVehicleGoesToJoinedPl
   ASSERT_TRUE(pool.ReportDestroyed(1, false));
   EXPECT_EQ(+pool.Get(1)->lastUsedMs, 1u);
   EXPECT_EQ(pool.stateTime[1], 1u);
-  seam.clock.Set(kDefaultVehicleRespawnDelayMs + 2);
+  seam.clock.Set(120000 + 2);  // the delay is 120000 ms unless set
   pool.CheckRespawns();
   EXPECT_EQ(+pool.Get(1)->used, 0);
   EXPECT_EQ(+pool.Get(1)->lastUsedMs, 0u);
@@ -105,12 +105,12 @@ TEST_F(VehicleTest, AReportIsTakenOnlyWhileNoRespawnIsUnderWayAndAWreckReturnsAf
   ASSERT_EQ(pool.Add(130, 0, 0, 0, 0, 1, 1), 3);
   ASSERT_EQ(pool.Add(131, 0, 0, 0, 0, 1, 1), 4);
   ASSERT_TRUE(pool.MarkUsed(3, t0 + 20000));
-  EXPECT_EQ(At(20000 + kDefaultVehicleRespawnDelayMs), "");
-  EXPECT_EQ(At(20001 + kDefaultVehicleRespawnDelayMs),  // with the wreck of 1 reported above
+  EXPECT_EQ(At(20000 + 120000), "");
+  EXPECT_EQ(At(20001 + 120000),  // with the wreck of 1 reported above
             Notice("Respawn_RespawnVehicle", 1) + "\n" + Notice("Respawn_RespawnVehicle", 3));
   EXPECT_EQ(+pool.Get(3)->used, 0);
   EXPECT_EQ(+pool.Get(3)->lastUsedMs, 0u);
-  EXPECT_EQ(At(20001 + 10 * kDefaultVehicleRespawnDelayMs), "");  // neither comes back
+  EXPECT_EQ(At(20001 + 10 * 120000), "");  // neither comes back
   // A wreck left alone longer than the delay goes without waiting the wreck time.
   gVehicleRespawnDelay = 30000;
   ASSERT_TRUE(pool.MarkUsed(4, t0 + 2000000));

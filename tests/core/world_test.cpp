@@ -327,7 +327,7 @@ TEST_F(PoolTest, LocalRowsBelongToTheirPlayerAndPlayersBeyondThePoolAreRefused) 
   LocalPickupPool& k = *gLocalPickupPool;
   // Icons need no player in use; objects and pickups do.
   ASSERT_TRUE(i.Add(8, 0, 0, 0, 5, 2, 0));
-  EXPECT_EQ(+i.records[8 * kLocalIconsPerPlayer].optionFlag, 0);
+  EXPECT_EQ(+i.records[8 * 25].optionFlag, 0);  // 25 icons a player
   EXPECT_EQ(o.FindFreeSlot(8), kNoObject);
   EXPECT_EQ(k.FindFreeSlot(8), -1);
   EXPECT_FALSE(k.AddCashPickup(8, 1, 0, 0, 0));
@@ -336,8 +336,8 @@ TEST_F(PoolTest, LocalRowsBelongToTheirPlayerAndPlayersBeyondThePoolAreRefused) 
   ASSERT_TRUE(k.AddCashPickup(3, 5, 1, 2, 3));
   ASSERT_TRUE(o.Add(kOwner, 20, 0, 0, 0, 0, 0, 0, 0));
   ASSERT_TRUE(k.AddCashPickup(kOwner, 5, 1, 2, 3));
-  EXPECT_EQ(+o.records[3 * kLocalObjectsPerPlayer].model, 20u);
-  EXPECT_EQ(+k.records[3 * kLocalPickupsPerPlayer].amount, 5u);
+  EXPECT_EQ(+o.records[3 * 100].model, 20u);  // 100 objects a player
+  EXPECT_EQ(+k.records[3 * 25].amount, 5u);   // 25 pickups a player
   // Each clears his row only.
   EXPECT_TRUE(o.ClearPlayer(kOwner));
   EXPECT_TRUE(i.ClearPlayer(8));
@@ -481,7 +481,7 @@ TEST_F(PoolTest, WeaponShopsHoldTheDefaultStockAndRefuseBadSlotsAndWeapons) {
   WeaponShopTable& t = *gWeaponShopTable;
   EXPECT_EQ(Hex(t.slots[0]), Hex(WeaponShopSlot{17, 10000, 500}));
   EXPECT_EQ(Hex(t.Get(4, 4)), Hex(WeaponShopSlot{18, 5680, 360}));
-  EXPECT_EQ(&t.Get(4, 4), &t.slots[3 * kWeaponShopSlots + 3]);
+  EXPECT_EQ(&t.Get(4, 4), &t.slots[3 * 5 + 3]);  // 5 slots a shop, both counted from 1
   for (int weapon : {30, 35, 13, 16, 255})
     EXPECT_FALSE(t.SetWeaponData(2, 3, weapon, 1, 1)) << weapon;
   EXPECT_EQ(+t.Get(1, 5).ammo, 5000u);
@@ -538,10 +538,12 @@ int Existing() {
   }
   return bits;
 }
+// Filled by the hooks, which are plain function pointers and cannot capture.
 std::vector<int> seen;
 
 TEST(WorldAllocationTest, PoolsAppearInTheStartUpOrderAroundTheLayerHooksAndFreeAgain) {
   ASSERT_EQ(gNetGame, nullptr);
+  seen.clear();  // a repeated run starts from nothing
   AllocateWorld({[] { seen.push_back(Existing()); }, [] { seen.push_back(Existing()); },
                  [] { seen.push_back(Existing()); }, [] { seen.push_back(Existing()); }});
   // Objects, spawn classes, actors; the shops; pickups and markers; then

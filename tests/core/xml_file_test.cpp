@@ -53,9 +53,16 @@ TEST(SaveFile, TouchesNoNameButItsOwnAndLeavesNothingBehind) {
   EXPECT_EQ(dir.Read("scores.xml"), "two");
   EXPECT_EQ(Names(dir), (std::set<std::string>{"scores.xml", "scores.xml.tmp"}));
 
-  // A folder where the new file would go: nothing is created.
+  // A folder where the new file would go: nothing is created, and the reason
+  // names the new file and the system's word for the failure.
   EXPECT_FALSE(Save(dir.Path("missing/scores.xml"), "four", &why));
   EXPECT_EQ(Names(dir), (std::set<std::string>{"scores.xml", "scores.xml.tmp"}));
+  EXPECT_THAT(why, testing::StartsWith(dir.Path("missing/scores.xml.")));
+  EXPECT_THAT(why, testing::EndsWith(".tmp: No such file or directory"));
+  // A directory in the file's place is never replaced.
+  ASSERT_TRUE(dir.Write("folder/kept", ""));
+  EXPECT_FALSE(Save(dir.Path("folder"), "five", &why));
+  EXPECT_EQ(why, "it is not a regular file");
 }
 
 // Two savers of one file (two servers sharing a directory) never write into

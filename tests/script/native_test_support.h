@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/record_bytes.h"  // Hex: pool records compared byte for byte
 #include "support/seam.h"
 
 namespace nativetest {
@@ -76,12 +77,6 @@ inline std::string WithId(std::string call, const std::string& id) {
 template <class T>
 T Field(T value) {
   return value;
-}
-
-// A pool record byte for byte.
-template <class T>
-bool Same(const T& a, const T& b) {
-  return std::memcmp(&a, &b, sizeof b) == 0;
 }
 
 class Natives : public ::testing::Test {

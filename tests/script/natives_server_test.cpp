@@ -357,8 +357,9 @@ TEST_F(ServerNatives, SpawnClassMembersAndWeaponShops) {
          {"addClassMember(3, 1, 0, 0, 0, 0, 13, 1, 35, 1, 290, 1)", "1"},  // 290: 34
          {"addClassMember(3, 1, 0, 0, 0, 10000.5, 1, 1, 1, 1, 1, 1)", "2"}});
   EXPECT_EQ(gSpawnClassPool->classes[3].used, 0);  // the class itself need not exist
-  EXPECT_TRUE(
-      Same(m[0], {1, 3, 1, 2, 3, 90, 70000 & 0xFFFF, {36, 0, 0}, {4294967295u, 5, 4000000000u}}));
+  EXPECT_EQ(Hex(m[0]),
+            Hex(ClassMemberRecord{
+                1, 3, 1, 2, 3, 90, 70000 & 0xFFFF, {36, 0, 0}, {4294967295u, 5, 4000000000u}}));
   EXPECT_EQ(m[1].weapon[0], 0);
   EXPECT_EQ(m[1].weapon[1], 0);
   EXPECT_EQ(m[1].weapon[2], 34);

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <lua.hpp>
 #include <string>
 #include <string_view>
@@ -88,16 +87,6 @@ inline void ExpectLua(const std::string& chunk) {
 }
 
 using support::CountOccurrences;
-// How often each needle is in `text`: "n,n,...".
-inline std::string CountEach(std::string_view text,
-                             std::initializer_list<std::string_view> needles) {
-  std::string out;
-  for (auto n : needles) {
-    if (!out.empty()) out += ",";
-    out += std::to_string(CountOccurrences(text, n));
-  }
-  return out;
-}
 
 // Timer pool and engine over a temporary working directory.
 class ScriptHost {

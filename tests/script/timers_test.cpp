@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "core/gameclock.h"
@@ -16,8 +17,8 @@ namespace {
 
 // In Lua: n(name) counts the firings of the counters tick, tock and other;
 // step(ms) moves the clock on and runs one pass of the pool; slot(i) shows
-// timer i as "forever remaining msSinceLastFire function" or "free"; clock()
-// the script's and the core's time; restartNow() restarts the script host.
+// timer i's fields; clock() the script's and the core's time; restartNow()
+// restarts the script host.
 class TimersTest : public ::testing::Test {
  protected:
   TimersTest() { Helpers(); }
@@ -26,24 +27,39 @@ class TimersTest : public ::testing::Test {
     Pass(lua_tonumber(L, 1));
     return 0;
   }
+  // A table: used (a boolean) and, for a timer in use, forever (0 or 1),
+  // remaining (calls left), sinceFire (ms since its creation or last call) and fn.
   static int Slot(lua_State* L) {
     const TimerPool& p = *GetTimerPool();
     const int i = static_cast<int>(lua_tonumber(L, 1));
-    if (!p.active[i]) {
-      lua_pushstring(L, "free");
-      return 1;
-    }
-    const int sinceFire = static_cast<int>(support::TestClock::Now() - p.lastFireMs[i]);
-    const int remaining = static_cast<int>(p.remaining[i]);
-    lua_pushfstring(L, "%d %d %d %s", p.forever[i], remaining, sinceFire, p.function[i].c_str());
+    lua_newtable(L);
+    lua_pushboolean(L, p.active[i]);
+    lua_setfield(L, -2, "used");
+    if (!p.active[i]) return 1;
+    lua_pushinteger(L, p.forever[i]);
+    lua_setfield(L, -2, "forever");
+    lua_pushinteger(L, static_cast<int>(p.remaining[i]));
+    lua_setfield(L, -2, "remaining");
+    lua_pushinteger(L, static_cast<int>(support::TestClock::Now() - p.lastFireMs[i]));
+    lua_setfield(L, -2, "sinceFire");
+    lua_pushstring(L, p.function[i].c_str());
+    lua_setfield(L, -2, "fn");
     return 1;
   }
+  // A table: script, the timer pool's time, and core, the game clock's, each "hh:mm".
   static int Clock(lua_State* L) {
     uint8_t hour = 99;
     uint8_t minute = 99;
     GetGameClock(hour, minute);
     const TimerPool& p = *GetTimerPool();
-    lua_pushfstring(L, "%d:%d/%d:%d", p.hour, p.minute, hour, minute);
+    char text[16];
+    lua_newtable(L);
+    std::snprintf(text, sizeof text, "%02d:%02d", int{p.hour}, int{p.minute});
+    lua_pushstring(L, text);
+    lua_setfield(L, -2, "script");
+    std::snprintf(text, sizeof text, "%02d:%02d", int{hour}, int{minute});
+    lua_pushstring(L, text);
+    lua_setfield(L, -2, "core");
     return 1;
   }
   static int RestartNow(lua_State*) {
@@ -118,14 +134,17 @@ TEST_F(TimersTest, CountsForeverTimersTheHundredAndFirstAndDestroy) {
     eq('1', n'tick')
     eq('3', n'tock')
     eq('10', n'other')
-    eq('free', slot(0))
-    eq('free', slot(1))
+    eq('false', slot(0).used)
+    eq('false', slot(1).used)
     eq('0', createTimer('tick', 100, 1))
     destroyTimer(2)
     step(101)
     eq('10', n'other')
-    local forever = createTimer('tick', 100, -1)
-    eq('0 1000000 0 tick', slot(forever))
+    local id = createTimer('tick', 100, -1)
+    eq('0', slot(id).forever)
+    eq('1000000', slot(id).remaining)
+    eq('0', slot(id).sinceFire)
+    eq('tick', slot(id).fn)
     for i = 1, 99 do last = createTimer('tick', 1000, 0) end
     eq('99', last)
     eq('-1', createTimer('tick', 1000, 0))
@@ -148,11 +167,17 @@ TEST_F(TimersTest, FunctionsAreLookedUpByNameAtCreationAndAtEveryFiring) {
     tick = nil
     step(500)
     step(500)
-    eq('0 2 1000 tick', slot(0))
+    eq('0', slot(0).forever)
+    eq('2', slot(0).remaining)
+    eq('1000', slot(0).sinceFire)
+    eq('tick', slot(0).fn)
     tick = saved
     step(0)
     eq('1', n'tick')
-    eq('0 1 0 tick', slot(0)))");
+    eq('0', slot(0).forever)
+    eq('1', slot(0).remaining)
+    eq('0', slot(0).sinceFire)
+    eq('tick', slot(0).fn))");
   EXPECT_EQ(host_.Log(), "");
 }
 
@@ -168,7 +193,7 @@ TEST_F(TimersTest, ATimerThatDestroysOrReplacesItselfKeepsTheBookkeepingStraight
     step(101)
     step(101)
     eq('1', n's')
-    eq('free', slot(0))
+    eq('false', slot(0).used)
     function swap()
       destroyTimer(first)
       second = createTimer('other', 500, 2)
@@ -177,13 +202,16 @@ TEST_F(TimersTest, ATimerThatDestroysOrReplacesItselfKeepsTheBookkeepingStraight
     step(101)
     eq('0', first)
     eq('0', second)
-    eq('0 2 0 other', slot(0))
+    eq('0', slot(0).forever)
+    eq('2', slot(0).remaining)
+    eq('0', slot(0).sinceFire)
+    eq('other', slot(0).fn)
     step(500)
     eq('0', n'other')
     step(1)
     step(501)
     eq('2', n'other')
-    eq('free', slot(0)))");
+    eq('false', slot(0).used))");
 }
 
 TEST_F(TimersTest, AFailingTimerIsLoggedAndStillCounted) {
@@ -204,38 +232,49 @@ TEST_F(TimersTest, AFailingTimerIsLoggedAndStillCounted) {
 }
 
 TEST_F(TimersTest, TheClockStepsOneMinutePerSecondAndSetServerTimeShowsFromTheNextStep) {
-  // clock() is "script hour:minute/core hour:minute". A late pass does not
+  // clock() has the script's and the core's time. A late pass does not
   // catch up; after 23:59 comes 00:00.
   ExpectLua(R"(
-    eq('12:0/12:0', clock())
+    eq('12:00', clock().script)
+    eq('12:00', clock().core)
     eq('12,0', getServerTime())
     step(1000)
-    eq('12:0/12:0', clock())
+    eq('12:00', clock().script)
+    eq('12:00', clock().core)
     step(1)
-    eq('12:1/12:1', clock())
+    eq('12:01', clock().script)
+    eq('12:01', clock().core)
     step(5000)
-    eq('12:2/12:2', clock())
+    eq('12:02', clock().script)
+    eq('12:02', clock().core)
     setServerTime(6, 30)
-    eq('12:2/12:2', clock())
+    eq('12:02', clock().script)
+    eq('12:02', clock().core)
     step(1001)
-    eq('6:30/6:30', clock())
+    eq('06:30', clock().script)
+    eq('06:30', clock().core)
     eq('6,30', getServerTime())
     setServerTime(25, 61)
     step(1001)
-    eq('23:59/23:59', clock())
+    eq('23:59', clock().script)
+    eq('23:59', clock().core)
     setServerTime(-1, 0)
     step(1001)
-    eq('23:0/23:0', clock())
+    eq('23:00', clock().script)
+    eq('23:00', clock().core)
     setServerTime(0, 0)
     step(1001)
-    eq('0:0/0:0', clock())
+    eq('00:00', clock().script)
+    eq('00:00', clock().core)
     setServerTime(300.7, 2)
     step(1001)
-    eq('23:2/23:2', clock())
+    eq('23:02', clock().script)
+    eq('23:02', clock().core)
     setServerTime(23, 59)
     step(1001)
     step(1001)
-    eq('0:0/0:0', clock())
+    eq('00:00', clock().script)
+    eq('00:00', clock().core)
     setServerTime(0, 0))");
   EXPECT_EQ(GetTimerPool()->minuteOfDay, 65535);
 }
@@ -250,10 +289,15 @@ TEST_F(TimersTest, NothingMovesWithoutAnEngineAndANewPoolStartsAfresh) {
   EXPECT_EQ(GetTimerPool()->minuteOfDay, 182);
   EXPECT_EQ(GetTimerPool()->hour, 12);
   NewEngine();
-  ExpectLua("eq('1 0 10000 tick', slot(0))");
+  ExpectLua(R"(
+    eq('1', slot(0).forever)
+    eq('0', slot(0).remaining)
+    eq('10000', slot(0).sinceFire)
+    eq('tick', slot(0).fn))");
   ReplaceTimerPool();
   ExpectLua(R"(
-    eq('12:0/12:0', clock())
+    eq('12:00', clock().script)
+    eq('12:00', clock().core)
     eq('0', createTimer('tick', 100, 0)))");
 }
 
@@ -274,8 +318,14 @@ TEST_F(TimersTest, ARestartOrANewEngineDuringATimerEndsThePass) {
   Helpers();  // in the new engine
   // The second timer did not run in that pass, and the first kept its stamp.
   ExpectLua(R"(
-    eq('1 0 101 changer', slot(0))
-    eq('1 0 101 tick', slot(1)))");
+    eq('1', slot(0).forever)
+    eq('0', slot(0).remaining)
+    eq('101', slot(0).sinceFire)
+    eq('changer', slot(0).fn)
+    eq('1', slot(1).forever)
+    eq('0', slot(1).remaining)
+    eq('101', slot(1).sinceFire)
+    eq('tick', slot(1).fn))");
 }
 
 TEST_F(TimersTest, ANestedCreateTimerOrARestartInsideCreateTimersLookup) {
@@ -290,8 +340,14 @@ TEST_F(TimersTest, ANestedCreateTimerOrARestartInsideCreateTimersLookup) {
     end})
     eq('1', createTimer('outer', 100, 0))
     eq('0', inner)
-    eq('1 0 0 tick', slot(0))
-    eq('1 0 0 outer', slot(1))
+    eq('1', slot(0).forever)
+    eq('0', slot(0).remaining)
+    eq('0', slot(0).sinceFire)
+    eq('tick', slot(0).fn)
+    eq('1', slot(1).forever)
+    eq('0', slot(1).remaining)
+    eq('0', slot(1).sinceFire)
+    eq('outer', slot(1).fn)
     setmetatable(_G, {__index = function(_, k)
       if k == 'later' then
         restartNow()
