@@ -8,8 +8,9 @@
 //            client's message may be
 //   empty    each sends empty reliable messages behind one it never sends
 //   slow     slow readers: they advertise ENet's smallest window and answer
-//            once a second, while the server sends everyone 100 reliable
-//            messages a second (as a busy chat would)
+//            once a second, while the server sends everyone 200 reliable
+//            messages of 100 bytes a second (a busy chat, or a full server's
+//            calls)
 //
 // Printed per attack: the server's resident memory before, during and after
 // (once the attackers are gone); for the slow readers also the CPU time of
@@ -20,11 +21,13 @@
 // are for people to read, run against two builds to compare them.
 //
 //   net_hostile [--connections N] [--slow N] [--load-seconds S] [--idle-seconds S]
+//               [--rate PER_SECOND] [--bytes N] [--answer-ms MS]
 #include <enet/enet.h>
 #include <enet/protocol.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -62,6 +65,8 @@ struct HostileServer {
   std::thread app;
   std::atomic<bool> stop{false};
   std::atomic<bool> chatting{false};
+  int rate = 200;
+  int bytes = 100;
 
   bool Start(uint16_t connections) {
     const std::set<pid_t> before = ThreadIds();
@@ -73,13 +78,14 @@ struct HostileServer {
       while (!stop) {
         while (net::Packet* p = peer.Receive()) peer.DeallocatePacket(p);
         if (chatting && Clock::now() >= nextChat) {
-          nextChat += std::chrono::milliseconds(10);
-          uint8_t line[60] = {kRelayId};
+          nextChat += std::chrono::microseconds(1000000 / rate);
+          uint8_t line[1024] = {kRelayId};
           PutU64(line + 1, static_cast<uint64_t>(
                                std::chrono::duration_cast<std::chrono::microseconds>(
                                    Clock::now().time_since_epoch())
                                    .count()));
-          peer.Send(line, sizeof line * 8, net::HIGH_PRIORITY, net::RELIABLE_ORDERED, 0,
+          peer.Send(line, static_cast<uint32_t>(bytes) * 8, net::HIGH_PRIORITY,
+                    net::RELIABLE_ORDERED, 0,
                     net::UNASSIGNED_SYSTEM_ADDRESS, true);
         }
         peer.WaitForMessage(1);
@@ -105,6 +111,7 @@ struct Client {
   bool accepted = false;
   bool gone = false;
   double worstDelayMs = 0;
+  long timed = 0;  // timed messages received
 };
 
 // Services a client: takes the handshake's answer, notes delays of timed messages.
@@ -121,6 +128,7 @@ void Service(Client& c) {
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
                 .count());
         c.worstDelayMs = std::max(c.worstDelayMs, static_cast<double>(now - sent) / 1000.0);
+        ++c.timed;
       }
       enet_packet_destroy(ev.packet);
     } else if (ev.type == ENET_EVENT_TYPE_DISCONNECT) {
@@ -137,7 +145,10 @@ std::deque<Client> ConnectAll(uint16_t port, int count, uint32_t incomingBandwid
     ENetAddress local{};
     enet_address_set_host_ip(&local, NextClientIp().c_str());
     local.port = ENET_PORT_ANY;
-    c.host = enet_host_create(&local, 1, 2, incomingBandwidth, 0);
+    c.host = enet_host_create(&local, 1, 2, incomingBandwidth, incomingBandwidth);
+    // A slow reader's socket holds little: what arrives between its rare
+    // reads beyond that is lost, and ENet must send it again.
+    if (c.host && incomingBandwidth) enet_socket_set_option(c.host->socket, ENET_SOCKOPT_RCVBUF, 1);
     ENetAddress server{};
     enet_address_set_host_ip(&server, "127.0.0.1");
     server.port = port;
@@ -282,14 +293,17 @@ void RunMemoryAttack(const char* name, int connections,
 }  // namespace
 
 int main(int argc, char** argv) {
-  int connections = 100, slow = 20;
-  double loadSeconds = 40, idleSeconds = 10;
+  int connections = 100, slow = 20, rate = 200, bytes = 100, slowMs = 1000;
+  double loadSeconds = 60, idleSeconds = 10;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     if (flag == "--connections") connections = std::atoi(argv[i + 1]);
     if (flag == "--slow") slow = std::atoi(argv[i + 1]);
     if (flag == "--load-seconds") loadSeconds = std::atof(argv[i + 1]);
     if (flag == "--idle-seconds") idleSeconds = std::atof(argv[i + 1]);
+    if (flag == "--answer-ms") slowMs = std::clamp(std::atoi(argv[i + 1]), 1, 2900);
+    if (flag == "--rate") rate = std::max(1, std::atoi(argv[i + 1]));
+    if (flag == "--bytes") bytes = std::clamp(std::atoi(argv[i + 1]), 9, 1024);
   }
   enet_initialize();
 
@@ -310,15 +324,17 @@ int main(int argc, char** argv) {
       d.Fragment(static_cast<uint16_t>(3 + (round * 50 + i) * 2), 2, 0, 512, 0);
     }
   }, 40); });
-  // Empty reliable messages behind the missing second one, 200 a datagram,
+  // Empty reliable messages behind the missing second one, 100 a datagram,
   // 20000 a connection.
   Isolated([&] { RunMemoryAttack("empty", connections, [](Client&, Datagram& d, int round) {
-    for (int i = 0; i < 200; ++i) d.Empty(static_cast<uint16_t>(3 + round * 200 + i));
-  }, 100); });
+    for (int i = 0; i < 100; ++i) d.Empty(static_cast<uint16_t>(3 + round * 100 + i));
+  }, 200); });
 
-  // Slow readers beside ordinary clients, all sent 100 messages a second.
+  // Slow readers beside ordinary clients, all sent `rate` messages a second.
   Isolated([&] {
     HostileServer server;
+    server.rate = rate;
+    server.bytes = bytes;
     const int ordinary = 10;
     if (!server.Start(static_cast<uint16_t>(ordinary + slow + 1))) return;
     std::deque<Client> fast = ConnectAll(server.peer.GetBoundPort(), ordinary, 0);
@@ -332,7 +348,7 @@ int main(int argc, char** argv) {
       while (Clock::now() < end) {
         for (Client& c : fast) Service(c);
         if (Clock::now() >= nextSlow) {
-          nextSlow += std::chrono::seconds(1);
+          nextSlow += std::chrono::milliseconds(slowMs);
           for (Client& c : slowReaders) Service(c);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -343,16 +359,21 @@ int main(int argc, char** argv) {
     const double loaded = ResidentMb();
     const double cpuLoad = server.CpuSeconds() - cpuBefore;
     int connected = 0;
-    for (const Client& c : slowReaders) connected += !c.gone;
+    long slowest = -1;
+    for (const Client& c : slowReaders) {
+      connected += !c.gone;
+      if (!c.gone && (slowest < 0 || c.timed < slowest)) slowest = c.timed;
+    }
     double worst = 0;
     for (const Client& c : fast) worst = std::max(worst, c.worstDelayMs);
     run(idleSeconds);
     const double cpuIdle = server.CpuSeconds() - cpuBefore - cpuLoad;
-    std::printf("slow      %3d slow readers, %d ordinary, %.0f s of load: %7.1f MB before, %7.1f MB "
-                "at its end; server CPU %.2f s under load, %.2f s in %.0f idle s after; "
-                "%d slow readers still connected; worst delay to an ordinary client %.0f ms\n",
-                slow, ordinary, loadSeconds, before, loaded, cpuLoad, cpuIdle, idleSeconds,
-                connected, worst);
+    std::printf("slow      %3d slow readers, %d ordinary, %.0f s of %d messages of %d bytes a "
+                "second: %7.1f MB before, %7.1f MB at its end; server CPU %.2f s under load, "
+                "%.2f s in %.0f idle s after; %d slow readers still connected (the slowest had "
+                "taken %ld of %.0f messages); worst delay to an ordinary client %.0f ms\n",
+                slow, ordinary, loadSeconds, rate, bytes, before, loaded, cpuLoad, cpuIdle,
+                idleSeconds, connected, slowest, loadSeconds * rate, worst);
     Disconnect(fast);
     Disconnect(slowReaders);
   });

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "net/peer_impl.h"
@@ -333,6 +334,17 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
       s = Slot{};
       continue;
     }
+    if (s.stuck) {
+      // It holds as much as ENet may hold for it (see LimitIncoming).
+      if (s.state == SlotState::kAccepted) {
+        Drop(index, LOST_INCOMING_BACKLOG, now);
+      } else if (s.state != SlotState::kClosing) {
+        NoticeEnd(index, s, true);
+        enet_peer_disconnect_now(p, 0);
+        s = Slot{};
+      }
+      continue;
+    }
     switch (s.state) {
       case SlotState::kFree:
         // An incoming ENet handshake: it has as long as a request would.
@@ -490,12 +502,19 @@ void Peer::Impl::LimitPending(uint32_t addressHost) {
 
 namespace {
 
-size_t CountUpTo(const ENetList& list, size_t count, size_t limit) {
-  for (const ENetListNode* n = list.sentinel.next; n != &list.sentinel && count < limit;
-       n = n->next) {
-    ++count;
+// What ENet holds of a connection that it cannot hand on yet: messages behind
+// a lost reliable one, fragments of unfinished ones.
+struct Held {
+  size_t messages = 0;
+  size_t bytes = 0;
+};
+
+void AddHeld(const ENetList& list, Held& held) {
+  for (const ENetListNode* n = list.sentinel.next; n != &list.sentinel; n = n->next) {
+    const auto* command = reinterpret_cast<const ENetIncomingCommand*>(n);
+    ++held.messages;
+    if (command->packet) held.bytes += command->packet->dataLength;
   }
-  return count;
 }
 
 }  // namespace
@@ -510,14 +529,22 @@ bool Peer::Impl::LimitIncoming(uint16_t peerId) {
   }
   host->maximumPacketSize = kMaxIncomingMessageBytes;
   host->maximumWaitingData = kMaxIncomingWaitingBytes;
-  if (peerId >= host->peerCount) return true;
+  if (peerId >= host->peerCount) return true;  // a connect
+  if (slots[peerId].stuck) return false;
   const ENetPeer& p = host->peers[peerId];
-  size_t held = CountUpTo(p.dispatchedCommands, 0, kMaxIncomingCommands);
+  Held held;
   for (size_t c = 0; c < p.channelCount; ++c) {
-    held = CountUpTo(p.channels[c].incomingReliableCommands, held, kMaxIncomingCommands);
-    held = CountUpTo(p.channels[c].incomingUnreliableCommands, held, kMaxIncomingCommands);
+    AddHeld(p.channels[c].incomingReliableCommands, held);
+    AddHeld(p.channels[c].incomingUnreliableCommands, held);
   }
-  return held < kMaxIncomingCommands;
+  // Past either limit ENet would take nothing more, not even the message
+  // that the held ones wait for: the connection could only stall. It is
+  // closed instead (CheckDeadlines), and nothing more is read from it.
+  if (held.messages >= kMaxIncomingCommands || held.bytes >= kMaxIncomingWaitingBytes) {
+    slots[peerId].stuck = true;
+    return false;
+  }
+  return true;
 }
 
 int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
@@ -525,6 +552,8 @@ int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
   if (!self || h->receivedDataLength < 2) return 0;
   const uint8_t* d = h->receivedData;
   if (h->receivedDataLength == 5 && (d[0] == ID_PING || d[0] == ID_PING_OPEN_CONNECTIONS)) {
+    // Beyond the budget a query goes unanswered: its source may be forged.
+    if (!self->queryBudget.Take(h->receivedAddress.host, self->pong.size(), GetTimeMs())) return 1;
     std::memcpy(self->pong.data() + 1, d + 1, 4);
     ENetBuffer buffer;
     buffer.data = self->pong.data();

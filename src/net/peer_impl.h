@@ -17,6 +17,7 @@
 
 #include "net/banlist.h"
 #include "net/peer.h"
+#include "net/query_budget.h"
 
 namespace net {
 
@@ -45,10 +46,12 @@ struct Peer::Impl {
   // the gap), and a hostile one pins no more than this.
   static constexpr size_t kMaxIncomingMessageBytes = 512;
   static constexpr size_t kMaxIncomingWaitingBytes = 32 * kMaxIncomingMessageBytes;
-  // Commands ENet holds for one incoming connection before they are taken:
-  // each costs a hundred bytes or more whatever its length, and an empty one
-  // counts nothing towards the waiting data.
-  static constexpr size_t kMaxIncomingCommands = 256;
+  // Messages ENet holds for one incoming connection that it cannot hand on
+  // yet (behind a lost one, or unfinished): each costs a hundred bytes or
+  // more whatever its length, and an empty one counts nothing towards the
+  // waiting data. A connection that holds this many, or the waiting data's
+  // worth, when its next datagram arrives is closed.
+  static constexpr size_t kMaxIncomingCommands = 128;
   // What may wait to be sent to, or be unacknowledged by, one incoming
   // connection (ENet bounds neither, and walks it on every flush). The
   // largest world's download is about 2000 messages and 200 KB, and drains
@@ -95,6 +98,7 @@ struct Peer::Impl {
     bool deadlinePassed = false;
     uint64_t handledBefore = 0;
     uint32_t generation = 0;  // kAccepted, incoming: which acceptance this is
+    bool stuck = false;       // incoming: ENet holds too much of it (see LimitIncoming)
     std::string password;    // what we send when connecting out
   };
 
@@ -135,6 +139,7 @@ struct Peer::Impl {
   int explicitLimit = -1;  // set by SetMaximumIncomingConnections
   std::string incomingPassword;
   std::vector<uint8_t> pong{ID_PONG, 0, 0, 0, 0};  // id, time (patched per query), response
+  QueryBudget queryBudget;                         // of the replies to queries
   uint32_t timeoutMs = kDefaultTimeoutMs;
   uint32_t joinDeadlineMs = 0;  // 0: an accepted connection counts as joined
   uint32_t generations = 0;
@@ -312,8 +317,8 @@ struct Peer::Impl {
   // ---- intercept: limits on what remotes send, server-browser queries ----
 
   // Sets the host's limits for a datagram to the peer in slot `peerId`
-  // (ENET_PROTOCOL_MAXIMUM_PEER_ID: a connect); false when that peer already
-  // holds as many commands as it may and the datagram is to be dropped.
+  // (ENET_PROTOCOL_MAXIMUM_PEER_ID: a connect); false when that peer holds
+  // as much as it may and the datagram is to be dropped.
   bool LimitIncoming(uint16_t peerId);
 
   static int ENET_CALLBACK Intercept(ENetHost* h, ENetEvent*);

@@ -244,6 +244,32 @@ class RawClient {
     enet_peer_reset(peer_);
     connected_ = false;
   }
+  // One datagram on the connection, written past this client's ENet: a
+  // reliable message on channel 0 with each of `messages`, their sequence
+  // numbers counting from `firstSequence` (ENet's own next one is 2 after
+  // the request), so that a gap can be left for ENet's next message to fill.
+  void SendReliableRun(uint16_t firstSequence, const std::vector<Bytes>& messages) {
+    Bytes d;
+    auto put16 = [&](uint16_t v) {
+      d.push_back(static_cast<uint8_t>(v >> 8));
+      d.push_back(static_cast<uint8_t>(v));
+    };
+    put16(static_cast<uint16_t>(peer_->outgoingPeerID |
+                                (peer_->outgoingSessionID << ENET_PROTOCOL_HEADER_SESSION_SHIFT) |
+                                ENET_PROTOCOL_HEADER_FLAG_SENT_TIME));
+    put16(static_cast<uint16_t>(enet_time_get()));  // ENet acknowledges nothing without it
+    uint16_t sequence = firstSequence;
+    for (const Bytes& m : messages) {
+      d.push_back(static_cast<uint8_t>(ENET_PROTOCOL_COMMAND_SEND_RELIABLE) |
+                  static_cast<uint8_t>(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE));
+      d.push_back(0);  // channel
+      put16(sequence++);
+      put16(static_cast<uint16_t>(m.size()));
+      d.insert(d.end(), m.begin(), m.end());
+    }
+    ENetBuffer buffer{d.data(), d.size()};
+    enet_socket_send(host_->socket, &peer_->address, &buffer, 1);
+  }
   // Single datagrams from this client's socket, outside any connection.
   void SendDatagram(uint16_t port, const Bytes& bytes) {
     ENetAddress to{0, port};
