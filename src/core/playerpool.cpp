@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "core/clientcalls.h"
+#include "core/budget.h"
 #include "core/log.h"
 #include "core/netgame.h"
 #include "core/rpc.h"
@@ -63,7 +63,7 @@ bool ConnectPlayer(const char* name, PlayerPool* pool, uint8_t playerId) {
   record.present = 1;
 
   std::memset(pool->localMarkers[playerId], 0, sizeof pool->localMarkers[playerId]);
-  ResetChatAllowance(pool->chat[playerId]);
+  ResetBudgets(playerId);
   ClearPlayerLocalWorldOnConnect(playerId);
 
   const char* stored = pool->names[playerId];
