@@ -82,3 +82,10 @@ void ReportDroppedMessages() {
     budgets->reportedMs[id] = now;
   }
 }
+
+void ReportDroppedMessagesNow(int playerId) {
+  SenderBudgets* budgets = GetSenderBudgets();
+  PlayerPool* pool = GetPlayerPool();
+  if (!budgets || !pool || playerId < 0 || playerId >= kMaxPlayers) return;
+  LogDrops(*budgets, *pool, playerId);
+}

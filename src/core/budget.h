@@ -116,3 +116,6 @@ void ResetBudgets(int playerId);
 // Logs, for every player whose last report is more than a second old, how many
 // messages of each kind were dropped (a step of the main loop).
 void ReportDroppedMessages();
+// Logs the player's drops not yet reported, whenever the last report was:
+// called as the player leaves, so a flooder who quits at once is still named.
+void ReportDroppedMessagesNow(int playerId);

@@ -79,6 +79,8 @@ void DisconnectPlayer(uint8_t reason, uint8_t playerId) {
   PlayerRecord& record = pool->records[playerId];
   if (!pool->IsPresent(playerId)) return;
 
+  // Now or never: the next join in this slot starts with a clean count.
+  ReportDroppedMessagesNow(playerId);
   ClearPlayerLocalWorldOnDisconnect(playerId);
 
   if (const char* text = DisconnectReasonText(reason)) {

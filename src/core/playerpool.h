@@ -115,7 +115,8 @@ PlayerPool* GetPlayerPool();
 // ("PlayerConnect"). False (and no effect) when the id is above 99 or the slot
 // is taken.
 bool ConnectPlayer(const char* name, PlayerPool* pool, uint8_t playerId);
-// Frees the slot. Reasons 0..3 log "[LEAVE]" and tell the others
+// Frees the slot, after logging what was dropped of the player's messages and
+// not yet reported. Reasons 0..3 log "[LEAVE]" and tell the others
 // ("PlayerDisconnect"); reason 4 closes the connection silently.
 void DisconnectPlayer(uint8_t reason, uint8_t playerId);
 void DisconnectAllPlayers();

@@ -1,7 +1,7 @@
 // A flood from one client reaches nobody: every call and movement packet the
 // server passes on draws on its sender's budget of that kind, what is beyond
 // it is dropped before it is relayed or raised, the budget refills with time,
-// and the log counts the drops once a second.
+// and the log counts the drops once a second and when the flooder leaves.
 // (Chat's own figures: clientcalls_test.cpp.)
 #include "core/budget.h"
 
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/log.h"
@@ -83,6 +84,41 @@ TEST(Budgets, AFloodBeyondTheBudgetIsDroppedBeforeItIsRelayedOrRaised) {
     log = seam.Server().ReadFile(kLogFileName);
     EXPECT_EQ(CountOccurrences(log, f.logged), 1u);
     EXPECT_EQ(CountOccurrences(log, "Dropped"), 1u);
+  }
+}
+
+// A flooder who leaves within the second is named as it leaves, by any way out;
+// the next player in its slot starts with a clean count.
+TEST(Budgets, DropsAreReportedWhenTheFlooderLeaves) {
+  const std::pair<const char*, std::function<void(support::Seam&)>> departures[] = {
+      {"quit", [](support::Seam& s) { s.Drop(0); }},
+      {"kicked", [](support::Seam& s) { s.Lua("kickPlayer(0)"); }},
+  };
+  for (const auto& [how, leave] : departures) {
+    SCOPED_TRACE(how);
+    support::Seam seam;
+    seam.Join("Alpha");
+    seam.Join("Bravo");
+    for (int i = 0; i < 23; ++i) seam.Call(0, "PlayerChat", Want().u8(0).u8(2).chars("hi", 2));
+    for (int i = 0; i < 65; ++i) OnFoot(seam, 0, 0);
+    leave(seam);
+    std::string log = seam.Server().ReadFile(kLogFileName);
+    const size_t chat =
+        log.find("[CHAT] Dropped 3 chat lines from Alpha (id 0): more than 10 a second");
+    const size_t moved = log.find(
+        "[FLOOD] Dropped 15 on-foot packets (92) from Alpha (id 0): more than 50 a second");
+    const size_t left = log.find("[LEAVE] Alpha has left the server.");
+    EXPECT_NE(chat, log.npos);
+    EXPECT_NE(moved, log.npos);
+    EXPECT_NE(left, log.npos);
+    EXPECT_LT(chat, left);
+    EXPECT_LT(moved, left);
+
+    seam.Join("Carol");
+    seam.clock.Advance(2000);
+    seam.Pump();
+    log = seam.Server().ReadFile(kLogFileName);
+    EXPECT_EQ(CountOccurrences(log, "Dropped"), 2u);
   }
 }
 
