@@ -1,9 +1,7 @@
 #include "core/clientcalls.h"
 
-#include <algorithm>
 #include <cstring>
 
-#include "core/clock.h"
 #include "core/events.h"
 #include "core/log.h"
 #include "core/netgame.h"
@@ -13,7 +11,8 @@
 
 // Every handler reads all of its fields before it acts: a call that ends
 // early is dropped whole. The registration wrapper (netgame.cpp) has already
-// dropped calls from connections without a joined slot. A notice that names
+// dropped calls from connections without a joined slot, and calls beyond the
+// sender's budget of their kind (budget.h). A notice that names
 // a player acts only for the sender's own slot: a client must not speak, die
 // or enter markers for somebody else.
 
@@ -71,42 +70,7 @@ void CopyForLog(const char* text, char (&out)[256]) {
     if (*c == '\n') *c = '?';
 }
 
-// True when the player may send this line now; otherwise it is counted as dropped.
-bool TakeChatLine(ChatAllowance& a, uint32_t now) {
-  const uint64_t credit = static_cast<uint64_t>(a.creditMs) + (now - a.stampMs);
-  a.creditMs = static_cast<uint32_t>(std::min<uint64_t>(credit, kChatBurst * kChatLineCostMs));
-  a.stampMs = now;
-  if (a.creditMs >= kChatLineCostMs) {
-    a.creditMs -= kChatLineCostMs;
-    return true;
-  }
-  ++a.dropped;
-  return false;
-}
-
 }  // namespace
-
-void ResetChatAllowance(ChatAllowance& allowance) {
-  const uint32_t now = core::NowMs();
-  allowance.creditMs = kChatBurst * kChatLineCostMs;
-  allowance.stampMs = now;
-  allowance.dropped = 0;
-  allowance.reportedMs = now;
-}
-
-void ReportDroppedChat() {
-  PlayerPool* pool = GetPlayerPool();
-  if (!pool) return;
-  const uint32_t now = core::NowMs();
-  for (int id = 0; id < kMaxPlayers; ++id) {
-    ChatAllowance& a = pool->chat[id];
-    if (!pool->IsInUse(id) || a.dropped == 0 || !core::HasElapsed(now, a.reportedMs, 999)) continue;
-    LogPrint(1, "[CHAT] Dropped %u chat lines from %s (id %d): more than %u a second", a.dropped,
-             pool->Name(id), id, kChatLinesPerSecond);
-    a.dropped = 0;
-    a.reportedMs = now;
-  }
-}
 
 void HandlePlayerChat(net::RPCParameters* params) {
   const int sender = Sender(params);
@@ -118,7 +82,6 @@ void HandlePlayerChat(net::RPCParameters* params) {
   if (length > 0 && !in.ReadBytes(text, length)) return;
   text[length] = '\0';
   if (sender < 0 || !pool || playerId != sender) return;
-  if (!TakeChatLine(pool->chat[playerId], core::NowMs())) return;
 
   if (pool->IsChatting(playerId)) {
     char logged[256];

@@ -19,15 +19,3 @@ void HandleExitVehicle(net::RPCParameters* params);
 void HandleKeyPress(net::RPCParameters* params);
 void HandleSendVehicleEntry(net::RPCParameters* params);
 void HandleVehicleDeath(net::RPCParameters* params);
-
-// A player may chat a burst of kChatBurst lines, then kChatLinesPerSecond;
-// the lines beyond are dropped before they are relayed, logged or raised.
-inline constexpr uint32_t kChatLinesPerSecond = 10;
-inline constexpr uint32_t kChatBurst = 20;
-inline constexpr uint32_t kChatLineCostMs = 1000 / kChatLinesPerSecond;
-struct ChatAllowance;
-// A full allowance, as a player has on joining.
-void ResetChatAllowance(ChatAllowance& allowance);
-// Logs, at most once a second per player, how many chat lines were dropped
-// (a step of the main loop).
-void ReportDroppedChat();

@@ -24,24 +24,26 @@ NetGame::~NetGame() {
   delete playerPool;
 }
 
+// clang-format off
 const ClientRpc kClientRpcs[kClientRpcCount] = {
-    {"ClientJoin", HandleClientJoin, false},
-    {"NewSpawn", HandleNewSpawn, true},
-    {"CommandSend", HandleCommandSend, true},
-    {"PlayerDeath", HandlePlayerDeath, true},
-    {"PlayerChat", HandlePlayerChat, true},
-    {"OnPlayerEnterGlobalPickup", HandleEnterGlobalPickup, true},
-    {"OnPlayerEnterLocalPickup", HandleEnterLocalPickup, true},
-    {"OnPlayerEnterGlobalMarker", HandleEnterGlobalMarker, true},
-    {"OnPlayerExitGlobalMarker", HandleExitGlobalMarker, true},
-    {"OnPlayerEnterLocalMarker", HandleEnterLocalMarker, true},
-    {"OnPlayerExitLocalMarker", HandleExitLocalMarker, true},
-    {"OnPlayerEnterVehicle", HandleEnterVehicle, true},
-    {"OnPlayerExitVehicle", HandleExitVehicle, true},
-    {"OnPlayerKeyPress", HandleKeyPress, true},
-    {"SendVehicleEntry", HandleSendVehicleEntry, true},
-    {"VehicleDeath", HandleVehicleDeath, true},
+    {"ClientJoin",                HandleClientJoin,        false, kNoBudget},
+    {"NewSpawn",                  HandleNewSpawn,          true,  kBudgetSpawn},
+    {"CommandSend",               HandleCommandSend,       true,  kBudgetCommand},
+    {"PlayerDeath",               HandlePlayerDeath,       true,  kBudgetDeath},
+    {"PlayerChat",                HandlePlayerChat,        true,  kBudgetChat},
+    {"OnPlayerEnterGlobalPickup", HandleEnterGlobalPickup, true,  kBudgetEnterGlobalPickup},
+    {"OnPlayerEnterLocalPickup",  HandleEnterLocalPickup,  true,  kBudgetEnterLocalPickup},
+    {"OnPlayerEnterGlobalMarker", HandleEnterGlobalMarker, true,  kBudgetEnterGlobalMarker},
+    {"OnPlayerExitGlobalMarker",  HandleExitGlobalMarker,  true,  kBudgetExitGlobalMarker},
+    {"OnPlayerEnterLocalMarker",  HandleEnterLocalMarker,  true,  kBudgetEnterLocalMarker},
+    {"OnPlayerExitLocalMarker",   HandleExitLocalMarker,   true,  kBudgetExitLocalMarker},
+    {"OnPlayerEnterVehicle",      HandleEnterVehicle,      true,  kBudgetEnterVehicle},
+    {"OnPlayerExitVehicle",       HandleExitVehicle,       true,  kBudgetExitVehicle},
+    {"OnPlayerKeyPress",          HandleKeyPress,          true,  kBudgetKeyPress},
+    {"SendVehicleEntry",          HandleSendVehicleEntry,  true,  kBudgetVehicleEntry},
+    {"VehicleDeath",              HandleVehicleDeath,      true,  kNoBudget},
 };
+// clang-format on
 
 int GetJoinedSender(const net::RPCParameters* params) {
   net::Peer* peer = GetGamePeer();
@@ -55,8 +57,12 @@ void RegisterRPCs(net::Peer* peer) {
   for (const ClientRpc& rpc : kClientRpcs) {
     const ClientRpc* entry = &rpc;
     peer->RegisterAsRemoteProcedureCall(rpc.name, [entry](net::RPCParameters* params) {
-      // Calls that act for a player are dropped unless their sender has joined.
-      if (entry->senderMustBeJoined && GetJoinedSender(params) < 0) return;
+      // Calls that act for a player are dropped unless their sender has joined,
+      // and before they are read when they are beyond the sender's budget.
+      if (entry->senderMustBeJoined) {
+        const int sender = GetJoinedSender(params);
+        if (sender < 0 || !TakeBudget(sender, entry->budget, core::NowMs())) return;
+      }
       entry->handler(params);
     });
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/budget.h"
 #include "core/playerpool.h"
 #include "core/vehiclepool.h"
 #include "core/world.h"
@@ -17,6 +18,7 @@ struct NetGame {
 
   PlayerPool* playerPool = nullptr;
   VehiclePool* vehiclePool = nullptr;
+  SenderBudgets budgets;
   net::Peer* gamePeer = nullptr;
   uint32_t creationMs = 0;
   uint8_t restartPending = 0;
@@ -26,12 +28,13 @@ struct NetGame {
 // When the master-list pass last ran; the NetGame constructor seeds it.
 extern uint32_t gLastMasterListMs;
 
-// One client call: its name, its handler, and whether the sender must own a
-// joined slot before the handler runs.
+// One client call: its name, its handler, whether the sender must own a
+// joined slot before the handler runs, and the sender's budget it draws on.
 struct ClientRpc {
   const char* name;
   void (*handler)(net::RPCParameters* params);
   bool senderMustBeJoined;
+  BudgetKind budget;
 };
 inline constexpr int kClientRpcCount = 16;
 extern const ClientRpc kClientRpcs[kClientRpcCount];

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "core/budget.h"
 #include "core/clock.h"
 #include "core/events.h"
 #include "core/gameclock.h"
@@ -305,6 +306,11 @@ void ProcessPackets() {
       stamped = true;
     }
     const auto player = static_cast<uint8_t>(sender);
+    // Movement beyond the sender's budget is dropped before it is read or relayed.
+    if (!TakeBudget(sender, PacketBudget(data[0]), core::NowMs())) {
+      peer->DeallocatePacket(packet);
+      continue;
+    }
     switch (data[0]) {
       case net::ID_DISCONNECTION_NOTIFICATION:
       case net::ID_CONNECTION_LOST: {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "core/clientcalls.h"
+#include "core/budget.h"
 #include "core/log.h"
 #include "core/netgame.h"
 #include "core/rpc.h"
@@ -63,7 +63,7 @@ bool ConnectPlayer(const char* name, PlayerPool* pool, uint8_t playerId) {
   record.present = 1;
 
   std::memset(pool->localMarkers[playerId], 0, sizeof pool->localMarkers[playerId]);
-  ResetChatAllowance(pool->chat[playerId]);
+  ResetBudgets(playerId);
   ClearPlayerLocalWorldOnConnect(playerId);
 
   const char* stored = pool->names[playerId];
@@ -79,6 +79,8 @@ void DisconnectPlayer(uint8_t reason, uint8_t playerId) {
   PlayerRecord& record = pool->records[playerId];
   if (!pool->IsPresent(playerId)) return;
 
+  // Now or never: the next join in this slot starts with a clean count.
+  ReportDroppedMessagesNow(playerId);
   ClearPlayerLocalWorldOnDisconnect(playerId);
 
   if (const char* text = DisconnectReasonText(reason)) {

@@ -70,15 +70,6 @@ struct PlayerRecord {
 #pragma pack(pop)
 static_assert(sizeof(PlayerRecord) == 110, "PlayerRecord is packed");
 
-// What a player may still chat: lines beyond a rate no person types are
-// dropped before they are relayed, logged or raised (see clientcalls.h).
-struct ChatAllowance {
-  uint32_t creditMs = 0;    // time's worth of lines left; a line costs kChatLineCostMs
-  uint32_t stampMs = 0;     // when the credit was last brought up to date
-  uint32_t dropped = 0;     // lines dropped since the last report
-  uint32_t reportedMs = 0;  // when the log last reported dropped lines
-};
-
 class PlayerPool {
  public:
   PlayerPool();
@@ -91,7 +82,6 @@ class PlayerPool {
   // is freed), so a handler that kicks or bans the leaving player cannot
   // start the departure again under itself.
   uint8_t leaving[kMaxPlayers];
-  ChatAllowance chat[kMaxPlayers];
 
   // True for ids 0..99 whose slot is in use: the one test of the player guard.
   bool IsInUse(int playerId) const {
@@ -125,7 +115,8 @@ PlayerPool* GetPlayerPool();
 // ("PlayerConnect"). False (and no effect) when the id is above 99 or the slot
 // is taken.
 bool ConnectPlayer(const char* name, PlayerPool* pool, uint8_t playerId);
-// Frees the slot. Reasons 0..3 log "[LEAVE]" and tell the others
+// Frees the slot, after logging what was dropped of the player's messages and
+// not yet reported. Reasons 0..3 log "[LEAVE]" and tell the others
 // ("PlayerDisconnect"); reason 4 closes the connection silently.
 void DisconnectPlayer(uint8_t reason, uint8_t playerId);
 void DisconnectAllPlayers();

@@ -4,7 +4,7 @@
 
 #include "core/areapool.h"
 #include "core/ban_file.h"
-#include "core/clientcalls.h"
+#include "core/budget.h"
 #include "core/clock.h"
 #include "core/join.h"
 #include "core/log.h"
@@ -105,7 +105,7 @@ void ProcessServerFrame() {
   if (core::HasElapsed(core::NowMs(), gLastIrcTickMs, 200)) {
     ReceiveIrcBots();
     BroadcastWorldTime();
-    ReportDroppedChat();
+    ReportDroppedMessages();
     gLastIrcTickMs = core::NowMs();
   }
 

@@ -18,6 +18,7 @@
 #include "core/playerpool.h"
 #include "core/vehiclepool.h"
 #include "core/world.h"
+#include "support/count.h"
 #include "support/seam.h"
 
 namespace {
@@ -232,15 +233,22 @@ TEST(Packets, StatusOpaqueBlocksStampsDeparturesWorldTimeAndFloods) {
   SetGameClock(hour, minute);
   EXPECT_EQ(seam.Take(), "#97>0,1 050c/16\n#97>0,1 0100/16");
 
-  // A flood is taken 1024 packets per pass, so the main loop keeps coming round.
+  // A flood is taken 1024 packets per pass, so the main loop keeps coming round;
+  // what is beyond the sender's budget (a burst of 50) is taken and dropped unread.
+  seam.clock.Advance(1000);
+  seam.Take();
   for (uint32_t n = 1; n <= 1024 + 5; ++n) {
     const Bytes p = OnFoot(0, 0, static_cast<float>(n));  // z: which packet the record last saw
     seam.Peer().InjectMessage(0, p.data(), static_cast<uint32_t>(p.size()));
   }
   ProcessPackets();
-  EXPECT_EQ(+Record(0).z, 1024.0f);
+  EXPECT_EQ(+Record(0).z, 50.0f);
+  EXPECT_EQ(support::CountOccurrences(seam.Take(), "#92>1 "), 50u);
+  // The last five waited for the next pass, when the budget has refilled.
+  seam.clock.Advance(1000);
   ProcessPackets();
   EXPECT_EQ(+Record(0).z, 1029.0f);
+  EXPECT_EQ(support::CountOccurrences(seam.Take(), "#92>1 "), 5u);
 }
 
 }  // namespace

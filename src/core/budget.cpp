@@ -1,0 +1,91 @@
+#include "core/budget.h"
+
+#include <algorithm>
+
+#include "core/clock.h"
+#include "core/log.h"
+#include "core/netgame.h"
+#include "core/packets.h"
+#include "core/world.h"
+
+namespace {
+
+// Logs the player's drops, one line per kind, and clears them.
+void LogDrops(SenderBudgets& budgets, const PlayerPool& pool, int playerId) {
+  for (int kind = 0; kind < kBudgetKindCount; ++kind) {
+    Allowance& a = budgets.allowances[playerId][kind];
+    if (a.dropped == 0) continue;
+    const BudgetRow& row = kBudgets[kind];
+    LogPrint(1, "%s Dropped %u %s from %s (id %d): more than %u a second", row.tag, a.dropped,
+             row.what, pool.Name(playerId), playerId, row.perSecond);
+    a.dropped = 0;
+  }
+}
+
+bool HasDrops(const SenderBudgets& budgets, int playerId) {
+  for (const Allowance& a : budgets.allowances[playerId])
+    if (a.dropped != 0) return true;
+  return false;
+}
+
+}  // namespace
+
+BudgetKind PacketBudget(uint8_t id) {
+  switch (id) {
+    case kPacketOnFootSync: return kBudgetOnFoot;
+    case kPacketDriverSync: return kBudgetDriver;
+    case kPacketPassengerSync: return kBudgetPassenger;
+    case kPacket95: return kBudgetPacket95;
+    case kPacketStatus: return kBudgetStatus;
+    case kPacket98: return kBudgetPacket98;
+    default: return kNoBudget;
+  }
+}
+
+SenderBudgets* GetSenderBudgets() { return gNetGame ? &gNetGame->budgets : nullptr; }
+
+bool TakeBudget(int playerId, BudgetKind kind, uint32_t nowMs) {
+  SenderBudgets* budgets = GetSenderBudgets();
+  if (kind >= kBudgetKindCount || !budgets || playerId < 0 || playerId >= kMaxPlayers) return true;
+  const BudgetRow& row = kBudgets[kind];
+  Allowance& a = budgets->allowances[playerId][kind];
+  const uint64_t credit = static_cast<uint64_t>(a.creditMs) + (nowMs - a.stampMs);
+  a.creditMs = static_cast<uint32_t>(std::min<uint64_t>(credit, row.capMs));
+  a.stampMs = nowMs;
+  if (a.creditMs >= row.costMs) {
+    a.creditMs -= row.costMs;
+    return true;
+  }
+  ++a.dropped;
+  return false;
+}
+
+void ResetBudgets(int playerId) {
+  SenderBudgets* budgets = GetSenderBudgets();
+  if (!budgets || playerId < 0 || playerId >= kMaxPlayers) return;
+  const uint32_t now = core::NowMs();
+  for (int kind = 0; kind < kBudgetKindCount; ++kind)
+    budgets->allowances[playerId][kind] = {kBudgets[kind].capMs, now, 0};
+  budgets->reportedMs[playerId] = now;
+}
+
+void ReportDroppedMessages() {
+  SenderBudgets* budgets = GetSenderBudgets();
+  PlayerPool* pool = GetPlayerPool();
+  if (!budgets || !pool) return;
+  const uint32_t now = core::NowMs();
+  for (int id = 0; id < kMaxPlayers; ++id) {
+    if (!pool->IsInUse(id) || !core::HasElapsed(now, budgets->reportedMs[id], 999) ||
+        !HasDrops(*budgets, id))
+      continue;
+    LogDrops(*budgets, *pool, id);
+    budgets->reportedMs[id] = now;
+  }
+}
+
+void ReportDroppedMessagesNow(int playerId) {
+  SenderBudgets* budgets = GetSenderBudgets();
+  PlayerPool* pool = GetPlayerPool();
+  if (!budgets || !pool || playerId < 0 || playerId >= kMaxPlayers) return;
+  LogDrops(*budgets, *pool, playerId);
+}

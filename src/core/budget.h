@@ -1,0 +1,121 @@
+// What a joined client may send: every client call and movement packet that
+// the server relays, stores or raises to the game mode draws on a per-player
+// budget of its kind (a token bucket: a burst, then a steady rate). A message
+// beyond its budget is dropped before it is read; the log counts what was
+// dropped. A client at the pace of play never comes near a budget, so only a
+// flood costs anything, and it costs the other players nothing.
+#pragma once
+
+#include <cstdint>
+#include <iterator>
+
+#include "core/playerpool.h"
+
+enum BudgetKind : uint8_t {
+  kBudgetChat,
+  kBudgetCommand,
+  kBudgetSpawn,
+  kBudgetDeath,
+  kBudgetVehicleEntry,
+  kBudgetEnterVehicle,
+  kBudgetExitVehicle,
+  kBudgetKeyPress,
+  kBudgetEnterGlobalMarker,
+  kBudgetExitGlobalMarker,
+  kBudgetEnterLocalMarker,
+  kBudgetExitLocalMarker,
+  kBudgetEnterGlobalPickup,
+  kBudgetEnterLocalPickup,
+  kBudgetOnFoot,
+  kBudgetDriver,
+  kBudgetPassenger,
+  kBudgetPacket95,
+  kBudgetStatus,
+  kBudgetPacket98,
+  kBudgetKindCount,
+  // Messages drawn on no budget: the join (the network library bounds
+  // connections that have not joined) and a vehicle's death (taken once per
+  // vehicle until its respawn, so a flood of it changes nothing).
+  kNoBudget = kBudgetKindCount,
+};
+
+struct BudgetRow {
+  const char* tag;     // the log line's tag
+  const char* what;    // what the log line says was dropped
+  uint32_t burst;      // messages that may come at once
+  uint32_t perSecond;  // and then, steadily
+  uint32_t costMs;     // the time one message takes out of the budget
+  uint32_t capMs;      // a full budget
+  constexpr BudgetRow(const char* t, const char* w, uint32_t b, uint32_t rate)
+      : tag(t), what(w), burst(b), perSecond(rate), costMs(1000 / rate), capMs(b * (1000 / rate)) {}
+};
+
+// In play a client sends each movement packet several times a second (the
+// relay benchmark's 30 is already more), a spawn, a death or a vehicle entry a
+// few times a minute; people type and press keys at most about ten a second.
+// Every row lies well above that, and its burst takes what a client that
+// stalled for a moment sends at once (docs/protocol.md, section 3.5).
+// clang-format off
+inline constexpr BudgetRow kBudgets[] = {
+    {"[CHAT]",  "chat lines",                       20, 10},  // typed by a person
+    {"[FLOOD]", "CommandSend calls",                20, 10},  // typed in the same chat box
+    {"[FLOOD]", "NewSpawn calls",                   10,  2},  // one a life
+    {"[FLOOD]", "PlayerDeath calls",                10,  2},  // one a life
+    {"[FLOOD]", "SendVehicleEntry calls",           10,  5},  // one a try at a door
+    {"[FLOOD]", "OnPlayerEnterVehicle calls",       10,  5},  // one a seat taken
+    {"[FLOOD]", "OnPlayerExitVehicle calls",        10,  5},  // one a seat left
+    {"[FLOOD]", "OnPlayerKeyPress calls",           20, 20},  // fingers on keys
+    {"[FLOOD]", "OnPlayerEnterGlobalMarker calls",  20, 10},  // markers passed on the way
+    {"[FLOOD]", "OnPlayerExitGlobalMarker calls",   20, 10},
+    {"[FLOOD]", "OnPlayerEnterLocalMarker calls",   20, 10},
+    {"[FLOOD]", "OnPlayerExitLocalMarker calls",    20, 10},
+    {"[FLOOD]", "OnPlayerEnterGlobalPickup calls",  20, 10},  // a pile walked into
+    {"[FLOOD]", "OnPlayerEnterLocalPickup calls",   20, 10},
+    {"[FLOOD]", "on-foot packets (92)",             50, 50},  // several a second in play
+    {"[FLOOD]", "driver packets (93)",              50, 50},
+    {"[FLOOD]", "passenger packets (94)",           50, 50},
+    {"[FLOOD]", "packets 95",                       50, 50},
+    {"[FLOOD]", "status packets (96)",              50, 50},
+    {"[FLOOD]", "packets 98",                       50, 50},
+};
+// clang-format on
+static_assert(std::size(kBudgets) == kBudgetKindCount, "one row per kind");
+constexpr bool RatesDivideASecond() {
+  for (const BudgetRow& row : kBudgets)
+    if (row.perSecond == 0 || 1000 % row.perSecond != 0) return false;
+  return true;
+}
+static_assert(RatesDivideASecond(), "a message's cost is a whole number of milliseconds");
+
+// The budget a raw packet with this id draws on (kNoBudget for the network
+// library's notices and anything the loop ignores).
+BudgetKind PacketBudget(uint8_t id);
+
+// One player's budget of one kind.
+struct Allowance {
+  uint32_t creditMs = 0;  // time's worth of messages left
+  uint32_t stampMs = 0;   // when the credit was last brought up to date
+  uint32_t dropped = 0;   // dropped since the last report
+};
+
+// Every player's budgets (kept beside the player pool, which holds what the
+// game knows of a player).
+struct SenderBudgets {
+  Allowance allowances[kMaxPlayers][kBudgetKindCount];
+  uint32_t reportedMs[kMaxPlayers] = {};  // when the log last reported this player's drops
+};
+
+// The budgets of the network game (null before start-up).
+SenderBudgets* GetSenderBudgets();
+
+// True when the player (0..99) may send a message of this kind now; otherwise
+// it is counted as dropped. Always true for kNoBudget.
+bool TakeBudget(int playerId, BudgetKind kind, uint32_t nowMs);
+// Full budgets, as a player has on joining.
+void ResetBudgets(int playerId);
+// Logs, for every player whose last report is more than a second old, how many
+// messages of each kind were dropped (a step of the main loop).
+void ReportDroppedMessages();
+// Logs the player's drops not yet reported, whenever the last report was:
+// called as the player leaves, so a flooder who quits at once is still named.
+void ReportDroppedMessagesNow(int playerId);
