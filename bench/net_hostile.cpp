@@ -7,12 +7,15 @@
 //   partials each sends unfinished messages of 512 bytes, the longest a
 //            client's message may be
 //   empty    each sends empty reliable messages behind one it never sends
-//   slow     slow readers: they advertise ENet's smallest window and answer
-//            once a second, while the server sends everyone 200 reliable
-//            messages of 100 bytes a second (a busy chat, or a full server's
-//            calls)
+//   queries  forged server-browser queries, from one address and from many
+//   slow     slow readers: they advertise ENet's smallest window, read their
+//            socket once a second and hold little in it (what does not fit
+//            is lost and sent again), while the server sends everyone 200
+//            reliable messages of 100 bytes a second (a busy chat, or a full
+//            server's calls)
 //
-// Printed per attack: the server's resident memory before, during and after
+// Printed for the queries: how many replies went out, and their bytes.
+// Printed per other attack: the server's resident memory before, during and after
 // (once the attackers are gone); for the slow readers also the CPU time of
 // the server's threads during the load and in the idle seconds after it, how
 // many slow readers were still connected when the load ended, and the worst
@@ -22,8 +25,12 @@
 //
 //   net_hostile [--connections N] [--slow N] [--load-seconds S] [--idle-seconds S]
 //               [--rate PER_SECOND] [--bytes N] [--answer-ms MS]
+#include <arpa/inet.h>
 #include <enet/enet.h>
 #include <enet/protocol.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -290,6 +297,45 @@ void RunMemoryAttack(const char* name, int connections,
               name, accepted, before, during, during - before, after);
 }
 
+// Forged server-browser queries: `perSource` queries from each of `sources`
+// loopback addresses, as fast as they go; the replies that come back.
+void RunQueries(int sources, int perSource) {
+  HostileServer server;
+  if (!server.Start(2)) return;
+  const std::string reply(1011, 'r');  // the size of a 60-player server's reply
+  server.peer.SetOfflinePingResponse(reply.data(), static_cast<uint32_t>(reply.size()));
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server.peer.GetBoundPort());
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  long answered = 0, bytes = 0;
+  const uint8_t query[5] = {1, 1, 2, 3, 4};
+  for (int source = 0; source < sources; ++source) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int big = 8 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, NextClientIp().c_str(), &from.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    for (int i = 0; i < perSource; ++i) {
+      sendto(fd, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    uint8_t buffer[4096];
+    for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, sources == 1 ? 500 : 20) == 1;) {
+      const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      ++answered;
+      bytes += got;
+    }
+    close(fd);
+  }
+  std::printf("queries   %d forged queries from %d address%s: %ld answered, %ld bytes of "
+              "replies (%.1f times the queries' bytes)\n",
+              sources * perSource, sources, sources == 1 ? "" : "es", answered, bytes,
+              static_cast<double>(bytes) / (5.0 * sources * perSource));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -306,6 +352,9 @@ int main(int argc, char** argv) {
     if (flag == "--bytes") bytes = std::clamp(std::atoi(argv[i + 1]), 9, 1024);
   }
   enet_initialize();
+
+  Isolated([] { RunQueries(1, 20000); });
+  Isolated([] { RunQueries(2000, 10); });
 
   // Four unfinished 1 MiB messages (what 4 MiB of waiting data allowed), one
   // byte in each page but the last; 50 fragments a datagram.
