@@ -8,11 +8,10 @@
 //            client's message may be
 //   empty    each sends empty reliable messages behind one it never sends
 //   queries  forged server-browser queries, from one address and from many
-//   slow     slow readers: they advertise ENet's smallest window, read their
-//            socket once a second and hold little in it (what does not fit
-//            is lost and sent again), while the server sends everyone 200
-//            reliable messages of 100 bytes a second (a busy chat, or a full
-//            server's calls)
+//   slow     slow readers: what the server sends them reaches them 2.5 s late
+//            (a delay line between), so they acknowledge everything that
+//            late, while the server sends everyone 500 reliable messages of
+//            100 bytes a second (a busy chat, or a full server's calls)
 //
 // Printed for the queries: how many replies went out, and their bytes.
 // Printed per other attack: the server's resident memory before, during and after
@@ -24,7 +23,7 @@
 // are for people to read, run against two builds to compare them.
 //
 //   net_hostile [--connections N] [--slow N] [--load-seconds S] [--idle-seconds S]
-//               [--rate PER_SECOND] [--bytes N] [--answer-ms MS]
+//               [--rate PER_SECOND] [--bytes N] [--delay-ms MS] [--only ATTACK]
 #include <arpa/inet.h>
 #include <enet/enet.h>
 #include <enet/protocol.h>
@@ -74,6 +73,8 @@ struct HostileServer {
   std::atomic<bool> chatting{false};
   int rate = 200;
   int bytes = 100;
+  std::atomic<int> closedForBacklog{0};  // the library's notices that say so
+  std::atomic<long> sent{0};             // timed messages sent to everyone
 
   bool Start(uint16_t connections) {
     const std::set<pid_t> before = ThreadIds();
@@ -83,17 +84,23 @@ struct HostileServer {
     app = std::thread([this] {
       auto nextChat = Clock::now();
       while (!stop) {
-        while (net::Packet* p = peer.Receive()) peer.DeallocatePacket(p);
+        while (net::Packet* p = peer.Receive()) {
+          // 20 then 2: closed because more waited to be sent than it took.
+          if (p->length == 2 && p->data[0] == net::ID_CONNECTION_LOST && p->data[1] == 2) {
+            ++closedForBacklog;
+          }
+          peer.DeallocatePacket(p);
+        }
         if (chatting && Clock::now() >= nextChat) {
           nextChat += std::chrono::microseconds(1000000 / rate);
           uint8_t line[1024] = {kRelayId};
-          PutU64(line + 1, static_cast<uint64_t>(
-                               std::chrono::duration_cast<std::chrono::microseconds>(
-                                   Clock::now().time_since_epoch())
-                                   .count()));
+          PutU64(line + 1,
+                 static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                           Clock::now().time_since_epoch())
+                                           .count()));
+          ++sent;
           peer.Send(line, static_cast<uint32_t>(bytes) * 8, net::HIGH_PRIORITY,
-                    net::RELIABLE_ORDERED, 0,
-                    net::UNASSIGNED_SYSTEM_ADDRESS, true);
+                    net::RELIABLE_ORDERED, 0, net::UNASSIGNED_SYSTEM_ADDRESS, true);
         }
         peer.WaitForMessage(1);
       }
@@ -144,21 +151,102 @@ void Service(Client& c) {
   }
 }
 
-// Connects `count` clients; `incomingBandwidth` 1 makes the server's window
-// to them ENet's smallest.
-std::deque<Client> ConnectAll(uint16_t port, int count, uint32_t incomingBandwidth) {
+// Sits between slow readers and the server: what a reader sends passes at
+// once, what the server sends reaches the reader `delayMs` later, so every
+// acknowledgement of the reader's comes that late and the server's window to
+// it drains at a window a delay.
+class DelayLine {
+ public:
+  DelayLine(uint16_t serverPort, int count, int delayMs) : delay_(delayMs) {
+    server_.sin_family = AF_INET;
+    server_.sin_port = htons(serverPort);
+    server_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < count; ++i) {
+      Hop h;
+      h.fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+      const int big = 8 << 20;
+      setsockopt(h.fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+      h.self.sin_family = AF_INET;
+      inet_pton(AF_INET, NextClientIp().c_str(), &h.self.sin_addr);
+      bind(h.fd, reinterpret_cast<sockaddr*>(&h.self), sizeof h.self);
+      socklen_t size = sizeof h.self;
+      getsockname(h.fd, reinterpret_cast<sockaddr*>(&h.self), &size);
+      hops_.push_back(h);
+    }
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~DelayLine() {
+    stop_ = true;
+    thread_.join();
+    for (const Hop& h : hops_) close(h.fd);
+  }
+  ENetAddress Address(size_t i) const {
+    return ENetAddress{hops_[i].self.sin_addr.s_addr, ntohs(hops_[i].self.sin_port)};
+  }
+
+ private:
+  struct Hop {
+    int fd = -1;
+    sockaddr_in self{};
+    sockaddr_in client{};
+  };
+  struct Held {
+    Clock::time_point due;
+    size_t hop;
+    std::vector<uint8_t> data;
+  };
+  void Run() {
+    std::vector<pollfd> fds;
+    for (const Hop& h : hops_) fds.push_back({h.fd, POLLIN, 0});
+    uint8_t buffer[4096];
+    while (!stop_) {
+      poll(fds.data(), fds.size(), 1);
+      for (size_t i = 0; i < hops_.size(); ++i) {
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        for (ssize_t got; (got = recvfrom(hops_[i].fd, buffer, sizeof buffer, 0,
+                                          reinterpret_cast<sockaddr*>(&from), &size)) > 0;
+             size = sizeof from) {
+          if (from.sin_port == server_.sin_port &&
+              from.sin_addr.s_addr == server_.sin_addr.s_addr) {
+            held_.push_back({Clock::now() + std::chrono::milliseconds(delay_), i,
+                             std::vector<uint8_t>(buffer, buffer + got)});
+          } else {
+            hops_[i].client = from;
+            sendto(hops_[i].fd, buffer, static_cast<size_t>(got), 0,
+                   reinterpret_cast<const sockaddr*>(&server_), sizeof server_);
+          }
+        }
+      }
+      for (const auto now = Clock::now(); !held_.empty() && held_.front().due <= now;
+           held_.pop_front()) {
+        const Hop& h = hops_[held_.front().hop];
+        sendto(h.fd, held_.front().data.data(), held_.front().data.size(), 0,
+               reinterpret_cast<const sockaddr*>(&h.client), sizeof h.client);
+      }
+    }
+  }
+  int delay_;
+  sockaddr_in server_{};
+  std::vector<Hop> hops_;
+  std::deque<Held> held_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// Connects `count` clients to the server, or each through its hop of `line`.
+std::deque<Client> ConnectAll(uint16_t port, int count, const DelayLine* line = nullptr) {
   std::deque<Client> clients(static_cast<size_t>(count));
-  for (Client& c : clients) {
+  for (size_t i = 0; i < clients.size(); ++i) {
+    Client& c = clients[i];
     ENetAddress local{};
     enet_address_set_host_ip(&local, NextClientIp().c_str());
     local.port = ENET_PORT_ANY;
-    c.host = enet_host_create(&local, 1, 2, incomingBandwidth, incomingBandwidth);
-    // A slow reader's socket holds little: what arrives between its rare
-    // reads beyond that is lost, and ENet must send it again.
-    if (c.host && incomingBandwidth) enet_socket_set_option(c.host->socket, ENET_SOCKOPT_RCVBUF, 1);
+    c.host = enet_host_create(&local, 1, 2, 0, 0);
     ENetAddress server{};
     enet_address_set_host_ip(&server, "127.0.0.1");
     server.port = port;
+    if (line) server = line->Address(i);
     c.peer = c.host ? enet_host_connect(c.host, &server, 2, 0) : nullptr;
   }
   const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -281,7 +369,7 @@ void RunMemoryAttack(const char* name, int connections,
                      const std::function<void(Client&, Datagram&, int)>& fill, int rounds) {
   HostileServer server;
   if (!server.Start(static_cast<uint16_t>(connections + 1))) return;
-  std::deque<Client> clients = ConnectAll(server.peer.GetBoundPort(), connections, 0);
+  std::deque<Client> clients = ConnectAll(server.peer.GetBoundPort(), connections);
   int accepted = 0;
   for (const Client& c : clients) accepted += c.accepted;
   Settle(clients, 300);
@@ -292,13 +380,14 @@ void RunMemoryAttack(const char* name, int connections,
   Disconnect(clients);
   std::this_thread::sleep_for(std::chrono::milliseconds(5000));  // their time-out, and more
   const double after = ResidentMb();
-  std::printf("%-9s %3d connections: %7.1f MB before, %7.1f MB under attack (+%.1f), %7.1f MB "
-              "after they left\n",
-              name, accepted, before, during, during - before, after);
+  std::printf(
+      "%-9s %3d connections: %7.1f MB before, %7.1f MB under attack (+%.1f), %7.1f MB "
+      "after they left\n",
+      name, accepted, before, during, during - before, after);
 }
 
 // Forged server-browser queries: `perSource` queries from each of `sources`
-// loopback addresses, as fast as they go; the replies that come back.
+// loopback addresses, sent as fast as they go; the replies that come back.
 void RunQueries(int sources, int perSource) {
   HostileServer server;
   if (!server.Start(2)) return;
@@ -308,124 +397,160 @@ void RunQueries(int sources, int perSource) {
   to.sin_family = AF_INET;
   to.sin_port = htons(server.peer.GetBoundPort());
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  long answered = 0, bytes = 0;
-  const uint8_t query[5] = {1, 1, 2, 3, 4};
+  std::vector<pollfd> fds;
   for (int source = 0; source < sources; ++source) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
     const int big = 8 << 20;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
     sockaddr_in from{};
     from.sin_family = AF_INET;
     inet_pton(AF_INET, NextClientIp().c_str(), &from.sin_addr);
     bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
-    for (int i = 0; i < perSource; ++i) {
-      sendto(fd, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-    uint8_t buffer[4096];
-    for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, sources == 1 ? 500 : 20) == 1;) {
-      const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-      if (got <= 0) break;
-      ++answered;
-      bytes += got;
-    }
-    close(fd);
+    fds.push_back({fd, POLLIN, 0});
   }
-  std::printf("queries   %d forged queries from %d address%s: %ld answered, %ld bytes of "
-              "replies (%.1f times the queries' bytes)\n",
-              sources * perSource, sources, sources == 1 ? "" : "es", answered, bytes,
-              static_cast<double>(bytes) / (5.0 * sources * perSource));
+  long answered = 0, bytes = 0;
+  uint8_t buffer[4096];
+  auto drain = [&](int waitMs) {
+    while (poll(fds.data(), fds.size(), waitMs) > 0) {
+      for (pollfd& p : fds) {
+        for (ssize_t got; (got = recv(p.fd, buffer, sizeof buffer, 0)) > 0;) {
+          ++answered;
+          bytes += got;
+        }
+      }
+    }
+  };
+  const uint8_t query[5] = {1, 1, 2, 3, 4};
+  const auto start = Clock::now();
+  for (int i = 0; i < perSource; ++i) {
+    for (const pollfd& p : fds) {
+      sendto(p.fd, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    drain(0);
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  drain(500);
+  for (const pollfd& p : fds) close(p.fd);
+  std::printf(
+      "queries   %d forged queries from %d address%s in %.2f s: %ld answered, %ld bytes "
+      "of replies (%.2f times the queries' bytes)\n",
+      sources * perSource, sources, sources == 1 ? "" : "es", seconds, answered, bytes,
+      static_cast<double>(bytes) / (5.0 * sources * perSource));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int connections = 100, slow = 20, rate = 200, bytes = 100, slowMs = 1000;
-  double loadSeconds = 60, idleSeconds = 10;
+  int connections = 100, slow = 20, rate = 500, bytes = 100, delayMs = 2500;
+  std::string only;  // one attack by its name; all when empty
+  double loadSeconds = 90, idleSeconds = 10;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     if (flag == "--connections") connections = std::atoi(argv[i + 1]);
     if (flag == "--slow") slow = std::atoi(argv[i + 1]);
     if (flag == "--load-seconds") loadSeconds = std::atof(argv[i + 1]);
     if (flag == "--idle-seconds") idleSeconds = std::atof(argv[i + 1]);
-    if (flag == "--answer-ms") slowMs = std::clamp(std::atoi(argv[i + 1]), 1, 2900);
+    if (flag == "--only") only = argv[i + 1];
+    if (flag == "--delay-ms") delayMs = std::clamp(std::atoi(argv[i + 1]), 0, 20000);
     if (flag == "--rate") rate = std::max(1, std::atoi(argv[i + 1]));
     if (flag == "--bytes") bytes = std::clamp(std::atoi(argv[i + 1]), 9, 1024);
   }
   enet_initialize();
 
-  Isolated([] { RunQueries(1, 20000); });
-  Isolated([] { RunQueries(2000, 10); });
+  auto chosen = [&](const char* name) { return only.empty() || only == name; };
+  if (chosen("queries")) {
+    Isolated([] { RunQueries(1, 20000); });
+    Isolated([] { RunQueries(500, 40); });
+  }
 
   // Four unfinished 1 MiB messages (what 4 MiB of waiting data allowed), one
   // byte in each page but the last; 50 fragments a datagram.
-  Isolated([&] { RunMemoryAttack("pages", connections, [](Client&, Datagram& d, int round) {
-    for (int i = 0; i < 50; ++i) {
-      const int k = round * 50 + i;
-      const int message = k / 255, page = k % 255;
-      if (message >= 4) return;
-      d.Fragment(static_cast<uint16_t>(3 + message * 256), 256, static_cast<uint32_t>(page),
-                 1u << 20, static_cast<uint32_t>(page) * 4096);
-    }
-  }, 21); });
+  if (chosen("pages"))
+    Isolated([&] {
+      RunMemoryAttack(
+          "pages", connections,
+          [](Client&, Datagram& d, int round) {
+            for (int i = 0; i < 50; ++i) {
+              const int k = round * 50 + i;
+              const int message = k / 255, page = k % 255;
+              if (message >= 4) return;
+              d.Fragment(static_cast<uint16_t>(3 + message * 256), 256, static_cast<uint32_t>(page),
+                         1u << 20, static_cast<uint32_t>(page) * 4096);
+            }
+          },
+          21);
+    });
   // Unfinished 512-byte messages, 50 a datagram, 2000 a connection.
-  Isolated([&] { RunMemoryAttack("partials", connections, [](Client&, Datagram& d, int round) {
-    for (int i = 0; i < 50; ++i) {
-      d.Fragment(static_cast<uint16_t>(3 + (round * 50 + i) * 2), 2, 0, 512, 0);
-    }
-  }, 40); });
+  if (chosen("partials"))
+    Isolated([&] {
+      RunMemoryAttack(
+          "partials", connections,
+          [](Client&, Datagram& d, int round) {
+            for (int i = 0; i < 50; ++i) {
+              d.Fragment(static_cast<uint16_t>(3 + (round * 50 + i) * 2), 2, 0, 512, 0);
+            }
+          },
+          40);
+    });
   // Empty reliable messages behind the missing second one, 100 a datagram,
   // 20000 a connection.
-  Isolated([&] { RunMemoryAttack("empty", connections, [](Client&, Datagram& d, int round) {
-    for (int i = 0; i < 100; ++i) d.Empty(static_cast<uint16_t>(3 + round * 100 + i));
-  }, 200); });
+  if (chosen("empty"))
+    Isolated([&] {
+      RunMemoryAttack(
+          "empty", connections,
+          [](Client&, Datagram& d, int round) {
+            for (int i = 0; i < 100; ++i) d.Empty(static_cast<uint16_t>(3 + round * 100 + i));
+          },
+          200);
+    });
 
   // Slow readers beside ordinary clients, all sent `rate` messages a second.
-  Isolated([&] {
-    HostileServer server;
-    server.rate = rate;
-    server.bytes = bytes;
-    const int ordinary = 10;
-    if (!server.Start(static_cast<uint16_t>(ordinary + slow + 1))) return;
-    std::deque<Client> fast = ConnectAll(server.peer.GetBoundPort(), ordinary, 0);
-    std::deque<Client> slowReaders = ConnectAll(server.peer.GetBoundPort(), slow, 1);
-    const double before = ResidentMb();
-    const double cpuBefore = server.CpuSeconds();
-    server.chatting = true;
-    auto run = [&](double seconds) {
-      const auto end = Clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-      auto nextSlow = Clock::now();
-      while (Clock::now() < end) {
-        for (Client& c : fast) Service(c);
-        if (Clock::now() >= nextSlow) {
-          nextSlow += std::chrono::milliseconds(slowMs);
+  if (chosen("slow"))
+    Isolated([&] {
+      HostileServer server;
+      server.rate = rate;
+      server.bytes = bytes;
+      const int ordinary = 10;
+      if (!server.Start(static_cast<uint16_t>(ordinary + slow + 1))) return;
+      std::deque<Client> fast = ConnectAll(server.peer.GetBoundPort(), ordinary);
+      DelayLine line(server.peer.GetBoundPort(), slow, delayMs);
+      std::deque<Client> slowReaders = ConnectAll(server.peer.GetBoundPort(), slow, &line);
+      const double before = ResidentMb();
+      const double cpuBefore = server.CpuSeconds();
+      server.chatting = true;
+      auto run = [&](double seconds) {
+        const auto end = Clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+        while (Clock::now() < end) {
+          for (Client& c : fast) Service(c);
           for (Client& c : slowReaders) Service(c);
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      };
+      run(loadSeconds);
+      server.chatting = false;
+      const double loaded = ResidentMb();
+      const double cpuLoad = server.CpuSeconds() - cpuBefore;
+      int connected = 0;
+      long slowest = -1;
+      for (const Client& c : slowReaders) {
+        connected += !c.gone;
+        if (!c.gone && (slowest < 0 || c.timed < slowest)) slowest = c.timed;
       }
-    };
-    run(loadSeconds);
-    server.chatting = false;
-    const double loaded = ResidentMb();
-    const double cpuLoad = server.CpuSeconds() - cpuBefore;
-    int connected = 0;
-    long slowest = -1;
-    for (const Client& c : slowReaders) {
-      connected += !c.gone;
-      if (!c.gone && (slowest < 0 || c.timed < slowest)) slowest = c.timed;
-    }
-    double worst = 0;
-    for (const Client& c : fast) worst = std::max(worst, c.worstDelayMs);
-    run(idleSeconds);
-    const double cpuIdle = server.CpuSeconds() - cpuBefore - cpuLoad;
-    std::printf("slow      %3d slow readers, %d ordinary, %.0f s of %d messages of %d bytes a "
-                "second: %7.1f MB before, %7.1f MB at its end; server CPU %.2f s under load, "
-                "%.2f s in %.0f idle s after; %d slow readers still connected (the slowest had "
-                "taken %ld of %.0f messages); worst delay to an ordinary client %.0f ms\n",
-                slow, ordinary, loadSeconds, rate, bytes, before, loaded, cpuLoad, cpuIdle,
-                idleSeconds, connected, slowest, loadSeconds * rate, worst);
-    Disconnect(fast);
-    Disconnect(slowReaders);
-  });
+      double worst = 0;
+      for (const Client& c : fast) worst = std::max(worst, c.worstDelayMs);
+      run(idleSeconds);
+      const double cpuIdle = server.CpuSeconds() - cpuBefore - cpuLoad;
+      std::printf(
+          "slow      %3d slow readers, %d ordinary, %.0f s of %d messages of %d bytes a "
+          "second: %7.1f MB before, %7.1f MB at its end; server CPU %.2f s under load, "
+          "%.2f s in %.0f idle s after; %d slow readers still connected (the slowest had "
+          "taken %ld of %ld messages), %d closed by the server for their backlog; worst "
+          "delay to an ordinary client %.0f ms\n",
+          slow, ordinary, loadSeconds, rate, bytes, before, loaded, cpuLoad, cpuIdle, idleSeconds,
+          connected, slowest, server.sent.load(), server.closedForBacklog.load(), worst);
+      Disconnect(fast);
+      Disconnect(slowReaders);
+    });
   enet_deinitialize();
   return 0;
 }

@@ -134,7 +134,8 @@ int Peer::Impl::SendShared(size_t length, PacketReliability reliability, Fill fi
       }
       fill(packet->data);
     }
-    queued += enet_peer_send(&host->peers[index], channel, packet) == 0;
+    queued += reliable ? SendReliable(index, packet)
+                       : enet_peer_send(&host->peers[index], channel, packet) == 0;
   });
   if (packet && packet->referenceCount == 0) enet_packet_destroy(packet);
   if (queued > 0) RequestFlush();

@@ -143,6 +143,7 @@ void Peer::Impl::CloseLater(int index, uint32_t now) {
   // One that never joined goes on counting against its address while it closes.
   if (s.state == SlotState::kAccepted && s.incoming && !s.joined) s.refused = true;
   if (IsOpen(p)) {
+    HandOn(index, true);  // what was queued before the close goes first
     enet_peer_disconnect_later(p, kGracefulDisconnect);
     if (p->state != ENET_PEER_STATE_DISCONNECTED) {
       s.state = SlotState::kClosing;
@@ -175,23 +176,65 @@ void Peer::Impl::Drop(int index, LostReason reason, uint32_t now) {
   Push(notice, sizeof notice, s.address, index);
   if (recording) return RecordClose(index);
   const bool unjoined = s.incoming && !s.joined;
+  s.held.Clear();
+  s.overBacklog = false;
   enet_peer_disconnect(&host->peers[index], kGracefulDisconnect);
   s.state = SlotState::kClosing;
   s.since = now;
   s.refused = unjoined;
 }
 
-bool Peer::Impl::OverBacklog(const ENetPeer* p) {
-  size_t commands = 0, bytes = 0;
-  for (const ENetList* list : {&p->outgoingCommands, &p->sentReliableCommands}) {
-    for (const ENetListNode* n = list->sentinel.next; n != &list->sentinel; n = n->next) {
-      const auto* command = reinterpret_cast<const ENetOutgoingCommand*>(n);
-      if (!command->packet) continue;  // an acknowledgement, ping or disconnect
-      bytes += command->fragmentLength;
-      if (++commands > kMaxBacklogCommands || bytes > kMaxBacklogBytes) return true;
-    }
+namespace {
+
+// Messages (fragments count one each) in `list`, and their bytes, up to `limit`.
+size_t CountMessages(const ENetList& list, size_t limit, size_t* bytes = nullptr) {
+  size_t count = 0;
+  for (const ENetListNode* n = list.sentinel.next; n != &list.sentinel && count < limit;
+       n = n->next) {
+    const auto* command = reinterpret_cast<const ENetOutgoingCommand*>(n);
+    if (!command->packet) continue;  // an acknowledgement, ping or disconnect
+    ++count;
+    if (bytes) *bytes += command->fragmentLength;
   }
-  return false;
+  return count;
+}
+
+}  // namespace
+
+bool Peer::Impl::OverBacklog(int index) const {
+  const ENetPeer& p = host->peers[index];
+  const HeldPackets& held = slots[index].held;
+  size_t bytes = held.bytes();
+  size_t commands = held.size();
+  commands += CountMessages(p.outgoingCommands, kMaxBacklogCommands + 1, &bytes);
+  commands += CountMessages(p.sentReliableCommands, kMaxBacklogCommands + 1, &bytes);
+  return commands > kMaxBacklogCommands || bytes > kMaxBacklogBytes;
+}
+
+bool Peer::Impl::SendReliable(int index, ENetPacket* packet) {
+  Slot& s = slots[index];
+  ENetPeer* p = &host->peers[index];
+  if (s.held.empty() && CountMessages(p->outgoingCommands, kEnetUnsentTarget) < kEnetUnsentTarget) {
+    return enet_peer_send(p, kReliableChannel, packet) == 0;
+  }
+  s.held.Push(packet);
+  if (s.incoming && (s.held.size() + kEnetUnsentTarget > kMaxBacklogCommands ||
+                     s.held.bytes() > kMaxBacklogBytes)) {
+    s.overBacklog = true;  // closed by the network thread's next round
+  }
+  return true;
+}
+
+void Peer::Impl::HandOn(int index, bool all) {
+  Slot& s = slots[index];
+  if (s.held.empty()) return;
+  ENetPeer* p = &host->peers[index];
+  size_t unsent = all ? 0 : CountMessages(p->outgoingCommands, kEnetUnsentTarget);
+  host->maximumPacketSize = kMaxMessageBytes;  // see SendShared
+  for (; !s.held.empty() && (all || unsent < kEnetUnsentTarget); ++unsent) {
+    if (enet_peer_send(p, kReliableChannel, s.held.Front()) != 0) return s.held.Clear();
+    s.held.Pop();  // ENet holds a reference of its own now
+  }
 }
 
 void Peer::Impl::OnConnect(ENetPeer* p, uint32_t now) {
@@ -334,12 +377,13 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
       s = Slot{};
       continue;
     }
-    if (s.stuck) {
-      // It holds as much as ENet may hold for it (see LimitIncoming).
+    if (s.stuck && s.state != SlotState::kClosing) {
+      // It holds as much as ENet may hold for it (see LimitIncoming); the
+      // close empties what ENet holds.
+      s.stuck = false;
       if (s.state == SlotState::kAccepted) {
         Drop(index, LOST_INCOMING_BACKLOG, now);
-      } else if (s.state != SlotState::kClosing) {
-        NoticeEnd(index, s, true);
+      } else {
         enet_peer_disconnect_now(p, 0);
         s = Slot{};
       }
@@ -369,10 +413,11 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
           Drop(index, LOST_JOIN_DEADLINE, now);
           break;
         }
-        if (checkBacklog && s.incoming && OverBacklog(p)) {
+        if (s.overBacklog || (checkBacklog && s.incoming && OverBacklog(index))) {
           Drop(index, LOST_OUTGOING_BACKLOG, now);
           break;
         }
+        HandOn(index, false);
         [[fallthrough]];
       case SlotState::kConnecting:
       case SlotState::kAwaitAnswer:

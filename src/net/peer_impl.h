@@ -60,6 +60,12 @@ struct Peer::Impl {
   static constexpr size_t kMaxBacklogCommands = 8192;
   static constexpr size_t kMaxBacklogBytes = 1u << 20;
   static constexpr uint32_t kBacklogCheckMs = 100;
+  // Reliable messages handed to ENet for one connection and not yet sent.
+  // ENet walks every unsent message of every connection on each flush, so
+  // what a connection that reads slowly has not yet taken waits beyond this
+  // in its own queue (Slot::held), which costs nothing to keep, and is handed
+  // on as ENet sends.
+  static constexpr size_t kEnetUnsentTarget = 128;
   // An ENet host reads datagrams of at most 4096 bytes, so a pong stays within it.
   static constexpr uint32_t kMaxPingResponse = ENET_PROTOCOL_MAXIMUM_MTU - 5;
   static constexpr int kMaxEventsPerRound = 4096;
@@ -76,6 +82,51 @@ struct Peer::Impl {
     kAwaitRequest,  // incoming; ENet handshake done, no request yet
     kAccepted,      // both sides may send
     kClosing,       // we asked ENet to disconnect
+  };
+
+  // Reliable packets that wait to be handed to ENet for one connection, in
+  // order; each holds a reference of its own, given back when it is handed on
+  // or dropped. A copy starts empty (slots are copied only from a new Slot).
+  class HeldPackets {
+   public:
+    HeldPackets() = default;
+    HeldPackets(const HeldPackets&) {}
+    HeldPackets& operator=(const HeldPackets& other) {
+      if (this != &other) Clear();
+      return *this;
+    }
+    HeldPackets& operator=(HeldPackets&& other) noexcept {
+      if (this != &other) {
+        Clear();
+        packets_.swap(other.packets_);
+        std::swap(bytes_, other.bytes_);
+      }
+      return *this;
+    }
+    ~HeldPackets() { Clear(); }
+    bool empty() const { return packets_.empty(); }
+    size_t size() const { return packets_.size(); }
+    size_t bytes() const { return bytes_; }
+    void Push(ENetPacket* p) {
+      ++p->referenceCount;
+      packets_.push_back(p);
+      bytes_ += p->dataLength;
+    }
+    ENetPacket* Front() const { return packets_.front(); }
+    // Gives up the front packet's reference (after ENet took one of its own).
+    void Pop() {
+      ENetPacket* p = packets_.front();
+      packets_.pop_front();
+      bytes_ -= p->dataLength;
+      if (--p->referenceCount == 0) enet_packet_destroy(p);
+    }
+    void Clear() {
+      while (!packets_.empty()) Pop();
+    }
+
+   private:
+    std::deque<ENetPacket*> packets_;
+    size_t bytes_ = 0;
   };
 
   struct Slot {
@@ -99,6 +150,8 @@ struct Peer::Impl {
     uint64_t handledBefore = 0;
     uint32_t generation = 0;  // kAccepted, incoming: which acceptance this is
     bool stuck = false;       // incoming: ENet holds too much of it (see LimitIncoming)
+    HeldPackets held;         // kAccepted: reliable messages not yet handed to ENet
+    bool overBacklog = false; // kAccepted, incoming: `held` passed the backlog cap
     std::string password;    // what we send when connecting out
   };
 
@@ -283,8 +336,17 @@ struct Peer::Impl {
   // to be sent to it is dropped.
   void Drop(int index, LostReason reason, uint32_t now);
 
-  // Whether more waits to be sent to (or acknowledged by) `p` than it may have.
-  static bool OverBacklog(const ENetPeer* p);
+  // Whether more waits to be sent to (or acknowledged by) the connection in
+  // slot `index` than it may have: what ENet holds, and what waits beyond.
+  bool OverBacklog(int index) const;
+
+  // Queues a reliable packet to the accepted connection in slot `index`:
+  // to ENet while it has few unsent, else behind them in the slot's own
+  // queue. False when it could not be queued.
+  bool SendReliable(int index, ENetPacket* packet);
+  // Hands held packets on to ENet while it has few unsent for that
+  // connection; with `all`, every one of them (before a close).
+  void HandOn(int index, bool all);
 
   // ---- network thread (hostMutex held) ----
 

@@ -577,8 +577,9 @@ TEST(PeerTrafficTest, MessagesKeepTheirBitsAndCloseDeliversWhatWasQueued) {
 }
 
 // What waits to be sent to one connection is capped: a reader that takes
-// nothing is closed once 8192 messages wait for it, and a reader that keeps
-// up takes a burst of 5000 (more than twice the largest world's download).
+// nothing is closed once 8192 messages wait for it. A reader that keeps up
+// takes a burst of 5000 (more than twice the largest world's download) in
+// order, and a close after it still delivers all of it first.
 TEST(PeerTrafficTest, AConnectionThatTakesLessThanItIsSentIsClosed) {
   Server server(4, {"Many"});
   Peer& peer = server.GetPeer();
@@ -590,10 +591,6 @@ TEST(PeerTrafficTest, AConnectionThatTakesLessThanItIsSentIsClosed) {
   ASSERT_TRUE(server.WaitForPacket(kNewConnection, 2));
   const SystemAddress deafAddress = server.AllPackets()[0].from;
   const uint8_t byte = 7;
-  for (int i = 0; i < 5000; ++i) {
-    peer.RPC("Many", &byte, 8, HIGH_PRIORITY, RELIABLE_ORDERED, 0, reader.Address(), false);
-  }
-  EXPECT_TRUE(reader.WaitFor([&] { return reader.Count("Many") == 5000; }, 10000));
   int sent = 0;
   while (sent < 8193 && peer.Send(&byte, 8, HIGH_PRIORITY, RELIABLE, 0, deafAddress, false)) {
     ++sent;
@@ -603,7 +600,19 @@ TEST(PeerTrafficTest, AConnectionThatTakesLessThanItIsSentIsClosed) {
   EXPECT_EQ(server.LastPacket(kLost)->data, (Bytes{kLost, 2}));
   EXPECT_EQ(server.LastPacket(kLost)->from, deafAddress);
   EXPECT_EQ(peer.GetIndexFromSystemAddress(deafAddress), -1);
-  EXPECT_TRUE(reader.Connected());
+
+  for (int i = 0; i < 5000; ++i) {
+    const uint8_t number[2] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)};
+    peer.RPC("Many", number, 16, HIGH_PRIORITY, RELIABLE_ORDERED, 0, reader.Address(), false);
+  }
+  peer.CloseConnection(reader.Address(), false);
+  EXPECT_TRUE(reader.WaitFor([&] { return !reader.Connected(); }, 10000));
+  ASSERT_EQ(reader.Count("Many"), 5000u);
+  int inOrder = 0;
+  for (const ReceivedRpc& r : reader.AllRpcs()) {
+    inOrder += (r.data[0] | r.data[1] << 8) == inOrder;
+  }
+  EXPECT_EQ(inOrder, 5000);
 }
 
 // ENet holds at most 128 messages of a connection that wait behind a lost
