@@ -607,8 +607,8 @@ int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
     return 1;
   }
   const uint16_t peerId = static_cast<uint16_t>(d[0] << 8 | d[1]) & ENET_PROTOCOL_MAXIMUM_PEER_ID;
-  // A remote that holds as many commands as it may loses the datagram: only
-  // one that sends faster than it lets us dispatch gets there.
+  // A connection for which ENet holds as much as it may loses the datagram,
+  // and is closed.
   if (!self->LimitIncoming(peerId)) return 1;
   // A datagram for no peer yet is a connect: ENet checks it against
   // duplicatePeers right after this hook.
