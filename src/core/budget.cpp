@@ -6,12 +6,20 @@
 #include "core/log.h"
 #include "core/netgame.h"
 #include "core/packets.h"
+#include "core/rpc.h"
 #include "core/world.h"
 
 namespace {
 
 // Logs the player's drops, one line per kind, and clears them.
 void LogDrops(SenderBudgets& budgets, const PlayerPool& pool, int playerId) {
+  if (budgets.overShare[playerId] != 0) {
+    LogPrint(1,
+             "[NET] Dropped %u unreliable messages from %s (id %d): more than 4096 messages or "
+             "1 MiB waiting to be handled",
+             budgets.overShare[playerId], pool.Name(playerId), playerId);
+    budgets.overShare[playerId] = 0;
+  }
   for (int kind = 0; kind < kBudgetKindCount; ++kind) {
     Allowance& a = budgets.allowances[playerId][kind];
     if (a.dropped == 0) continue;
@@ -23,6 +31,7 @@ void LogDrops(SenderBudgets& budgets, const PlayerPool& pool, int playerId) {
 }
 
 bool HasDrops(const SenderBudgets& budgets, int playerId) {
+  if (budgets.overShare[playerId] != 0) return true;
   for (const Allowance& a : budgets.allowances[playerId])
     if (a.dropped != 0) return true;
   return false;
@@ -32,13 +41,20 @@ bool HasDrops(const SenderBudgets& budgets, int playerId) {
 
 BudgetKind PacketBudget(uint8_t id) {
   switch (id) {
-    case kPacketOnFootSync: return kBudgetOnFoot;
-    case kPacketDriverSync: return kBudgetDriver;
-    case kPacketPassengerSync: return kBudgetPassenger;
-    case kPacket95: return kBudgetPacket95;
-    case kPacketStatus: return kBudgetStatus;
-    case kPacket98: return kBudgetPacket98;
-    default: return kNoBudget;
+    case kPacketOnFootSync:
+      return kBudgetOnFoot;
+    case kPacketDriverSync:
+      return kBudgetDriver;
+    case kPacketPassengerSync:
+      return kBudgetPassenger;
+    case kPacket95:
+      return kBudgetPacket95;
+    case kPacketStatus:
+      return kBudgetStatus;
+    case kPacket98:
+      return kBudgetPacket98;
+    default:
+      return kNoBudget;
   }
 }
 
@@ -67,6 +83,8 @@ void ResetBudgets(int playerId) {
   for (int kind = 0; kind < kBudgetKindCount; ++kind)
     budgets->allowances[playerId][kind] = {kBudgets[kind].capMs, now, 0};
   budgets->reportedMs[playerId] = now;
+  budgets->overShare[playerId] = 0;
+  if (net::Peer* peer = GetGamePeer()) peer->TakeDroppedMessages(playerId);  // not this player's
 }
 
 void ReportDroppedMessages() {
@@ -74,12 +92,23 @@ void ReportDroppedMessages() {
   PlayerPool* pool = GetPlayerPool();
   if (!budgets || !pool) return;
   const uint32_t now = core::NowMs();
+  net::Peer* peer = GetGamePeer();
   for (int id = 0; id < kMaxPlayers; ++id) {
-    if (!pool->IsInUse(id) || !core::HasElapsed(now, budgets->reportedMs[id], 999) ||
-        !HasDrops(*budgets, id))
-      continue;
+    if (!pool->IsInUse(id)) continue;
+    if (peer) budgets->overShare[id] += peer->TakeDroppedMessages(id);
+    if (!core::HasElapsed(now, budgets->reportedMs[id], 999) || !HasDrops(*budgets, id)) continue;
     LogDrops(*budgets, *pool, id);
     budgets->reportedMs[id] = now;
+  }
+  uint32_t& unanswered = budgets->unansweredQueries;
+  if (peer) unanswered += peer->TakeUnansweredQueries();
+  if (unanswered != 0 && core::HasElapsed(now, budgets->queriesReportedMs, 999)) {
+    LogPrint(1,
+             "[QUERY] Left %u server-browser queries unanswered: beyond the reply budget (10 "
+             "at once, then 4 a second from one address; 256 KiB of replies a second in all)",
+             unanswered);
+    unanswered = 0;
+    budgets->queriesReportedMs = now;
   }
 }
 
@@ -87,5 +116,7 @@ void ReportDroppedMessagesNow(int playerId) {
   SenderBudgets* budgets = GetSenderBudgets();
   PlayerPool* pool = GetPlayerPool();
   if (!budgets || !pool || playerId < 0 || playerId >= kMaxPlayers) return;
+  if (net::Peer* peer = GetGamePeer())
+    budgets->overShare[playerId] += peer->TakeDroppedMessages(playerId);
   LogDrops(*budgets, *pool, playerId);
 }

@@ -103,6 +103,11 @@ struct Allowance {
 struct SenderBudgets {
   Allowance allowances[kMaxPlayers][kBudgetKindCount];
   uint32_t reportedMs[kMaxPlayers] = {};  // when the log last reported this player's drops
+  // Unreliable messages the network library dropped over the player's queue
+  // share (taken from it each step), not yet reported.
+  uint32_t overShare[kMaxPlayers] = {};
+  uint32_t unansweredQueries = 0;  // taken from the network library, not yet reported
+  uint32_t queriesReportedMs = 0;  // when the log last reported them
 };
 
 // The budgets of the network game (null before start-up).
@@ -114,7 +119,9 @@ bool TakeBudget(int playerId, BudgetKind kind, uint32_t nowMs);
 // Full budgets, as a player has on joining.
 void ResetBudgets(int playerId);
 // Logs, for every player whose last report is more than a second old, how many
-// messages of each kind were dropped (a step of the main loop).
+// messages of each kind were dropped, by their budgets or over their queue
+// share, and how many server-browser queries went unanswered (a step of the
+// main loop).
 void ReportDroppedMessages();
 // Logs the player's drops not yet reported, whenever the last report was:
 // called as the player leaves, so a flooder who quits at once is still named.

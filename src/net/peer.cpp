@@ -8,6 +8,7 @@
 #include <bitset>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "net/peer_impl.h"
 
@@ -519,6 +520,14 @@ bool Peer::IsBanned(const char* ip) const { return impl_->bans.IsBanned(ip); }
 void Peer::ClearBanList() { impl_->bans.Clear(); }
 
 void Peer::ReplaceBanList(const std::vector<std::string>& ips) { impl_->bans.Replace(ips); }
+
+uint32_t Peer::TakeDroppedMessages(int index) {
+  std::lock_guard<std::mutex> lock(impl_->queueMutex);
+  if (index < 0 || static_cast<size_t>(index) >= impl_->shares.size()) return 0;
+  return std::exchange(impl_->shares[index].dropped, 0u);
+}
+
+uint32_t Peer::TakeUnansweredQueries() { return impl_->unansweredQueries.exchange(0); }
 
 void Peer::SetOfflinePingResponse(const char* data, uint32_t length) {
   if (!data) length = 0;

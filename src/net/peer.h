@@ -137,6 +137,12 @@ class Peer {
   // connection checked meanwhile meets the old list or the new one.
   void ReplaceBanList(const std::vector<std::string>& ips);
 
+  // What the limits dropped without a word to anyone, since the last call:
+  // unreliable messages of the connection in slot `index` that did not fit
+  // its share of the queue, and queries beyond the reply budget.
+  uint32_t TakeDroppedMessages(int index);
+  uint32_t TakeUnansweredQueries();
+
   // The bytes sent after ID_PONG and the time in answer to a query datagram.
   void SetOfflinePingResponse(const char* data, uint32_t length);
   std::string GetOfflinePingResponse() const;

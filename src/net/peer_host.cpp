@@ -57,6 +57,19 @@ void Peer::Impl::Release(const Message& m) {
 
 bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address,
                       int index, bool fromRemote, bool reliable, uint32_t generation) {
+  if (fromRemote) {  // its room is taken before anything is copied: a flood costs no copies
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (index < 0 || static_cast<size_t>(index) >= shares.size()) return false;
+    QueueShare& share = shares[index];
+    const size_t bytes = kMaxQueuedBytesPerConnection + (reliable ? kReliableReserveBytes : 0);
+    const size_t messages = kMaxQueuedPerConnection + (reliable ? kReliableReserve : 0);
+    if (share.bytes + length > bytes || share.messages >= messages) {
+      if (!reliable) ++share.dropped;  // a reliable one ends the connection instead
+      return false;
+    }
+    share.bytes += length;
+    ++share.messages;
+  }
   Message m;
   m.data.reset(new uint8_t[length]);
   std::memcpy(m.data.get(), data, length);
@@ -64,19 +77,9 @@ bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress&
   m.address = address;
   m.index = index;
   m.fromRemote = fromRemote;
-  m.reliable = reliable;
   m.generation = generation;
   {
     std::lock_guard<std::mutex> lock(queueMutex);
-    if (fromRemote) {
-      if (index < 0 || static_cast<size_t>(index) >= shares.size()) return false;
-      QueueShare& share = shares[index];
-      const size_t bytes = kMaxQueuedBytesPerConnection + (reliable ? kReliableReserveBytes : 0);
-      const size_t messages = kMaxQueuedPerConnection + (reliable ? kReliableReserve : 0);
-      if (share.bytes + length > bytes || share.messages >= messages) return false;
-      share.bytes += length;
-      ++share.messages;
-    }
     m.sequence = ++queuedSequence;
     queue.push_back(std::move(m));
     queued.store(queue.size(), std::memory_order_release);
@@ -177,7 +180,6 @@ void Peer::Impl::Drop(int index, LostReason reason, uint32_t now) {
   if (recording) return RecordClose(index);
   const bool unjoined = s.incoming && !s.joined;
   s.held.Clear();
-  s.overBacklog = false;
   enet_peer_disconnect(&host->peers[index], kGracefulDisconnect);
   s.state = SlotState::kClosing;
   s.since = now;
@@ -217,11 +219,7 @@ bool Peer::Impl::SendReliable(int index, ENetPacket* packet) {
   if (s.held.empty() && CountMessages(p->outgoingCommands, kEnetUnsentTarget) < kEnetUnsentTarget) {
     return enet_peer_send(p, kReliableChannel, packet) == 0;
   }
-  s.held.Push(packet);
-  if (s.incoming && (s.held.size() + kEnetUnsentTarget > kMaxBacklogCommands ||
-                     s.held.bytes() > kMaxBacklogBytes)) {
-    s.overBacklog = true;  // closed by the network thread's next round
-  }
+  s.held.Push(packet);  // the backlog cap is checked by the network thread
   return true;
 }
 
@@ -354,8 +352,7 @@ bool Peer::Impl::JoinTooLate(Slot& s, uint32_t now) {
   if (!s.incoming || s.joined || !s.deadlineRunning || now - s.since < joinDeadlineMs) {
     return false;
   }
-  if (!s.deadlinePassed) {
-    s.deadlinePassed = true;
+  if (s.handledBefore == 0) {
     std::lock_guard<std::mutex> lock(queueMutex);
     s.handledBefore = queuedSequence;
   }
@@ -413,7 +410,7 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
           Drop(index, LOST_JOIN_DEADLINE, now);
           break;
         }
-        if (s.overBacklog || (checkBacklog && s.incoming && OverBacklog(index))) {
+        if (checkBacklog && s.incoming && OverBacklog(index)) {
           Drop(index, LOST_OUTGOING_BACKLOG, now);
           break;
         }
@@ -598,7 +595,10 @@ int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
   const uint8_t* d = h->receivedData;
   if (h->receivedDataLength == 5 && (d[0] == ID_PING || d[0] == ID_PING_OPEN_CONNECTIONS)) {
     // Beyond the budget a query goes unanswered: its source may be forged.
-    if (!self->queryBudget.Take(h->receivedAddress.host, self->pong.size(), GetTimeMs())) return 1;
+    if (!self->queryBudget.Take(h->receivedAddress.host, self->pong.size(), GetTimeMs())) {
+      ++self->unansweredQueries;
+      return 1;
+    }
     std::memcpy(self->pong.data() + 1, d + 1, 4);
     ENetBuffer buffer;
     buffer.data = self->pong.data();

@@ -142,16 +142,15 @@ struct Peer::Impl {
     bool incoming = false;   // kAccepted: the remote connected to us
     bool joined = false;     // kAccepted, incoming: the application said it joined
     // kAccepted, incoming, not joined: the join deadline counts from `since`
-    // once the application has taken the acceptance notice; once passed, the
+    // once the application has taken the acceptance notice; once passed
+    // (`handledBefore` set: every message has a sequence of 1 or more), the
     // connection waits until the application has handled every message
     // queued before then (its join may be among them).
     bool deadlineRunning = false;
-    bool deadlinePassed = false;
     uint64_t handledBefore = 0;
     uint32_t generation = 0;  // kAccepted, incoming: which acceptance this is
     bool stuck = false;       // incoming: ENet holds too much of it (see LimitIncoming)
     HeldPackets held;         // kAccepted: reliable messages not yet handed to ENet
-    bool overBacklog = false; // kAccepted, incoming: `held` passed the backlog cap
     std::string password;    // what we send when connecting out
   };
 
@@ -162,7 +161,6 @@ struct Peer::Impl {
     SystemAddress address;
     int index = -1;
     bool fromRemote = false;
-    bool reliable = false;    // fromRemote: ENet delivered it reliably
     uint32_t generation = 0;  // an acceptance notice: the slot's generation
     uint64_t sequence = 0;    // the order it was queued in
   };
@@ -193,6 +191,7 @@ struct Peer::Impl {
   std::string incomingPassword;
   std::vector<uint8_t> pong{ID_PONG, 0, 0, 0, 0};  // id, time (patched per query), response
   QueryBudget queryBudget;                         // of the replies to queries
+  std::atomic<uint32_t> unansweredQueries{0};      // beyond the budget, since last taken
   uint32_t timeoutMs = kDefaultTimeoutMs;
   uint32_t joinDeadlineMs = 0;  // 0: an accepted connection counts as joined
   uint32_t generations = 0;
@@ -249,6 +248,7 @@ struct Peer::Impl {
   struct QueueShare {
     size_t bytes = 0;
     size_t messages = 0;
+    uint32_t dropped = 0;  // unreliable messages that did not fit, since last taken
   };
   std::vector<QueueShare> shares;   // of remote messages, by slot (queueMutex)
   uint64_t queuedSequence = 0;      // of the last message queued (queueMutex)

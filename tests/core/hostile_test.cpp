@@ -190,13 +190,31 @@ TEST(Hostile, CutShortThenRandomBytes) {
   EXPECT_EQ(seam.Take(), "InvalidVersion>3 /0\nclose>3");
 }
 
-// Reliable calls from a player while the main loop is stalled: past its
-// queue share and the reserve for reliable messages the player is closed and
-// leaves as anyone lost does, rather than have calls skipped in between.
+// Messages from a player while the main loop is stalled: unreliable ones past
+// the queue share are dropped and the log counts them; past the reserve for
+// reliable ones the player is closed and leaves as anyone lost does, rather
+// than have calls skipped in between.
 TEST(Hostile, ReliableCallsPastTheQueueShareEndTheConnection) {
   support::Seam seam;
   seam.Join("Alpha");
   seam.Join("Bravo");
+  seam.Take();
+  const Bytes onFoot = [] {
+    Bytes p(55, 0);
+    p[0] = 92;
+    return p;
+  }();
+  for (int i = 0; i < 5000; ++i) {
+    seam.Peer().InjectMessage(0, onFoot.data(), uint32_t(onFoot.size()), false);
+  }
+  seam.Pump(5);  // 1024 packets a pass
+  seam.clock.Advance(1000);
+  seam.Pump();
+  EXPECT_NE(seam.Server().ReadFile(kLogFileName).find(
+                "[NET] Dropped 904 unreliable messages from Alpha (id 0): more than 4096 "
+                "messages or 1 MiB waiting to be handled"),
+            std::string::npos);
+  EXPECT_TRUE(GetPlayerPool()->IsInUse(0));
   seam.Take();
   Rpc press("OnPlayerKeyPress");
   press.c32(1);

@@ -704,6 +704,8 @@ TEST(PeerTrafficTest, QueryDatagramIsAnsweredWithoutAConnection) {
   while (!udp.ReceiveDatagram(200).empty()) ++answered;
   EXPECT_GE(answered, 8);
   EXPECT_LE(answered, 9);
+  EXPECT_EQ(server.GetPeer().TakeUnansweredQueries(), 30u - answered);  // counted for the log
+  EXPECT_EQ(server.GetPeer().TakeUnansweredQueries(), 0u);
 }
 
 // The peer against hostile input. Throughout, a well-behaved client keeps
