@@ -426,7 +426,10 @@ TEST(PeerHandshakeTest, AJoinRefusedToASilentClientStillHoldsItsPlace) {
   }
   ASSERT_TRUE(server.WaitForPacket(kNewConnection, 4));
   for (const ReceivedPacket& p : server.AllPackets()) {
-    server.GetPeer().CloseConnection(p.from, false);  // and the clients never answer
+    // The refusal, then the close; the clients acknowledge neither.
+    const uint8_t refusal = 0x5A;
+    ASSERT_TRUE(server.GetPeer().Send(&refusal, 8, HIGH_PRIORITY, RELIABLE, 0, p.from, false));
+    server.GetPeer().CloseConnection(p.from, false);
   }
   TestClient fifth;
   EXPECT_FALSE(fifth.Connect(server.Port(), "", 500));
