@@ -413,8 +413,8 @@ TEST(PeerHandshakeTest, ConnectionsThatNeverJoinHoldFewSlotsAndNotForLong) {
 }
 
 // A connection the application closes before it joins (a refused join) goes
-// on counting against its address until its slot is free, however long the
-// client takes to acknowledge the close.
+// on counting against its address until its slot is free: until the client
+// has acknowledged what was sent before the close, however long it takes.
 TEST(PeerHandshakeTest, AJoinRefusedToASilentClientStillHoldsItsPlace) {
   Server server(10);
   server.GetPeer().SetJoinDeadline(10000);
