@@ -91,6 +91,14 @@ TEST(Packets, OnFootFillsTheRecordAndReachesNearAlwaysFarOneInEightIdleNever) {
   EXPECT_LT(GetDistanceBetweenPlayers(0, 1), 200);
   EXPECT_EQ(GetDistanceBetweenPlayers(0, 2), 200);
   EXPECT_EQ(GetDistanceBetweenPlayers(0, 99), -1);
+  // Away from the origin, a gap along y counts as one along x does.
+  Send(seam, 2, OnFoot(0, 300));
+  Send(seam, 0, OnFoot(0, 100));
+  seam.Take();
+  EXPECT_EQ(GetDistanceBetweenPlayers(0, 2), 200);
+  Send(seam, 2, OnFoot(0, 200));
+  Send(seam, 0, OnFoot(0, 0));
+  seam.Take();
   // Only the far receiver draws, once per packet: these are its draws after srand(1).
   srand(1);
   std::string receivers;

@@ -63,6 +63,12 @@ TEST(SaveFile, TouchesNoNameButItsOwnAndLeavesNothingBehind) {
   ASSERT_TRUE(dir.Write("folder/kept", ""));
   EXPECT_FALSE(Save(dir.Path("folder"), "five", &why));
   EXPECT_EQ(why, "it is not a regular file");
+  // Nor is a link to nothing: a save would put a file in the link's place.
+  fs::create_symlink("gone.xml", dir.Path("dangling.xml"));
+  EXPECT_FALSE(Save(dir.Path("dangling.xml"), "six", &why));
+  EXPECT_EQ(why, "it is a symbolic link to nothing");
+  EXPECT_TRUE(fs::is_symlink(dir.Path("dangling.xml")));
+  EXPECT_FALSE(fs::exists(dir.Path("gone.xml")));
 }
 
 // Two savers of one file (two servers sharing a directory) never write into
