@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -95,6 +96,9 @@ TEST(PeerTest, StartupShutdownAndLookups) {
     ASSERT_TRUE(peer.Startup(2, 1, 0, nullptr));
     EXPECT_FALSE(peer.Startup(2, 1, 0, nullptr)) << "already running";
     EXPECT_FALSE(second.Startup(2, 1, peer.GetBoundPort(), nullptr)) << "port taken";
+    errno = 0;
+    EXPECT_FALSE(second.Startup(2, 1, 0, "localhost")) << "a bind address not in dotted text";
+    EXPECT_EQ(errno, EADDRNOTAVAIL);
     if (round == 0) peer.Shutdown();
   }
   EXPECT_EQ(peer.GetIndexFromSystemAddress(Loopback(1234)), -1);
