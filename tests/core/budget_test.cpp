@@ -84,6 +84,7 @@ TEST(Budgets, AFloodBeyondTheBudgetIsDroppedBeforeItIsRelayedOrRaised) {
     log = seam.Server().ReadFile(kLogFileName);
     EXPECT_EQ(CountOccurrences(log, f.logged), 1u);
     EXPECT_EQ(CountOccurrences(log, "Dropped"), 1u);
+    EXPECT_EQ(CountOccurrences(log, "[QUERY]"), 0u);  // no query went unanswered
   }
 }
 
