@@ -127,6 +127,7 @@ TEST(ConsoleTest, RestartEmptiesTheWorldAndCompletesAfterFiveSeconds) {
   ASSERT_GT(GetVehiclePool()->Add(150, 1, 2, 3, 0, 1, 1), 0);
   SetGameClock(18, 30);
   CopyToField(gServerSettings.serverName, sizeof gServerSettings.serverName, "Changed");
+  gServerSettings.maxPlayers = 7;  // the new run leaves it alone
   const uint32_t started = seam.clock.Now();
 
   // No onPlayerDisconnect for a restart; a second one while pending does nothing.
@@ -148,8 +149,13 @@ TEST(ConsoleTest, RestartEmptiesTheWorldAndCompletesAfterFiveSeconds) {
   seam.Pump();
   EXPECT_EQ(gNetGame->restartPending, 1);
   EXPECT_EQ(gNetGame->restartStartMs, started);
+  // The operator edits the ban file while the restart waits.
+  seam.Server().WriteFile("server_bans.xml",
+                          "<BanInformation>\n    <9.8.7.6 />\n</BanInformation>\n");
   seam.clock.Set(started + 5001);
   seam.Pump();
+  EXPECT_TRUE(GetGamePeer()->IsBanned("9.8.7.6"));
+  EXPECT_EQ(gServerSettings.maxPlayers, 50);  // back to the default
   EXPECT_EQ(gNetGame->restartPending, 0);
   EXPECT_EQ(gNetGame->restartStartMs, 0u);
   EXPECT_STREQ(gServerSettings.serverName, "A_B");
