@@ -8,6 +8,7 @@
 #include "core/packets.h"
 #include "core/rpc.h"
 #include "core/world.h"
+#include "net/query_budget.h"
 
 namespace {
 
@@ -103,10 +104,12 @@ void ReportDroppedMessages() {
   uint32_t& unanswered = budgets->unansweredQueries;
   if (peer) unanswered += peer->TakeUnansweredQueries();
   if (unanswered != 0 && core::HasElapsed(now, budgets->queriesReportedMs, 999)) {
+    using net::QueryBudget;
     LogPrint(1,
-             "[QUERY] Left %u server-browser queries unanswered: beyond the reply budget (10 "
-             "at once, then 4 a second from one address; 256 KiB of replies a second in all)",
-             unanswered);
+             "[QUERY] Left %u server-browser queries unanswered: beyond the reply budget (%u "
+             "at once, then %u a second from one address; %u KiB of replies a second in all)",
+             unanswered, QueryBudget::kBurstPerAddress, QueryBudget::kPerAddressPerSecond,
+             QueryBudget::kBytesPerSecond >> 10);
     unanswered = 0;
     budgets->queriesReportedMs = now;
   }

@@ -55,8 +55,8 @@ void Peer::Impl::Release(const Message& m) {
   }
 }
 
-bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address,
-                      int index, bool fromRemote, bool reliable, uint32_t generation) {
+bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,
+                      bool fromRemote, bool reliable, uint32_t generation) {
   if (fromRemote) {  // its room is taken before anything is copied: a flood costs no copies
     std::lock_guard<std::mutex> lock(queueMutex);
     if (index < 0 || static_cast<size_t>(index) >= shares.size()) return false;
@@ -144,7 +144,7 @@ void Peer::Impl::CloseLater(int index, uint32_t now) {
   ENetPeer* p = &host->peers[index];
   Slot& s = slots[index];
   // One that never joined goes on counting against its address while it closes.
-  if (s.state == SlotState::kAccepted && s.incoming && !s.joined) s.refused = true;
+  if (s.Unjoined()) s.refused = true;
   if (IsOpen(p)) {
     HandOn(index, true);  // what was queued before the close goes first
     enet_peer_disconnect_later(p, kGracefulDisconnect);
@@ -178,12 +178,11 @@ void Peer::Impl::Drop(int index, LostReason reason, uint32_t now) {
   const uint8_t notice[2] = {ID_CONNECTION_LOST, reason};
   Push(notice, sizeof notice, s.address, index);
   if (recording) return RecordClose(index);
-  const bool unjoined = s.incoming && !s.joined;
+  s.refused = s.Unjoined();  // before the state changes
   s.held.Clear();
   enet_peer_disconnect(&host->peers[index], kGracefulDisconnect);
   s.state = SlotState::kClosing;
   s.since = now;
-  s.refused = unjoined;
 }
 
 namespace {
@@ -349,7 +348,7 @@ void Peer::Impl::OnDisconnect(ENetPeer* p, uint32_t now) {
 }
 
 bool Peer::Impl::JoinTooLate(Slot& s, uint32_t now) {
-  if (!s.incoming || s.joined || !s.deadlineRunning || now - s.since < joinDeadlineMs) {
+  if (!s.Unjoined() || !s.deadlineRunning || now - s.since < joinDeadlineMs) {
     return false;
   }
   if (s.handledBefore == 0) {
@@ -562,8 +561,8 @@ void AddHeld(const ENetList& list, Held& held) {
 }  // namespace
 
 bool Peer::Impl::LimitIncoming(uint16_t peerId) {
-  const bool ours = peerId < slots.size() && slots[peerId].state != SlotState::kFree &&
-                    !slots[peerId].incoming;
+  const bool ours =
+      peerId < slots.size() && slots[peerId].state != SlotState::kFree && !slots[peerId].incoming;
   if (ours) {  // a system we connected to: a server sends what it needs
     host->maximumPacketSize = kMaxMessageBytes;
     host->maximumWaitingData = kMaxWaitingBytes;

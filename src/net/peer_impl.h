@@ -139,8 +139,8 @@ struct Peer::Impl {
     // kClosing only: an incoming connection that never joined (refused by the
     // handshake or the application, or late): it counts against its address.
     bool refused = false;
-    bool incoming = false;   // kAccepted: the remote connected to us
-    bool joined = false;     // kAccepted, incoming: the application said it joined
+    bool incoming = false;  // kAccepted: the remote connected to us
+    bool joined = false;    // kAccepted, incoming: the application said it joined
     // kAccepted, incoming, not joined: the join deadline counts from `since`
     // once the application has taken the acceptance notice; once passed
     // (`handledBefore` set: every message has a sequence of 1 or more), the
@@ -151,7 +151,10 @@ struct Peer::Impl {
     uint32_t generation = 0;  // kAccepted, incoming: which acceptance this is
     bool stuck = false;       // incoming: ENet holds too much of it (see LimitIncoming)
     HeldPackets held;         // kAccepted: reliable messages not yet handed to ENet
-    std::string password;    // what we send when connecting out
+    std::string password;     // what we send when connecting out
+
+    // A connection that came to us, was accepted and has not joined.
+    bool Unjoined() const { return state == SlotState::kAccepted && incoming && !joined; }
   };
 
   // One entry of the application queue: a message or a local notice.
@@ -250,11 +253,11 @@ struct Peer::Impl {
     size_t messages = 0;
     uint32_t dropped = 0;  // unreliable messages that did not fit, since last taken
   };
-  std::vector<QueueShare> shares;   // of remote messages, by slot (queueMutex)
-  uint64_t queuedSequence = 0;      // of the last message queued (queueMutex)
+  std::vector<QueueShare> shares;  // of remote messages, by slot (queueMutex)
+  uint64_t queuedSequence = 0;     // of the last message queued (queueMutex)
   // Of the last message the application has finished with (set on its thread).
   std::atomic<uint64_t> handledSequence{0};
-  uint64_t returnedSequence = 0;    // of the message Receive() last handed over
+  uint64_t returnedSequence = 0;  // of the message Receive() last handed over
   // Empties the queue, with a share for each of `slotCount` slots.
   void ResetQueue(size_t slotCount);
   // Takes a remote message's share back when the application takes it (queueMutex held).
@@ -306,8 +309,7 @@ struct Peer::Impl {
   // not yet joined.
   static bool IsPending(const Slot& s) {
     return s.state == SlotState::kFree || s.state == SlotState::kAwaitRequest ||
-           (s.state == SlotState::kClosing && s.refused) ||
-           (s.state == SlotState::kAccepted && s.incoming && !s.joined);
+           (s.state == SlotState::kClosing && s.refused) || s.Unjoined();
   }
 
   // Sets ENet's per-address limit so that a connect from `addressHost` is

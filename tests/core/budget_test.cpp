@@ -88,6 +88,24 @@ TEST(Budgets, AFloodBeyondTheBudgetIsDroppedBeforeItIsRelayedOrRaised) {
   }
 }
 
+// Queries the network library left unanswered are logged with the budget
+// they were beyond, once.
+TEST(Budgets, UnansweredQueriesAreLoggedWithTheirBudget) {
+  support::Seam seam;
+  GetSenderBudgets()->unansweredQueries = 3;
+  seam.clock.Advance(1000);
+  seam.Pump();
+  seam.clock.Advance(1000);
+  seam.Pump();
+  const std::string log = seam.Server().ReadFile(kLogFileName);
+  EXPECT_EQ(CountOccurrences(log,
+                             "[QUERY] Left 3 server-browser queries unanswered: beyond the reply "
+                             "budget (10 at once, then 4 a second from one address; 256 KiB of "
+                             "replies a second in all)"),
+            1u);
+  EXPECT_EQ(CountOccurrences(log, "[QUERY]"), 1u);
+}
+
 // A flooder who leaves within the second is named as it leaves, by any way out.
 TEST(Budgets, DropsAreReportedWhenTheFlooderLeaves) {
   const std::pair<const char*, std::function<void(support::Seam&)>> departures[] = {

@@ -438,7 +438,8 @@ TEST(XmlNestingBound, NeverBelowWhatTinyXmlReachesOnRandomText) {
   const char* const pieces[] = {
       "<", "<", ">", "/", "</", "/>", "<a", "<b", "</a", "</b", "<a>", "</a>", "<b>", "</b>",
       "<a/>", "<!--", "-->", "<![CDATA[", "]]>", "<?xml", "?>", "<!", " ", "\n", "\t", "\"",
-      "'", "=", "x", "a", "b", "-", "_", "?", "]", "&", "&#", "&#x", "&amp;", ";", "1", "&#x6f;", "&#x4F;",
+      "'", "=", "x", "a", "b", "-", "_", "?", "]", "&", "&#", "&#x", "&amp;", ";", "1",
+      "&#x6f;", "&#x4F;",
       "\xEF\xBB\xBF", "\xEF", "\xBF", "\xC3", "\xE9", "\xF0", "\xF5", "\x80", "<_", "<?XML",
       " encoding=\"UTF-8\"", " encoding=\"ISO-8859-1\"", " version=\"1.0\"", "<a x=\"", "\">",
       " x='1'", " y=2", "<?xml version=\"1.0\"?>"};
