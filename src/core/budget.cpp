@@ -16,9 +16,10 @@ namespace {
 void LogDrops(SenderBudgets& budgets, const PlayerPool& pool, int playerId) {
   if (budgets.overShare[playerId] != 0) {
     LogPrint(1,
-             "[NET] Dropped %u unreliable messages from %s (id %d): more than 4096 messages or "
-             "1 MiB waiting to be handled",
-             budgets.overShare[playerId], pool.Name(playerId), playerId);
+             "[NET] Dropped %u unreliable messages from %s (id %d): more than %zu messages or "
+             "%zu MiB waiting to be handled",
+             budgets.overShare[playerId], pool.Name(playerId), playerId,
+             net::Peer::kMaxQueuedPerConnection, net::Peer::kMaxQueuedBytesPerConnection >> 20);
     budgets.overShare[playerId] = 0;
   }
   for (int kind = 0; kind < kBudgetKindCount; ++kind) {
@@ -61,19 +62,39 @@ BudgetKind PacketBudget(uint8_t id) {
 
 SenderBudgets* GetSenderBudgets() { return gNetGame ? &gNetGame->budgets : nullptr; }
 
-bool TakeBudget(int playerId, BudgetKind kind, uint32_t nowMs) {
+bool TakeBudget(int playerId, BudgetKind kind, uint32_t arrivalMs) {
   SenderBudgets* budgets = GetSenderBudgets();
   if (kind >= kBudgetKindCount || !budgets || playerId < 0 || playerId >= kMaxPlayers) return true;
   const BudgetRow& row = kBudgets[kind];
   Allowance& a = budgets->allowances[playerId][kind];
-  const uint64_t credit = static_cast<uint64_t>(a.creditMs) + (nowMs - a.stampMs);
-  a.creditMs = static_cast<uint32_t>(std::min<uint64_t>(credit, row.capMs));
-  a.stampMs = nowMs;
-  if (a.creditMs >= row.costMs) {
-    a.creditMs -= row.costMs;
-    return true;
+  // Stamps come from the network thread in arrival order; one from before
+  // the budget was last brought up to date (a join handled late) adds nothing.
+  const auto elapsed = static_cast<int32_t>(arrivalMs - a.stampMs);
+  if (elapsed > 0) {
+    a.creditMs = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{a.creditMs} + elapsed, row.capMs));
+    a.stampMs = arrivalMs;
   }
-  ++a.dropped;
+  if (a.creditMs < row.costMs) return false;
+  a.creditMs -= row.costMs;
+  return true;
+}
+
+bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliable) {
+  if (TakeBudget(playerId, kind, arrivalMs)) return true;
+  if (!reliable) {
+    ++GetSenderBudgets()->allowances[playerId][kind].dropped;
+    return false;
+  }
+  net::Peer* peer = GetGamePeer();
+  PlayerPool* pool = GetPlayerPool();
+  const net::SystemAddress address =
+      peer ? peer->GetSystemAddressFromIndex(playerId) : net::UNASSIGNED_SYSTEM_ADDRESS;
+  if (address == net::UNASSIGNED_SYSTEM_ADDRESS || !pool) return false;  // already closing
+  const BudgetRow& row = kBudgets[kind];
+  LogPrint(1, "%s Closed connection %d (%s, %s): it sent more %s than its budget (%u at once, "
+           "then %u a second)", row.tag, playerId, pool->Name(playerId),
+           address.ToString(false).c_str(), row.what, row.burst, row.perSecond);
+  peer->DropConnection(playerId);
   return false;
 }
 

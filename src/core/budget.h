@@ -1,9 +1,13 @@
 // What a joined client may send: every client call and movement packet that
 // the server relays, stores or raises to the game mode draws on a per-player
-// budget of its kind (a token bucket: a burst, then a steady rate). A message
-// beyond its budget is dropped before it is read; the log counts what was
-// dropped. A client at the pace of play never comes near a budget, so only a
-// flood costs anything, and it costs the other players nothing.
+// budget of its kind (a token bucket: a burst, then a steady rate), charged
+// by the time the message arrived, so a main loop that was held up costs
+// nobody anything. Beyond its budget an unreliable message is dropped before
+// it is read, and the log counts what was dropped; a reliable one ends the
+// connection (skipping it would leave a hole in what the client and the game
+// mode take to have happened). A client at the pace of play never comes near
+// a budget, so only a flood costs anything, and it costs the other players
+// nothing.
 #pragma once
 
 #include <cstdint>
@@ -50,33 +54,36 @@ struct BudgetRow {
       : tag(t), what(w), burst(b), perSecond(rate), costMs(1000 / rate), capMs(b * (1000 / rate)) {}
 };
 
-// In play a client sends each movement packet several times a second (the
-// relay benchmark's 30 is already more), a spawn, a death or a vehicle entry a
-// few times a minute; people type and press keys at most about ten a second.
-// Every row lies well above that, and its burst takes what a client that
-// stalled for a moment sends at once (docs/protocol.md, section 3.5).
+// In play a client sends each movement packet at most once a frame (60 a
+// second on a fast machine), a spawn, a death or a vehicle entry a few times
+// a minute; people type and press keys at most about ten a second. Every
+// steady rate lies well above that. The burst of a call takes what a client
+// sends at its steady rate in the longest gap a connection survives (3000 ms
+// of silence, then ENet's resend: 4 s), all of which may arrive at once; a
+// movement packet is never resent, so its burst is a second's worth
+// (docs/protocol.md, section 3.5).
 // clang-format off
 inline constexpr BudgetRow kBudgets[] = {
-    {"[CHAT]",  "chat lines",                       20, 10},  // typed by a person
-    {"[FLOOD]", "CommandSend calls",                20, 10},  // typed in the same chat box
-    {"[FLOOD]", "NewSpawn calls",                   10,  2},  // one a life
-    {"[FLOOD]", "PlayerDeath calls",                10,  2},  // one a life
-    {"[FLOOD]", "SendVehicleEntry calls",           10,  5},  // one a try at a door
-    {"[FLOOD]", "OnPlayerEnterVehicle calls",       10,  5},  // one a seat taken
-    {"[FLOOD]", "OnPlayerExitVehicle calls",        10,  5},  // one a seat left
-    {"[FLOOD]", "OnPlayerKeyPress calls",           20, 20},  // fingers on keys
-    {"[FLOOD]", "OnPlayerEnterGlobalMarker calls",  20, 10},  // markers passed on the way
-    {"[FLOOD]", "OnPlayerExitGlobalMarker calls",   20, 10},
-    {"[FLOOD]", "OnPlayerEnterLocalMarker calls",   20, 10},
-    {"[FLOOD]", "OnPlayerExitLocalMarker calls",    20, 10},
-    {"[FLOOD]", "OnPlayerEnterGlobalPickup calls",  20, 10},  // a pile walked into
-    {"[FLOOD]", "OnPlayerEnterLocalPickup calls",   20, 10},
-    {"[FLOOD]", "on-foot packets (92)",             50, 50},  // several a second in play
-    {"[FLOOD]", "driver packets (93)",              50, 50},
-    {"[FLOOD]", "passenger packets (94)",           50, 50},
-    {"[FLOOD]", "packets 95",                       50, 50},
-    {"[FLOOD]", "status packets (96)",              50, 50},
-    {"[FLOOD]", "packets 98",                       50, 50},
+    {"[CHAT]",  "chat lines",                       40,  10},  // typed by a person
+    {"[FLOOD]", "CommandSend calls",                40,  10},  // typed in the same chat box
+    {"[FLOOD]", "NewSpawn calls",                   10,   2},  // one a life
+    {"[FLOOD]", "PlayerDeath calls",                10,   2},  // one a life
+    {"[FLOOD]", "SendVehicleEntry calls",           20,   5},  // one a try at a door
+    {"[FLOOD]", "OnPlayerEnterVehicle calls",       20,   5},  // one a seat taken
+    {"[FLOOD]", "OnPlayerExitVehicle calls",        20,   5},  // one a seat left
+    {"[FLOOD]", "OnPlayerKeyPress calls",           80,  20},  // fingers on keys
+    {"[FLOOD]", "OnPlayerEnterGlobalMarker calls",  40,  10},  // markers passed on the way
+    {"[FLOOD]", "OnPlayerExitGlobalMarker calls",   40,  10},
+    {"[FLOOD]", "OnPlayerEnterLocalMarker calls",   40,  10},
+    {"[FLOOD]", "OnPlayerExitLocalMarker calls",    40,  10},
+    {"[FLOOD]", "OnPlayerEnterGlobalPickup calls",  40,  10},  // a pile walked into
+    {"[FLOOD]", "OnPlayerEnterLocalPickup calls",   40,  10},
+    {"[FLOOD]", "on-foot packets (92)",            100, 100},  // once a frame at most
+    {"[FLOOD]", "driver packets (93)",             100, 100},
+    {"[FLOOD]", "passenger packets (94)",          100, 100},
+    {"[FLOOD]", "packets 95",                      100, 100},
+    {"[FLOOD]", "status packets (96)",             100, 100},
+    {"[FLOOD]", "packets 98",                      100, 100},
 };
 // clang-format on
 static_assert(std::size(kBudgets) == kBudgetKindCount, "one row per kind");
@@ -113,9 +120,15 @@ struct SenderBudgets {
 // The budgets of the network game (null before start-up).
 SenderBudgets* GetSenderBudgets();
 
-// True when the player (0..99) may send a message of this kind now; otherwise
-// it is counted as dropped. Always true for kNoBudget.
-bool TakeBudget(int playerId, BudgetKind kind, uint32_t nowMs);
+// True when the player (0..99) may send a message of this kind that arrived
+// at `arrivalMs`, and takes it from the budget. Always true for kNoBudget.
+// Arrival times earlier than the last one taken count as that one.
+bool TakeBudget(int playerId, BudgetKind kind, uint32_t arrivalMs);
+// Whether a message of this kind from the player may be handled: within the
+// budget, yes. Beyond it, no: an unreliable one is counted as dropped, and a
+// reliable one ends the player's connection, with a log line naming the kind
+// (the player then leaves as one whose connection was lost).
+bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliable);
 // Full budgets, as a player has on joining.
 void ResetBudgets(int playerId);
 // Logs, for every player whose last report is more than a second old, how many

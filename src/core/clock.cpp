@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "net/peer.h"
 #include "net/types.h"
 
 namespace core {
@@ -14,6 +15,10 @@ uint32_t NowMs() {
   return net::GetTimeMs();
 }
 
-void SetClockForTesting(uint32_t (*source)()) { testSource.store(source); }
+void SetClockForTesting(uint32_t (*source)()) {
+  testSource.store(source);
+  // What a recording peer is handed arrives by the same clock.
+  net::SetRecordingClock(source);
+}
 
 }  // namespace core

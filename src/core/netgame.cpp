@@ -61,7 +61,10 @@ void RegisterRPCs(net::Peer* peer) {
       // and before they are read when they are beyond the sender's budget.
       if (entry->senderMustBeJoined) {
         const int sender = GetJoinedSender(params);
-        if (sender < 0 || !TakeBudget(sender, entry->budget, core::NowMs())) return;
+        if (sender < 0 ||
+            !AdmitMessage(sender, entry->budget, params->receivedMs, params->reliable)) {
+          return;
+        }
       }
       entry->handler(params);
     });

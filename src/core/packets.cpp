@@ -80,8 +80,14 @@ void LogLibraryClose(const PlayerPool* pool, const net::Packet* packet) {
     case net::LOST_OUTGOING_BACKLOG:
       why = "more waited to be sent to it than it took";
       break;
+    case net::LOST_INCOMING_HELD:
+      why = "more of its messages waited behind a lost one than may";
+      break;
+    case net::LOST_SEND_FAILED:
+      why = "a reliable message to it could not be queued";
+      break;
     default:
-      return;  // a join deadline: nobody to speak of
+      return;  // a join deadline (nobody to speak of), or the game's own close (logged there)
   }
   const int id = packet->systemIndex;
   const bool joined = pool && pool->IsPresent(id);
@@ -307,7 +313,7 @@ void ProcessPackets() {
     }
     const auto player = static_cast<uint8_t>(sender);
     // Movement beyond the sender's budget is dropped before it is read or relayed.
-    if (!TakeBudget(sender, PacketBudget(data[0]), core::NowMs())) {
+    if (!AdmitMessage(sender, PacketBudget(data[0]), packet->receivedMs, packet->reliable)) {
       peer->DeallocatePacket(packet);
       continue;
     }

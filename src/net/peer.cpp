@@ -190,6 +190,8 @@ void Peer::Impl::Dispatch(const Message& m, Peer* recipient) {
   params.numberOfBitsOfData = bits;
   params.sender = m.address;
   params.recipient = recipient;
+  params.receivedMs = m.receivedMs;
+  params.reliable = m.reliable;
   handler(&params);
 }
 
@@ -230,7 +232,7 @@ bool Peer::Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port,
   {
     std::lock_guard<std::mutex> lock(impl_->hostMutex);
     impl_->host = host;
-    impl_->slots.assign(peerCount, Impl::Slot{});
+    impl_->slots = std::vector<Impl::Slot>(peerCount);
     impl_->ResetQueue(peerCount);
     impl_->connectionLimit =
         impl_->explicitLimit >= 0 ? static_cast<uint16_t>(impl_->explicitLimit) : maxConnections;
@@ -364,6 +366,16 @@ void Peer::CloseConnection(const SystemAddress& target, bool notify, uint8_t) {
   enet_host_flush(impl_->host);
 }
 
+void Peer::DropConnection(int index) {
+  std::lock_guard<std::mutex> lock(impl_->hostMutex);
+  if (!impl_->Running() || index < 0 || static_cast<size_t>(index) >= impl_->slots.size() ||
+      impl_->slots[index].state != Impl::SlotState::kAccepted) {
+    return;
+  }
+  impl_->Drop(index, LOST_BY_APPLICATION, GetTimeMs());
+  if (impl_->host) enet_host_flush(impl_->host);
+}
+
 Packet* Peer::Receive() {
   // A flood of calls must not keep the caller in here: after this many RPCs
   // the call returns as if the queue were empty, and the rest waits for the
@@ -404,6 +416,8 @@ Packet* Peer::Receive() {
     packet->length = m.length;
     packet->bitSize = m.length * 8;
     packet->data = m.data.release();
+    packet->receivedMs = m.receivedMs;
+    packet->reliable = m.reliable;
     return packet;
   }
 }

@@ -33,6 +33,8 @@ struct RecordedSend {
 };
 // Peers started from now on record (true) or use the network (false).
 void RecordSendsInsteadOfSending(bool on);
+// The clock that stamps what is handed to a recording peer (null: GetTimeMs).
+void SetRecordingClock(uint32_t (*nowMs)());
 
 class Peer {
  public:
@@ -78,6 +80,11 @@ class Peer {
   // Ends a connection. Everything queued to it before the call still reaches
   // it. With `notify` false the application gets no notice of this close.
   void CloseConnection(const SystemAddress& target, bool notify, uint8_t orderingChannel = 0);
+  // Ends the accepted connection in slot `index` as the library's own limits
+  // do, for a reason the application gives (and logs) itself: what waits to
+  // be sent to it is dropped, and the application gets ID_CONNECTION_LOST
+  // with LOST_BY_APPLICATION after what already waits from it.
+  void DropConnection(int index);
 
   // The next message, or nullptr when none waits. RPCs are dispatched to their
   // handlers here and are not returned; after 256 of them in one call the call
@@ -136,6 +143,11 @@ class Peer {
   // Replaces the whole list at once with `ips`, each banned forever: a
   // connection checked meanwhile meets the old list or the new one.
   void ReplaceBanList(const std::vector<std::string>& ips);
+
+  // Each connection's share of the messages waiting for the application:
+  // unreliable ones beyond it are dropped (reliable ones have a reserve).
+  static constexpr size_t kMaxQueuedPerConnection = 4096;
+  static constexpr size_t kMaxQueuedBytesPerConnection = 1u << 20;
 
   // What the limits dropped without a word to anyone, since the last call:
   // unreliable messages of the connection in slot `index` that did not fit

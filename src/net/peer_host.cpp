@@ -49,10 +49,27 @@ void Peer::Impl::ResetQueue(size_t slotCount) {
 
 void Peer::Impl::Release(const Message& m) {
   if (!m.fromRemote) return;
-  if (m.index >= 0 && static_cast<size_t>(m.index) < shares.size()) {
+  // A share taken over by a later connection in the slot owes nothing to
+  // this one's messages.
+  if (m.index >= 0 && static_cast<size_t>(m.index) < shares.size() &&
+      shares[m.index].generation == m.generation) {
     shares[m.index].bytes -= m.length;
     --shares[m.index].messages;
   }
+}
+
+void Peer::Impl::BeginConnection(int index) {
+  const uint32_t generation = ++generations;
+  slots[index].generation = generation;
+  std::lock_guard<std::mutex> lock(queueMutex);
+  if (static_cast<size_t>(index) < shares.size()) shares[index] = QueueShare{0, 0, 0, generation};
+}
+
+uint32_t Peer::Impl::ArrivalMs() const {
+  if (recording) {
+    if (uint32_t (*clock)() = gRecordingClock.load()) return clock();
+  }
+  return GetTimeMs();
 }
 
 bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,
@@ -77,7 +94,9 @@ bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress&
   m.address = address;
   m.index = index;
   m.fromRemote = fromRemote;
+  m.reliable = reliable;
   m.generation = generation;
+  m.receivedMs = ArrivalMs();
   {
     std::lock_guard<std::mutex> lock(queueMutex);
     m.sequence = ++queuedSequence;
@@ -90,7 +109,9 @@ bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress&
 
 bool Peer::Impl::PushRemote(int index, const uint8_t* data, uint32_t length, bool reliable) {
   if (IsControlId(data[0])) return true;
-  if (Push(data, length, slots[index].address, index, true, reliable)) return true;
+  if (Push(data, length, slots[index].address, index, true, reliable, slots[index].generation)) {
+    return true;
+  }
   if (reliable) Drop(index, LOST_INCOMING_BACKLOG, GetTimeMs());
   return false;
 }
@@ -140,6 +161,18 @@ uint32_t Peer::Impl::Silence(Slot& s, const ENetPeer* p, uint32_t now) {
   return now - s.lastHeard;
 }
 
+uint32_t Peer::Impl::Unacknowledged(Slot& s, const ENetPeer* p, uint32_t now) {
+  if (p->earliestTimeout == 0) {  // ENet clears it on every acknowledgement
+    s.unacknowledged = false;
+    return 0;
+  }
+  if (!s.unacknowledged) {
+    s.unacknowledged = true;
+    s.unacknowledgedSince = now;
+  }
+  return now - s.unacknowledgedSince;
+}
+
 void Peer::Impl::CloseLater(int index, uint32_t now) {
   ENetPeer* p = &host->peers[index];
   Slot& s = slots[index];
@@ -187,51 +220,77 @@ void Peer::Impl::Drop(int index, LostReason reason, uint32_t now) {
 
 namespace {
 
-// Messages (fragments count one each) in `list`, and their bytes, up to `limit`.
-size_t CountMessages(const ENetList& list, size_t limit, size_t* bytes = nullptr) {
+// Messages (fragments count one each) in `list`, and their bytes, up to
+// `limit`; with `reliableOnly`, reliable ones only.
+size_t CountMessages(const ENetList& list, size_t limit, size_t* bytes = nullptr,
+                     bool reliableOnly = false) {
   size_t count = 0;
   for (const ENetListNode* n = list.sentinel.next; n != &list.sentinel && count < limit;
        n = n->next) {
     const auto* command = reinterpret_cast<const ENetOutgoingCommand*>(n);
     if (!command->packet) continue;  // an acknowledgement, ping or disconnect
+    if (reliableOnly && !(command->command.header.command & ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE))
+      continue;
     ++count;
     if (bytes) *bytes += command->fragmentLength;
   }
   return count;
 }
 
+// Reliable messages ENet has for `p` and has not yet sent, up to `limit`.
+size_t UnsentReliable(const ENetPeer& p, size_t limit) {
+  return CountMessages(p.outgoingCommands, limit, nullptr, true);
+}
+
 }  // namespace
 
-bool Peer::Impl::OverBacklog(int index) const {
+bool Peer::Impl::OverBacklog(int index, uint32_t now) {
   const ENetPeer& p = host->peers[index];
-  const HeldPackets& held = slots[index].held;
-  size_t bytes = held.bytes();
-  size_t commands = held.size();
+  Slot& s = slots[index];
+  size_t bytes = s.held.bytes();
+  size_t commands = s.held.size();
   commands += CountMessages(p.outgoingCommands, kMaxBacklogCommands + 1, &bytes);
   commands += CountMessages(p.sentReliableCommands, kMaxBacklogCommands + 1, &bytes);
-  return commands > kMaxBacklogCommands || bytes > kMaxBacklogBytes;
+  if (bytes > kMaxBacklogBytes) return true;
+  if (commands <= kMaxBacklogCommands) {
+    s.backlogOver = false;
+    return false;
+  }
+  // Over the message cap: fine while it shrinks (a burst taken at the pace
+  // of the link), not when it stands still or grows for long.
+  if (!s.backlogOver || commands < s.backlogLevel) {
+    s.backlogOver = true;
+    s.backlogSince = now;
+    s.backlogLevel = commands;
+    return false;
+  }
+  return now - s.backlogSince >= kBacklogStallMs;
 }
 
 bool Peer::Impl::SendReliable(int index, ENetPacket* packet) {
   Slot& s = slots[index];
   ENetPeer* p = &host->peers[index];
-  if (s.held.empty() && CountMessages(p->outgoingCommands, kEnetUnsentTarget) < kEnetUnsentTarget) {
+  if (s.held.empty() && UnsentReliable(*p, kEnetUnsentTarget) < kEnetUnsentTarget) {
     return enet_peer_send(p, kReliableChannel, packet) == 0;
   }
   s.held.Push(packet);  // the backlog cap is checked by the network thread
   return true;
 }
 
-void Peer::Impl::HandOn(int index, bool all) {
+bool Peer::Impl::HandOn(int index, bool all) {
   Slot& s = slots[index];
-  if (s.held.empty()) return;
+  if (s.held.empty()) return true;
   ENetPeer* p = &host->peers[index];
-  size_t unsent = all ? 0 : CountMessages(p->outgoingCommands, kEnetUnsentTarget);
+  size_t unsent = all ? 0 : UnsentReliable(*p, kEnetUnsentTarget);
   host->maximumPacketSize = kMaxMessageBytes;  // see SendShared
   for (; !s.held.empty() && (all || unsent < kEnetUnsentTarget); ++unsent) {
-    if (enet_peer_send(p, kReliableChannel, s.held.Front()) != 0) return s.held.Clear();
+    if (enet_peer_send(p, kReliableChannel, s.held.Front()) != 0) {
+      s.held.Clear();
+      return false;
+    }
     s.held.Pop();  // ENet holds a reference of its own now
   }
+  return true;
 }
 
 void Peer::Impl::OnConnect(ENetPeer* p, uint32_t now) {
@@ -301,9 +360,9 @@ void Peer::Impl::OnRequest(int index, const uint8_t* d, uint32_t n, uint32_t now
   s.state = SlotState::kAccepted;
   s.since = now;
   s.joined = joinDeadlineMs == 0;
-  s.generation = ++generations;
+  BeginConnection(index);
   const uint8_t notice = ID_NEW_INCOMING_CONNECTION;
-  Push(&notice, 1, s.address, index, false, false, s.generation);
+  Push(&notice, 1, s.address, index, false, true, s.generation);
 }
 
 void Peer::Impl::OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now) {
@@ -322,6 +381,7 @@ void Peer::Impl::OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now) 
       if (d[0] == ID_CONNECTION_REQUEST_ACCEPTED && n >= 3) {
         s.state = SlotState::kAccepted;
         s.since = now;
+        BeginConnection(index);
         Push(d, n, s.address, index);
       } else if (d[0] == ID_NO_FREE_INCOMING_CONNECTIONS || d[0] == ID_CONNECTION_BANNED ||
                  d[0] == ID_INVALID_PASSWORD) {
@@ -378,7 +438,7 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
       // close empties what ENet holds.
       s.stuck = false;
       if (s.state == SlotState::kAccepted) {
-        Drop(index, LOST_INCOMING_BACKLOG, now);
+        Drop(index, LOST_INCOMING_HELD, now);
       } else {
         enet_peer_disconnect_now(p, 0);
         s = Slot{};
@@ -409,16 +469,19 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
           Drop(index, LOST_JOIN_DEADLINE, now);
           break;
         }
-        if (checkBacklog && s.incoming && OverBacklog(index)) {
+        if (checkBacklog && s.incoming && OverBacklog(index, now)) {
           Drop(index, LOST_OUTGOING_BACKLOG, now);
           break;
         }
-        HandOn(index, false);
+        if (!HandOn(index, false)) {
+          Drop(index, LOST_SEND_FAILED, now);
+          break;
+        }
         [[fallthrough]];
       case SlotState::kConnecting:
       case SlotState::kAwaitAnswer:
       case SlotState::kRefused:
-        if (Silence(s, p, now) >= timeoutMs) {
+        if (Silence(s, p, now) >= timeoutMs || Unacknowledged(s, p, now) >= timeoutMs) {
           NoticeEnd(index, s, true);
           enet_peer_disconnect_now(p, 0);
           s = Slot{};

@@ -5,6 +5,7 @@
 #include <enet/enet.h>
 
 #include <atomic>
+#include <cstddef>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -21,8 +22,16 @@
 
 namespace net {
 
+// The limits below read ENet's private lists of commands by their layout:
+// another ENet must fail the build here, not quietly disable the limits.
+static_assert(ENET_VERSION == ENET_VERSION_CREATE(1, 3, 17), "ENet's command lists are read by layout");
+static_assert(offsetof(ENetOutgoingCommand, outgoingCommandList) == 0);
+static_assert(offsetof(ENetIncomingCommand, incomingCommandList) == 0);
+
 // Set by RecordSendsInsteadOfSending: peers started from then on record.
 extern std::atomic<bool> gRecordSends;
+// Set by SetRecordingClock: the arrival time of what a recording peer is handed.
+extern std::atomic<uint32_t (*)()> gRecordingClock;
 
 struct Peer::Impl {
   static constexpr uint8_t kReliableChannel = 0;
@@ -55,10 +64,16 @@ struct Peer::Impl {
   // What may wait to be sent to, or be unacknowledged by, one incoming
   // connection (ENet bounds neither, and walks it on every flush). The
   // largest world's download is about 2000 messages and 200 KB, and drains
-  // within a few round trips; a connection that takes less than we send
-  // grows past this and is closed.
+  // within a few round trips. A connection may be over the message cap for
+  // a while, as long as it takes what it is sent: one whose backlog has not
+  // shrunk below where it stood for kBacklogStallMs is closed (it takes less
+  // than it is sent), and so is one past the byte cap, which no honest burst
+  // reaches (a game mode's 10,000 chat lines of 255 bytes are 2.7 MB). The
+  // stall is shorter than the silence limit, which a remote that takes
+  // nothing at all meets too.
   static constexpr size_t kMaxBacklogCommands = 8192;
-  static constexpr size_t kMaxBacklogBytes = 1u << 20;
+  static constexpr size_t kMaxBacklogBytes = 4u << 20;
+  static constexpr uint32_t kBacklogStallMs = 2000;
   static constexpr uint32_t kBacklogCheckMs = 100;
   // Reliable messages handed to ENet for one connection and not yet sent.
   // ENet walks every unsent message of every connection on each flush, so
@@ -86,15 +101,13 @@ struct Peer::Impl {
 
   // Reliable packets that wait to be handed to ENet for one connection, in
   // order; each holds a reference of its own, given back when it is handed on
-  // or dropped. A copy starts empty (slots are copied only from a new Slot).
+  // or dropped. Moved, never copied.
   class HeldPackets {
    public:
     HeldPackets() = default;
-    HeldPackets(const HeldPackets&) {}
-    HeldPackets& operator=(const HeldPackets& other) {
-      if (this != &other) Clear();
-      return *this;
-    }
+    HeldPackets(const HeldPackets&) = delete;
+    HeldPackets& operator=(const HeldPackets&) = delete;
+    HeldPackets(HeldPackets&& other) noexcept { *this = std::move(other); }
     HeldPackets& operator=(HeldPackets&& other) noexcept {
       if (this != &other) {
         Clear();
@@ -148,8 +161,17 @@ struct Peer::Impl {
     // queued before then (its join may be among them).
     bool deadlineRunning = false;
     uint64_t handledBefore = 0;
-    uint32_t generation = 0;  // kAccepted, incoming: which acceptance this is
+    uint32_t generation = 0;  // kAccepted: which acceptance this is
     bool stuck = false;       // incoming: ENet holds too much of it (see LimitIncoming)
+    // kAccepted, incoming: over the backlog's message cap since `backlogSince`
+    // without shrinking below `backlogLevel` (see OverBacklog).
+    bool backlogOver = false;
+    uint32_t backlogSince = 0;
+    size_t backlogLevel = 0;
+    // Whether, and since when, ENet has had a reliable message to the remote
+    // overdue for acknowledgement.
+    bool unacknowledged = false;
+    uint32_t unacknowledgedSince = 0;
     HeldPackets held;         // kAccepted: reliable messages not yet handed to ENet
     std::string password;     // what we send when connecting out
 
@@ -164,8 +186,12 @@ struct Peer::Impl {
     SystemAddress address;
     int index = -1;
     bool fromRemote = false;
-    uint32_t generation = 0;  // an acceptance notice: the slot's generation
+    bool reliable = true;
+    // The connection's generation (an acceptance notice's, or a remote
+    // message's: which share it was counted in).
+    uint32_t generation = 0;
     uint64_t sequence = 0;    // the order it was queued in
+    uint32_t receivedMs = 0;  // when it arrived
   };
 
   static SystemAddress FromEnet(const ENetAddress& a) { return SystemAddress{a.host, a.port}; }
@@ -244,14 +270,15 @@ struct Peer::Impl {
   // does not fit even so ends the connection, which is never left with a hole
   // in its reliable stream. The shares together bound the queue. Notices are
   // never dropped.
-  static constexpr size_t kMaxQueuedBytesPerConnection = 1u << 20;
-  static constexpr size_t kMaxQueuedPerConnection = 4096;
   static constexpr size_t kReliableReserveBytes = 256u << 10;
   static constexpr size_t kReliableReserve = 1024;
+  // A share belongs to one connection (its generation) from its acceptance:
+  // what an earlier connection in the slot left queued is not counted in it.
   struct QueueShare {
     size_t bytes = 0;
     size_t messages = 0;
     uint32_t dropped = 0;  // unreliable messages that did not fit, since last taken
+    uint32_t generation = 0;
   };
   std::vector<QueueShare> shares;  // of remote messages, by slot (queueMutex)
   uint64_t queuedSequence = 0;     // of the last message queued (queueMutex)
@@ -262,9 +289,14 @@ struct Peer::Impl {
   void ResetQueue(size_t slotCount);
   // Takes a remote message's share back when the application takes it (queueMutex held).
   void Release(const Message& m);
+  // The connection in slot `index` was accepted (hostMutex held): it gets a
+  // new generation and an empty share of its own.
+  void BeginConnection(int index);
   // False when a remote message did not fit its connection's share.
   bool Push(const uint8_t* data, uint32_t length, const SystemAddress& address, int index,
-            bool fromRemote = false, bool reliable = false, uint32_t generation = 0);
+            bool fromRemote = false, bool reliable = true, uint32_t generation = 0);
+  // The time stamp of a message arriving now.
+  uint32_t ArrivalMs() const;
   // A message from the accepted connection in slot `index` (hostMutex held);
   // ids that only the library itself may raise are dropped. False when it
   // did not fit the connection's share.
@@ -326,6 +358,11 @@ struct Peer::Impl {
   // ENet's clock follows the wall clock, which may be stepped, so our times
   // come from the monotonic clock and ENet's record counts only as "heard".
   uint32_t Silence(Slot& s, const ENetPeer* p, uint32_t now);
+  // How long what we sent has waited for an acknowledgement overdue. A
+  // remote that goes on sending but acknowledges nothing is as lost as a
+  // silent one (ENet's own time-out would take 5 to 30 s, and would look
+  // like an orderly close).
+  uint32_t Unacknowledged(Slot& s, const ENetPeer* p, uint32_t now);
 
   // Closes an ENet connection whose remote may still read what is queued.
   void CloseLater(int index, uint32_t now);
@@ -338,17 +375,19 @@ struct Peer::Impl {
   // to be sent to it is dropped.
   void Drop(int index, LostReason reason, uint32_t now);
 
-  // Whether more waits to be sent to (or acknowledged by) the connection in
-  // slot `index` than it may have: what ENet holds, and what waits beyond.
-  bool OverBacklog(int index) const;
+  // Whether the connection in slot `index` is to be closed for what waits
+  // to be sent to it (or acknowledged by it): what ENet holds, and what waits
+  // beyond. A check every kBacklogCheckMs.
+  bool OverBacklog(int index, uint32_t now);
 
   // Queues a reliable packet to the accepted connection in slot `index`:
   // to ENet while it has few unsent, else behind them in the slot's own
   // queue. False when it could not be queued.
   bool SendReliable(int index, ENetPacket* packet);
   // Hands held packets on to ENet while it has few unsent for that
-  // connection; with `all`, every one of them (before a close).
-  void HandOn(int index, bool all);
+  // connection; with `all`, every one of them (before a close). False when
+  // ENet refused one (the held ones are then dropped).
+  bool HandOn(int index, bool all);
 
   // ---- network thread (hostMutex held) ----
 

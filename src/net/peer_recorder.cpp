@@ -13,11 +13,15 @@ std::atomic<bool> gRecordSends{false};
 
 void RecordSendsInsteadOfSending(bool on) { gRecordSends = on; }
 
+std::atomic<uint32_t (*)()> gRecordingClock{nullptr};
+
+void SetRecordingClock(uint32_t (*nowMs)()) { gRecordingClock = nowMs; }
+
 bool Peer::Impl::StartRecording(uint16_t maxConnections) {
   std::lock_guard<std::mutex> lock(hostMutex);
   recording = true;
   recorded.clear();
-  slots.assign(static_cast<size_t>(maxConnections) + 1, Slot{});
+  slots = std::vector<Slot>(static_cast<size_t>(maxConnections) + 1);
   ResetQueue(slots.size());
   connectionLimit = explicitLimit >= 0 ? static_cast<uint16_t>(explicitLimit) : maxConnections;
   active = true;
@@ -55,6 +59,7 @@ bool Peer::InjectConnection(int index, const SystemAddress& address) {
   }
   impl_->slots[index].state = Impl::SlotState::kAccepted;
   impl_->slots[index].address = address;
+  impl_->BeginConnection(index);
   impl_->PushNotice(ID_NEW_INCOMING_CONNECTION, address, index);
   return true;
 }

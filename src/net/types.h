@@ -32,6 +32,8 @@ struct Packet {
   uint32_t length = 0;   // bytes
   uint32_t bitSize = 0;  // exact bits
   uint8_t* data = nullptr;
+  uint32_t receivedMs = 0;  // GetTimeMs() when the message arrived (or the notice was raised)
+  bool reliable = true;     // sent reliably (notices count as reliable)
 };
 
 class Peer;
@@ -42,6 +44,8 @@ struct RPCParameters {
   uint32_t numberOfBitsOfData = 0;
   SystemAddress sender;
   Peer* recipient = nullptr;
+  uint32_t receivedMs = 0;  // GetTimeMs() when the call arrived
+  bool reliable = true;     // sent reliably
 };
 
 enum PacketPriority : uint8_t { HIGH_PRIORITY = 0, MEDIUM_PRIORITY = 1, LOW_PRIORITY = 2 };
@@ -83,6 +87,9 @@ enum LostReason : uint8_t {
   LOST_INCOMING_BACKLOG = 1,  // a reliable message did not fit the connection's queue share
   LOST_OUTGOING_BACKLOG = 2,  // more waited to be sent to it than it was taking
   LOST_JOIN_DEADLINE = 3,     // accepted, but did not join in time
+  LOST_INCOMING_HELD = 4,     // ENet held as much of it as it may, waiting behind a lost one
+  LOST_SEND_FAILED = 5,       // ENet refused a reliable message to it: its stream would have a hole
+  LOST_BY_APPLICATION = 6,    // the application dropped it (DropConnection) and said why itself
 };
 
 // Paul Hsieh's SuperFastHash; the hash starts at the length.

@@ -260,6 +260,31 @@ TEST(PeerHandshakeTest, SilentAndUnaskingConnectionsAreDroppedOnTime) {
   EXPECT_EQ(server.AllPackets().size(), 5u);
 }
 
+// A remote that goes on sending but acknowledges nothing of what it is sent
+// is lost after the same 3000 ms as a silent one, not closed: ENet's own
+// time-out would take 5 to 30 s and look like an orderly close.
+TEST(PeerHandshakeTest, ARemoteThatAcknowledgesNothingIsLost) {
+  Server server;
+  RawClient mute;
+  ASSERT_TRUE(mute.Connect(server.Port()));
+  ASSERT_EQ(mute.Request(""), kAccepted);
+  ASSERT_TRUE(server.WaitForPacket(kNewConnection));
+  const SystemAddress address = server.AllPackets()[0].from;
+  const uint64_t sent = platform::MonotonicUs();
+  EXPECT_TRUE(server.GetPeer().Send(&kByte, 8, HIGH_PRIORITY, RELIABLE, 0, address, false));
+  int rounds = 0;
+  auto ended = [&] {
+    if (++rounds % 50 == 0) mute.Send({200}, false);  // never received, so never acknowledged
+    server.Pump();
+    return server.PacketCount(kLost) + server.PacketCount(kDisconnected) > 0;
+  };
+  ASSERT_TRUE(WaitUntil(ended, 8000));
+  EXPECT_EQ(server.PacketCount(kDisconnected), 0u);
+  ASSERT_EQ(server.PacketCount(kLost), 1u);
+  EXPECT_EQ(server.LastPacket(kLost)->data, (Bytes{kLost}));
+  EXPECT_GE((platform::MonotonicUs() - sent) / 1000.0, 3000.0);
+}
+
 // A time-out set while connections are open applies to every one of them,
 // the first slot included: the keep-alive follows it, so connections that
 // answer are not taken for silent.
@@ -466,17 +491,29 @@ TEST(PeerHandshakeTest, AStalledApplicationLosesNoJoinToTheDeadline) {
   ASSERT_TRUE(server.WaitForPacket(kNewConnection, 2));
   EXPECT_TRUE(late[0].SendRpc("Join", nullptr, 0));
   stall(late, 2500);
+  // Accepted while the application is away; joins later than the deadline
+  // after its acceptance, but soon after the application took note of it.
+  std::deque<TestClient> slow(1);
+  ASSERT_TRUE(slow[0].Connect(server.Port()));
+  stall(slow, 1500);
+  WaitUntil([] { return false; }, 200, [&] {
+    server.Pump();
+    slow[0].Pump();
+  });
+  EXPECT_TRUE(slow[0].SendRpc("Join", nullptr, 0));
   ASSERT_TRUE(never[0].Connect(server.Port()));
   auto neverGone = [&] {
     server.Pump();
     early[0].Pump();
     late[0].Pump();
+    slow[0].Pump();
     never[0].Pump();
     return !never[0].Connected();
   };
   EXPECT_TRUE(WaitUntil(neverGone, 4000));
   EXPECT_TRUE(early[0].Connected());
   EXPECT_TRUE(late[0].Connected());
+  EXPECT_TRUE(slow[0].Connected());
   EXPECT_EQ(server.PacketCount(kLost), 1u);
 }
 
@@ -584,42 +621,58 @@ TEST(PeerTrafficTest, MessagesKeepTheirBitsAndCloseDeliversWhatWasQueued) {
 }
 
 // What waits to be sent to one connection is capped: a reader that takes
-// nothing is closed once 8192 messages wait for it. A reader that keeps up
-// takes a burst of 5000 (more than twice the largest world's download) in
+// nothing (it goes on sending, so it is not silent) is closed once more than
+// 8192 messages have waited for it for 2 s without the pile shrinking. A
+// reader that takes a burst of 9000 (four times the largest world's
+// download) at its own pace, a second late, is not: it gets all of it in
 // order, and a close after it still delivers all of it first.
 TEST(PeerTrafficTest, AConnectionThatTakesLessThanItIsSentIsClosed) {
-  Server server(4, {"Many"});
+  Server server;
   Peer& peer = server.GetPeer();
   RawClient deaf;
   ASSERT_TRUE(deaf.Connect(server.Port()));
   ASSERT_EQ(deaf.Request(""), kAccepted);
-  TestClient reader({"Many"});
-  ASSERT_EQ(JoinAnswer(reader, server), kAccepted);
-  ASSERT_TRUE(server.WaitForPacket(kNewConnection, 2));
+  ASSERT_TRUE(server.WaitForPacket(kNewConnection));
   const SystemAddress deafAddress = server.AllPackets()[0].from;
-  const uint8_t byte = 7;
+  // Long enough that ENet's window fills and most wait in the connection's own queue.
+  const Bytes page(400, 7);
   int sent = 0;
-  while (sent < 8193 && peer.Send(&byte, 8, HIGH_PRIORITY, RELIABLE, 0, deafAddress, false)) {
+  while (sent < 8193 && peer.Send(page.data(), 400 * 8, HIGH_PRIORITY, RELIABLE, 0, deafAddress,
+                                  false)) {
     ++sent;
   }
   EXPECT_EQ(sent, 8193) << "taken while under the cap";
-  ASSERT_TRUE(server.WaitForPacket(kLost));
+  int rounds = 0;
+  auto deafLost = [&] {
+    if (++rounds % 50 == 0) deaf.Send({200}, false);
+    server.Pump();
+    return server.PacketCount(kLost) > 0;
+  };
+  ASSERT_TRUE(WaitUntil(deafLost, 6000));
   EXPECT_EQ(server.LastPacket(kLost)->data, (Bytes{kLost, 2}));
   EXPECT_EQ(server.LastPacket(kLost)->from, deafAddress);
   EXPECT_EQ(peer.GetIndexFromSystemAddress(deafAddress), -1);
 
-  for (int i = 0; i < 5000; ++i) {
+  RawClient reader;
+  ASSERT_TRUE(reader.Connect(server.Port()));
+  ASSERT_EQ(reader.Request(""), kAccepted);
+  ASSERT_TRUE(server.WaitForPacket(kNewConnection, 2));
+  const SystemAddress readerAddress = server.AllPackets().back().from;
+  reader.received.clear();
+  for (int i = 0; i < 9000; ++i) {
     const uint8_t number[2] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)};
-    peer.RPC("Many", number, 16, HIGH_PRIORITY, RELIABLE_ORDERED, 0, reader.Address(), false);
+    peer.RPC("Many", number, 16, HIGH_PRIORITY, RELIABLE_ORDERED, 0, readerAddress, false);
   }
-  peer.CloseConnection(reader.Address(), false);
-  EXPECT_TRUE(reader.WaitFor([&] { return !reader.Connected(); }, 10000));
-  ASSERT_EQ(reader.Count("Many"), 5000u);
+  WaitUntil([] { return false; }, 1000);  // the reader takes nothing for a second
+  peer.CloseConnection(readerAddress, false);
+  EXPECT_TRUE(reader.ServiceUntil([&] { return reader.disconnected; }, 10000));
+  ASSERT_EQ(reader.received.size(), 9000u);
   int inOrder = 0;
-  for (const ReceivedRpc& r : reader.AllRpcs()) {
-    inOrder += (r.data[0] | r.data[1] << 8) == inOrder;
+  for (const Bytes& m : reader.received) {  // 11, 4, "Many", u32 16, the number
+    inOrder += m.size() == 12 && (m[10] | m[11] << 8) == inOrder;
   }
-  EXPECT_EQ(inOrder, 5000);
+  EXPECT_EQ(inOrder, 9000);
+  EXPECT_EQ(server.PacketCount(kLost), 1u);
 }
 
 // ENet holds at most 128 messages of a connection that wait behind a lost
@@ -640,7 +693,7 @@ TEST(PeerTrafficTest, MessagesWaitingBehindALostOneAreFew) {
   ASSERT_TRUE(server.WaitForPacket(202));
   EXPECT_EQ(server.PacketCount(200), 127u);
   ASSERT_TRUE(server.WaitForPacket(kLost));
-  EXPECT_EQ(server.LastPacket(kLost)->data, (Bytes{kLost, 1}));
+  EXPECT_EQ(server.LastPacket(kLost)->data, (Bytes{kLost, 4}));
   EXPECT_EQ(server.PacketCount(201), 0u);
   EXPECT_EQ(server.PacketCount(203), 0u);
 }
@@ -1072,14 +1125,25 @@ TEST(RecordingPeerTest, AFloodingConnectionLosesOnlyItsOwnExcess) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_TRUE(sent[0].message.empty()) << "a close";
   EXPECT_EQ(sent[0].to, std::vector<int>{0});
+  // The next connection in the slot has a share of its own: what the flooder
+  // left waiting counts against nobody.
+  ASSERT_TRUE(peer.InjectConnection(0, Loopback(2)));
+  EXPECT_TRUE(peer.InjectMessage(0, call, sizeof call)) << "the newcomer's first call";
   int calls = 0;
+  int newcomers = 0;
   Bytes last;
   for (Packet* p; (p = peer.Receive()); peer.DeallocatePacket(p)) {
+    if (p->systemAddress == Loopback(2)) {
+      newcomers += p->data[0] == 202;
+      continue;
+    }
     calls += p->data[0] == 202;
     last.assign(p->data, p->data + p->length);
   }
   EXPECT_EQ(calls, 1024);
   EXPECT_EQ(last, (Bytes{kLost, 1}));  // after all it sent, and why
+  EXPECT_EQ(newcomers, 1);
+  EXPECT_TRUE(peer.InjectMessage(0, call, sizeof call)) << "the flooder's messages taken";
 }
 
 TEST(RowUpdateTest, WrittenAndParsedByteExact) {

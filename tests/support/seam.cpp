@@ -140,19 +140,23 @@ int Seam::Join(const std::string& name) {
   return index;
 }
 
-void Seam::Call(int from, const char* name, const net::BitStream& payload) {
+void Seam::Call(int from, const char* name, const net::BitStream& payload, bool reliable) {
+  Queue(from, name, payload, reliable);
+  Pump();
+}
+
+void Seam::Queue(int from, const char* name, const net::BitStream& payload, bool reliable) {
   const std::string n(name);
   const uint32_t bits = payload.GetNumberOfBitsUsed();
   std::vector<uint8_t> m = {net::ID_RPC, static_cast<uint8_t>(n.size())};
   m.insert(m.end(), n.begin(), n.end());
   for (int shift = 0; shift < 32; shift += 8) m.push_back(static_cast<uint8_t>(bits >> shift));
   m.insert(m.end(), payload.GetData(), payload.GetData() + payload.GetNumberOfBytesUsed());
-  Peer().InjectMessage(from, m.data(), static_cast<uint32_t>(m.size()));
-  Pump();
+  Peer().InjectMessage(from, m.data(), static_cast<uint32_t>(m.size()), reliable);
 }
 
-void Seam::Packet(int from, const net::BitStream& packet) {
-  Peer().InjectMessage(from, packet.GetData(), packet.GetNumberOfBytesUsed());
+void Seam::Packet(int from, const net::BitStream& packet, bool reliable) {
+  Peer().InjectMessage(from, packet.GetData(), packet.GetNumberOfBytesUsed(), reliable);
   Pump();
 }
 

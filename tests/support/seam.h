@@ -77,12 +77,25 @@ class Seam {
   // id. The download and the join's event are taken off the records.
   int Join(const std::string& name);
   // Hands in a call or a raw packet from connection `from` and runs one pass
-  // of the main loop.
-  void Call(int from, const char* name, const net::BitStream& payload);
-  void Call(int from, const char* name, Rpc& payload) { Call(from, name, payload.Stream()); }
-  void Call(int from, const char* name, Rpc&& payload) { Call(from, name, payload.Stream()); }
-  void Packet(int from, const net::BitStream& packet);
-  void Packet(int from, Rpc& packet) { Packet(from, packet.Stream()); }
+  // of the main loop. Calls come reliably and raw packets not, as clients
+  // send them, unless `reliable` says otherwise.
+  void Call(int from, const char* name, const net::BitStream& payload, bool reliable = true);
+  void Call(int from, const char* name, Rpc& payload, bool reliable = true) {
+    Call(from, name, payload.Stream(), reliable);
+  }
+  void Call(int from, const char* name, Rpc&& payload, bool reliable = true) {
+    Call(from, name, payload.Stream(), reliable);
+  }
+  // The same, without the pass: the message waits, as behind a main loop
+  // that is held up, with the clock's time as its arrival.
+  void Queue(int from, const char* name, const net::BitStream& payload, bool reliable = true);
+  void Queue(int from, const char* name, Rpc& payload, bool reliable = true) {
+    Queue(from, name, payload.Stream(), reliable);
+  }
+  void Packet(int from, const net::BitStream& packet, bool reliable = false);
+  void Packet(int from, Rpc& packet, bool reliable = false) {
+    Packet(from, packet.Stream(), reliable);
+  }
   // The connection ends: closed by the client, or lost.
   void Drop(int index, bool lost = false);
   void Pump(int passes = 1);
