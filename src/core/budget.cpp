@@ -102,11 +102,45 @@ void ResetBudgets(int playerId) {
   SenderBudgets* budgets = GetSenderBudgets();
   if (!budgets || playerId < 0 || playerId >= kMaxPlayers) return;
   const uint32_t now = core::NowMs();
-  for (int kind = 0; kind < kBudgetKindCount; ++kind)
-    budgets->allowances[playerId][kind] = {kBudgets[kind].capMs, now, 0};
+  net::Peer* peer = GetGamePeer();
+  const uint32_t address = peer ? peer->GetSystemAddressFromIndex(playerId).binaryAddress : 0;
+  budgets->address[playerId] = address;
+  DepartedBudgets* kept = nullptr;
+  for (DepartedBudgets& d : budgets->departed) {
+    if (d.used && d.address == address && !core::HasElapsed(now, d.leftMs, kDepartedBudgetsKeptMs) &&
+        (!kept || static_cast<int32_t>(d.leftMs - kept->leftMs) < 0)) {
+      kept = &d;  // the earliest to leave: the most refilled
+    }
+  }
+  for (int kind = 0; kind < kBudgetKindCount; ++kind) {
+    Allowance& a = budgets->allowances[playerId][kind];
+    a = kept ? kept->allowances[kind] : Allowance{kBudgets[kind].capMs, now, 0};
+    a.dropped = 0;
+  }
+  if (kept) kept->used = false;
   budgets->reportedMs[playerId] = now;
   budgets->overShare[playerId] = 0;
-  if (net::Peer* peer = GetGamePeer()) peer->TakeDroppedMessages(playerId);  // not this player's
+  if (peer) peer->TakeDroppedMessages(playerId);  // not this player's
+}
+
+void RememberBudgets(int playerId) {
+  SenderBudgets* budgets = GetSenderBudgets();
+  if (!budgets || playerId < 0 || playerId >= kMaxPlayers) return;
+  const uint32_t now = core::NowMs();
+  DepartedBudgets* slot = &budgets->departed[0];
+  for (DepartedBudgets& d : budgets->departed) {
+    if (!d.used || core::HasElapsed(now, d.leftMs, kDepartedBudgetsKeptMs)) {
+      slot = &d;
+      break;
+    }
+    if (static_cast<int32_t>(d.leftMs - slot->leftMs) < 0) slot = &d;  // the oldest
+  }
+  DepartedBudgets& d = *slot;
+  d.used = true;
+  d.address = budgets->address[playerId];
+  d.leftMs = now;
+  std::copy(std::begin(budgets->allowances[playerId]), std::end(budgets->allowances[playerId]),
+            std::begin(d.allowances));
 }
 
 void ReportDroppedMessages() {

@@ -36,10 +36,10 @@ enum BudgetKind : uint8_t {
   kBudgetPacket95,
   kBudgetStatus,
   kBudgetPacket98,
+  kBudgetVehicleDeath,
   kBudgetKindCount,
   // Messages drawn on no budget: the join (the network library bounds
-  // connections that have not joined) and a vehicle's death (taken once per
-  // vehicle until its respawn, so a flood of it changes nothing).
+  // connections that have not joined).
   kNoBudget = kBudgetKindCount,
 };
 
@@ -84,6 +84,9 @@ inline constexpr BudgetRow kBudgets[] = {
     {"[FLOOD]", "packets 95",                      100, 100},
     {"[FLOOD]", "status packets (96)",             100, 100},
     {"[FLOOD]", "packets 98",                      100, 100},
+    // Each vehicle's death is taken once until it respawns, but every one
+    // explodes in every client's world: the burst is a chain explosion's.
+    {"[FLOOD]", "VehicleDeath calls",               50,   5},
 };
 // clang-format on
 static_assert(std::size(kBudgets) == kBudgetKindCount, "one row per kind");
@@ -107,8 +110,22 @@ struct Allowance {
 
 // Every player's budgets (kept beside the player pool, which holds what the
 // game knows of a player).
+// The budgets a player left with, kept for a while for its address: a
+// player who leaves and joins again starts with them, so leaving refills
+// nothing (players behind one address still join, each with one of them).
+struct DepartedBudgets {
+  bool used = false;
+  uint32_t address = 0;  // IPv4, as net::SystemAddress keeps it
+  uint32_t leftMs = 0;
+  Allowance allowances[kBudgetKindCount];
+};
+inline constexpr uint32_t kDepartedBudgetsKeptMs = 60000;
+inline constexpr size_t kDepartedBudgetsKept = 256;  // beyond, the oldest goes
+
 struct SenderBudgets {
   Allowance allowances[kMaxPlayers][kBudgetKindCount];
+  uint32_t address[kMaxPlayers] = {};  // each player's IPv4 address, as it joined
+  DepartedBudgets departed[kDepartedBudgetsKept];
   uint32_t reportedMs[kMaxPlayers] = {};  // when the log last reported this player's drops
   // Unreliable messages the network library dropped over the player's queue
   // share (taken from it each step), not yet reported.
@@ -129,8 +146,11 @@ bool TakeBudget(int playerId, BudgetKind kind, uint32_t arrivalMs);
 // reliable one ends the player's connection, with a log line naming the kind
 // (the player then leaves as one whose connection was lost).
 bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliable);
-// Full budgets, as a player has on joining.
+// A joining player's budgets: the ones a player from the same address left
+// with in the last minute, else full.
 void ResetBudgets(int playerId);
+// Keeps the leaving player's budgets for its address.
+void RememberBudgets(int playerId);
 // Logs, for every player whose last report is more than a second old, how many
 // messages of each kind were dropped, by their budgets or over their queue
 // share, and how many server-browser queries went unanswered (a step of the

@@ -41,7 +41,7 @@ const ClientRpc kClientRpcs[kClientRpcCount] = {
     {"OnPlayerExitVehicle",       HandleExitVehicle,       true,  kBudgetExitVehicle},
     {"OnPlayerKeyPress",          HandleKeyPress,          true,  kBudgetKeyPress},
     {"SendVehicleEntry",          HandleSendVehicleEntry,  true,  kBudgetVehicleEntry},
-    {"VehicleDeath",              HandleVehicleDeath,      true,  kNoBudget},
+    {"VehicleDeath",              HandleVehicleDeath,      true,  kBudgetVehicleDeath},
 };
 // clang-format on
 

@@ -81,6 +81,7 @@ void DisconnectPlayer(uint8_t reason, uint8_t playerId) {
 
   // Now or never: the next join in this slot starts with a clean count.
   ReportDroppedMessagesNow(playerId);
+  RememberBudgets(playerId);
   ClearPlayerLocalWorldOnDisconnect(playerId);
 
   if (const char* text = DisconnectReasonText(reason)) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/log.h"
+#include "core/vehiclepool.h"
 #include "support/count.h"
 #include "support/seam.h"
 
@@ -58,6 +59,13 @@ TEST(Budgets, AFloodBeyondTheBudgetIsDroppedBeforeItIsRelayedOrRaised) {
        "[FLOOD] Dropped 7 OnPlayerKeyPress calls from Alpha (id 0): more than 20 a second"},
       {"movement", [](support::Seam& s) { OnFoot(s, 0, 0); }, {"#92>1 "}, 100, 10,
        "[FLOOD] Dropped 7 on-foot packets (92) from Alpha (id 0): more than 100 a second"},
+      {"vehicle deaths, each of another vehicle",
+       [](support::Seam& s) {
+         const int car = GetVehiclePool()->Add(150, 0, 0, 0, 0, 1, 1);
+         s.Call(0, "VehicleDeath", Want().c16(static_cast<uint16_t>(car)).bit(true), false);
+       },
+       {"Respawn_ExplodeVehicle>0,1 "}, 50, 200,
+       "[FLOOD] Dropped 7 VehicleDeath calls from Alpha (id 0): more than 5 a second"},
   };
   for (const Flood& f : floods) {
     SCOPED_TRACE(f.kind);
@@ -213,6 +221,50 @@ TEST(Budgets, AReliableMessageBeyondItsBudgetClosesTheConnection) {
     EXPECT_EQ(CountOccurrences(log, f.logged), 1u);
     EXPECT_EQ(CountOccurrences(log, "[LEAVE] Alpha has left the server. [Timed Out]"), 1u);
     EXPECT_EQ(CountOccurrences(log, "Dropped"), 0u);
+  }
+}
+
+// Leaving refills nothing: a player who joins again from the same address
+// starts with the budgets it left with, refilled by the time away; another
+// address starts full.
+TEST(Budgets, JoiningAgainStartsWithTheBudgetsLeftBehind) {
+  struct Case {
+    const char* what;
+    uint32_t ip;
+    uint32_t awayMs;
+    uint32_t lines;  // of 41 sent, that reach the others
+  };
+  const Case cases[] = {
+      {"the same address at once", 0x0A000001u, 0, 0},
+      {"the same address 2 s later", 0x0A000001u, 2000, 20},
+      {"another address", 0x0A000063u, 0, 40},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    support::Seam seam;
+    seam.Join("Bravo");
+    const int alpha = seam.Connect(0x0A000001u);
+    ASSERT_GE(alpha, 0);
+    net::BitStream join;
+    join.WriteCompressed(static_cast<uint8_t>(5));
+    join.WriteBytes("Alpha", 5);
+    join.WriteCompressed(support::GoodVersion());
+    auto chat = [&](int from) {
+      for (int i = 0; i < 41; ++i) {
+        seam.Call(from, "PlayerChat", Want().u8(static_cast<uint8_t>(from)).u8(2).chars("hi", 2),
+                  false);
+      }
+    };
+    seam.Call(alpha, "ClientJoin", join);
+    chat(alpha);  // the whole burst
+    seam.Drop(alpha);
+    seam.clock.Advance(c.awayMs);
+    seam.Take();
+    const int again = seam.Connect(c.ip);
+    seam.Call(again, "ClientJoin", join);
+    seam.Take();
+    chat(again);
+    EXPECT_EQ(CountOccurrences(seam.Take(), "PlayerChat>"), c.lines);
   }
 }
 
