@@ -80,16 +80,20 @@ bool TakeBudget(int playerId, BudgetKind kind, uint32_t arrivalMs) {
 }
 
 bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliable) {
+  SenderBudgets* budgets = GetSenderBudgets();
+  if (kind >= kBudgetKindCount || !budgets || playerId < 0 || playerId >= kMaxPlayers) return true;
+  if (budgets->closed[playerId]) return false;  // only its departure is still to come
   if (TakeBudget(playerId, kind, arrivalMs)) return true;
   if (!reliable) {
-    ++GetSenderBudgets()->allowances[playerId][kind].dropped;
+    ++budgets->allowances[playerId][kind].dropped;
     return false;
   }
+  budgets->closed[playerId] = true;
   net::Peer* peer = GetGamePeer();
   PlayerPool* pool = GetPlayerPool();
   const net::SystemAddress address =
       peer ? peer->GetSystemAddressFromIndex(playerId) : net::UNASSIGNED_SYSTEM_ADDRESS;
-  if (address == net::UNASSIGNED_SYSTEM_ADDRESS || !pool) return false;  // already closing
+  if (address == net::UNASSIGNED_SYSTEM_ADDRESS || !pool) return false;  // closing already
   const BudgetRow& row = kBudgets[kind];
   LogPrint(1, "%s Closed connection %d (%s, %s): it sent more %s than its budget (%u at once, "
            "then %u a second)", row.tag, playerId, pool->Name(playerId),
@@ -118,6 +122,7 @@ void ResetBudgets(int playerId) {
     a.dropped = 0;
   }
   if (kept) kept->used = false;
+  budgets->closed[playerId] = false;
   budgets->reportedMs[playerId] = now;
   budgets->overShare[playerId] = 0;
   if (peer) peer->TakeDroppedMessages(playerId);  // not this player's

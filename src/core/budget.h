@@ -125,6 +125,9 @@ inline constexpr size_t kDepartedBudgetsKept = 256;  // beyond, the oldest goes
 struct SenderBudgets {
   Allowance allowances[kMaxPlayers][kBudgetKindCount];
   uint32_t address[kMaxPlayers] = {};  // each player's IPv4 address, as it joined
+  // Closed for a reliable message beyond its budget: nothing more of the
+  // player's is handled until its departure.
+  bool closed[kMaxPlayers] = {};
   DepartedBudgets departed[kDepartedBudgetsKept];
   uint32_t reportedMs[kMaxPlayers] = {};  // when the log last reported this player's drops
   // Unreliable messages the network library dropped over the player's queue

@@ -211,6 +211,8 @@ TEST(Budgets, AReliableMessageBeyondItsBudgetClosesTheConnection) {
     OnFoot(seam, 1, 5);
     seam.Take();
     for (uint32_t i = 0; i < f.burst + 20; ++i) f.send(seam);
+    seam.clock.Advance(1000);
+    f.send(seam);  // within the budget again, but after the one that closed
     seam.Pump(5);
     const std::string sent = seam.Take();
     const std::string events = seam.events.Take();
