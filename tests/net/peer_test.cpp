@@ -66,13 +66,16 @@ Bytes RpcMessage(const std::string& name, const Bytes& payload, uint32_t bits) {
 }
 
 // An ENet CONNECT datagram as a client would send it: peer id 0xFFF with the
-// sent-time flag, time, command 2|0x80 on channel 0xFF, then its fields.
-Bytes EnetConnectDatagram(uint8_t connectId) {
+// sent-time flag, time, command 2|0x80 on channel 0xFF, then its fields, the
+// outgoing peer id first and the connect data (the cookie, big-endian) last.
+Bytes EnetConnectDatagram(uint8_t connectId, uint32_t data = 0, uint16_t outgoingPeer = 0) {
+  const auto b = [](uint32_t v, int byte) { return static_cast<uint8_t>(v >> (8 * byte)); };
   // clang-format off
-  return {0x8F, 0xFF, 0x04, 0xD2, 0x82, 0xFF, 0, 1, 0, 0, 0, 0, 0,
-          0, 0, 0x05, 0x78, 0, 0, 0x80, 0, 0, 0, 0, 2, 0,
-          0, 0, 0, 0, 0, 0, 0, 0, 0x13, 0x88, 0, 0, 0,
-          2, 0, 0, 0, 2, 0, 0, 0, connectId, 0, 0, 0, 0};
+  return {0x8F, 0xFF, 0x04, 0xD2, 0x82, 0xFF, 0, 1,
+          b(outgoingPeer, 1), b(outgoingPeer, 0), 0, 0,
+          0, 0, 0x05, 0x78, 0, 0, 0x80, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0,
+          0, 0, 0x13, 0x88, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, connectId,
+          b(data, 3), b(data, 2), b(data, 1), b(data, 0)};
   // clang-format on
 }
 
@@ -224,7 +227,8 @@ TEST(PeerHandshakeTest, SilentAndUnaskingConnectionsAreDroppedOnTime) {
   const uint64_t lastHeard = platform::MonotonicUs();
   ASSERT_EQ(JoinAnswer(live, server), kAccepted);
   ASSERT_EQ(live.Index(), 1);
-  spoofer.SendDatagram(server.Port(), EnetConnectDatagram(42));  // a handshake never completed
+  // A handshake never completed.
+  spoofer.SendDatagram(server.Port(), EnetConnectDatagram(42, spoofer.Cookie(server.Port())));
   ASSERT_TRUE(lurker.Connect(server.Port()));
   const uint64_t lurking = platform::MonotonicUs();
   // Every slot is held meanwhile: a well-behaved client cannot get in.
@@ -298,8 +302,9 @@ TEST(PeerHandshakeTest, OneAddressCannotHoldTheSlotsOfOthers) {
     ASSERT_EQ(gone.Request(""), kInvalidPassword) << i;
   }
   RawClient spoofer;  // eight handshakes from the same address, never completed
+  const uint32_t cookie = spoofer.Cookie(server.Port());
   for (uint8_t id = 1; id <= 8; ++id) {
-    spoofer.SendDatagram(server.Port(), EnetConnectDatagram(id));
+    spoofer.SendDatagram(server.Port(), EnetConnectDatagram(id, cookie));
   }
   std::deque<TestClient> players;  // five from one other address: every one gets in
   for (int i = 0; i < 5; ++i) {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "net/bitstream.h"
+#include "net/cookie.h"
 #include "net/peer.h"
 #include "net/types.h"
 
@@ -205,12 +206,13 @@ class RawClient {
   }
   ~RawClient() { enet_host_destroy(host_); }  // without a disconnect: the server hears silence
 
-  bool Connect(uint16_t port) {  // the ENet handshake only
-    ENetAddress a{0, port};
-    enet_address_set_host_ip(&a, "127.0.0.1");
-    peer_ = enet_host_connect(host_, &a, 2, 0);
+  bool Connect(uint16_t port) {  // the cookie exchange and the ENet handshake only
+    const ENetAddress a = To(port);
+    peer_ = enet_host_connect(host_, &a, 2, Cookie(port));
     return peer_ && ServiceUntil([this] { return connected_; });
   }
+  // A cookie for this client's address from the server at `port` (0: none came).
+  uint32_t Cookie(uint16_t port) { return net::FetchCookie(host_->socket, To(port)); }
   void Send(const Bytes& bytes, bool reliable = true) {
     const uint32_t flags = reliable ? ENET_PACKET_FLAG_RELIABLE : 0;
     enet_peer_send(peer_, !reliable, enet_packet_create(bytes.data(), bytes.size(), flags));
@@ -272,8 +274,7 @@ class RawClient {
   }
   // Single datagrams from this client's socket, outside any connection.
   void SendDatagram(uint16_t port, const Bytes& bytes) {
-    ENetAddress to{0, port};
-    enet_address_set_host_ip(&to, "127.0.0.1");
+    const ENetAddress to = To(port);
     ENetBuffer buffer{const_cast<uint8_t*>(bytes.data()), bytes.size()};
     enet_socket_send(host_->socket, &to, &buffer, 1);
   }
@@ -290,6 +291,11 @@ class RawClient {
   bool disconnected = false;
 
  private:
+  static ENetAddress To(uint16_t port) {
+    ENetAddress a{0, port};
+    enet_address_set_host_ip(&a, "127.0.0.1");
+    return a;
+  }
   ENetHost* host_ = nullptr;
   ENetPeer* peer_ = nullptr;
   bool connected_ = false;
