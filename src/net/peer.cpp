@@ -347,11 +347,10 @@ bool Peer::Connect(const char* host, uint16_t port, const char* password, int pa
   return true;
 }
 
-void Peer::Impl::ConnectNow(const PendingConnects::Entry& e, uint32_t cookie) {
+void Peer::Impl::ConnectNow(const PendingConnects::Entry& e, uint32_t cookie, uint32_t now) {
   ENetPeer* p = enet_host_connect(host, &e.address, kChannelCount, cookie);
   if (!p) return PushNotice(ID_CONNECTION_ATTEMPT_FAILED, FromEnet(e.address), -1);
   ConfigureTimeout(p);
-  const uint32_t now = GetTimeMs();
   Slot& s = slots[SlotOf(p)];
   s = Slot{};
   s.state = SlotState::kConnecting;

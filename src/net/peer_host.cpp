@@ -515,8 +515,8 @@ void Peer::Impl::Run() {
           return;
         }
       } else {
-        pendingConnects.Advance(host->socket, now,
-                                [this](const auto& e, uint32_t cookie) { ConnectNow(e, cookie); });
+        pendingConnects.Advance(
+            host->socket, now, [&](const auto& e, uint32_t cookie) { ConnectNow(e, cookie, now); });
         CheckDeadlines(now);
       }
       flushPending.store(false, std::memory_order_release);

@@ -356,8 +356,10 @@ struct Peer::Impl {
 
   // ---- network thread (hostMutex held) ----
 
-  // Hands a connect out to ENet, with the server's cookie (0: none).
-  void ConnectNow(const PendingConnects::Entry& e, uint32_t cookie);
+  // Hands a connect out to ENet, with the server's cookie (0: none). `now` is
+  // the round's: the deadlines that follow in the round must not see the
+  // connect start after their own time.
+  void ConnectNow(const PendingConnects::Entry& e, uint32_t cookie, uint32_t now);
 
   void OnConnect(ENetPeer* p, uint32_t now);
 
