@@ -46,6 +46,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/cookie.h"
 #include "net/peer.h"
 #include "relay_anchor.h"
 
@@ -183,6 +184,7 @@ class DelayLine {
   ENetAddress Address(size_t i) const {
     return ENetAddress{hops_[i].self.sin_addr.s_addr, ntohs(hops_[i].self.sin_port)};
   }
+  int DelayMs() const { return delay_; }
 
  private:
   struct Hop {
@@ -237,17 +239,30 @@ class DelayLine {
 // Connects `count` clients to the server, or each through its hop of `line`.
 std::deque<Client> ConnectAll(uint16_t port, int count, const DelayLine* line = nullptr) {
   std::deque<Client> clients(static_cast<size_t>(count));
+  std::vector<ENetAddress> servers(clients.size());
   for (size_t i = 0; i < clients.size(); ++i) {
     Client& c = clients[i];
     ENetAddress local{};
     enet_address_set_host_ip(&local, NextClientIp().c_str());
     local.port = ENET_PORT_ANY;
     c.host = enet_host_create(&local, 1, 2, 0, 0);
-    ENetAddress server{};
-    enet_address_set_host_ip(&server, "127.0.0.1");
-    server.port = port;
-    if (line) server = line->Address(i);
-    c.peer = c.host ? enet_host_connect(c.host, &server, 2, 0) : nullptr;
+    enet_address_set_host_ip(&servers[i], "127.0.0.1");
+    servers[i].port = port;
+    if (line) servers[i] = line->Address(i);
+  }
+  // The cookies all at once: through a delay line each answer takes its delay.
+  const uint32_t wait = 1000 + static_cast<uint32_t>(line ? line->DelayMs() : 0);
+  std::vector<uint32_t> cookies(clients.size());
+  std::vector<std::thread> asking;
+  for (size_t i = 0; i < clients.size(); ++i) {
+    if (!clients[i].host) continue;
+    asking.emplace_back(
+        [&, i] { cookies[i] = net::FetchCookie(clients[i].host->socket, servers[i], wait); });
+  }
+  for (std::thread& t : asking) t.join();
+  for (size_t i = 0; i < clients.size(); ++i) {
+    Client& c = clients[i];
+    c.peer = c.host ? enet_host_connect(c.host, &servers[i], 2, cookies[i]) : nullptr;
   }
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   std::set<Client*> asked;

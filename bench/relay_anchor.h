@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/cookie.h"
 #include "net/peer.h"
 #include "platform/platform.h"
 
@@ -284,7 +285,9 @@ class EnetClient {
     ENetAddress addr{};
     enet_address_set_host_ip(&addr, "127.0.0.1");
     addr.port = port;
-    peer_ = enet_host_connect(host_, &addr, 2, 0);
+    // Our server admits only a CONNECT that carries its cookie.
+    const uint32_t cookie = kHandshake ? net::FetchCookie(host_->socket, addr) : 0;
+    peer_ = enet_host_connect(host_, &addr, 2, cookie);
     return peer_ != nullptr;
   }
   bool Connected() const { return connected_; }

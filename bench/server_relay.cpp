@@ -39,15 +39,16 @@
 #include "core/join.h"
 #include "core/markerpool.h"
 #include "core/netgame.h"
-#include "core/rpc.h"
 #include "core/objectpool.h"
 #include "core/pickuppool.h"
 #include "core/playerpool.h"
+#include "core/rpc.h"
 #include "core/settings.h"
 #include "core/spawnclasspool.h"
 #include "core/vehiclepool.h"
 #include "core/world.h"
 #include "net/bitstream.h"
+#include "net/cookie.h"
 #include "net/peer.h"
 #include "platform/platform.h"
 #include "relay_anchor.h"
@@ -155,7 +156,7 @@ class GameClient {
     ENetAddress address{};
     enet_address_set_host_ip(&address, "127.0.0.1");
     address.port = port;
-    peer_ = enet_host_connect(host_, &address, 2, 0);
+    peer_ = enet_host_connect(host_, &address, 2, net::FetchCookie(host_->socket, address));
     return peer_ != nullptr;
   }
   // Handles what has arrived: relayed on-foot packets go to `onRelay`, RPCs

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libenet-dev liblua5.1-0-dev libmysql++-dev libtinyxml-dev
+  libenet-dev libsodium-dev liblua5.1-0-dev libmysql++-dev libtinyxml-dev
   mariadb-server ngircd
 )
 

@@ -256,6 +256,7 @@ void Peer::Shutdown() {
   {
     std::lock_guard<std::mutex> lock(impl_->hostMutex);
     impl_->stopping = true;
+    impl_->pendingConnects.Clear();
   }
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = write(impl_->wakeFd, &one, sizeof one);
@@ -329,30 +330,42 @@ bool Peer::Connect(const char* host, uint16_t port, const char* password, int pa
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
   if (!impl_->host || impl_->stopping) return false;
   const int existing = impl_->FindLive(target);
-  if (existing >= 0) {
-    const bool accepted = impl_->slots[existing].state == Impl::SlotState::kAccepted;
+  if (existing >= 0 || impl_->pendingConnects.Has(address)) {
+    const bool accepted =
+        existing >= 0 && impl_->slots[existing].state == Impl::SlotState::kAccepted;
     impl_->PushNotice(ID_ALREADY_CONNECTED, target, accepted ? existing : -1);
     return true;
   }
-  ENetPeer* p = enet_host_connect(impl_->host, &address, Impl::kChannelCount, 0);
-  if (!p) return false;
-  impl_->ConfigureTimeout(p);
-  const uint32_t now = GetTimeMs();
-  Impl::Slot& s = impl_->slots[impl_->SlotOf(p)];
-  s = Impl::Slot{};
-  s.state = Impl::SlotState::kConnecting;
-  s.address = target;
+  // ENet is handed the connect once the cookie is in; it must then find a free peer.
+  const size_t free =
+      std::count_if(impl_->host->peers, impl_->host->peers + impl_->host->peerCount,
+                    [](const ENetPeer& p) { return p.state == ENET_PEER_STATE_DISCONNECTED; });
+  if (free <= impl_->pendingConnects.Size()) return false;
+  impl_->pendingConnects.Add(impl_->host->socket, address,
+                             password && passwordLength > 0
+                                 ? std::string(password, static_cast<size_t>(passwordLength))
+                                 : std::string(),
+                             GetTimeMs());
+  return true;
+}
+
+void Peer::Impl::ConnectNow(const PendingConnects::Entry& e, uint32_t cookie, uint32_t now) {
+  ENetPeer* p = enet_host_connect(host, &e.address, kChannelCount, cookie);
+  if (!p) return PushNotice(ID_CONNECTION_ATTEMPT_FAILED, FromEnet(e.address), -1);
+  ConfigureTimeout(p);
+  Slot& s = slots[SlotOf(p)];
+  s = Slot{};
+  s.state = SlotState::kConnecting;
+  s.address = FromEnet(e.address);
   s.since = now;
   s.lastHeard = now;
-  if (password && passwordLength > 0)
-    s.password.assign(password, static_cast<size_t>(passwordLength));
-  enet_host_flush(impl_->host);
-  return true;
+  s.password = e.password;
 }
 
 void Peer::CloseConnection(const SystemAddress& target, bool notify, uint8_t) {
   std::lock_guard<std::mutex> lock(impl_->hostMutex);
   if (!impl_->Running() || target == UNASSIGNED_SYSTEM_ADDRESS) return;
+  impl_->pendingConnects.Remove(ENetAddress{target.binaryAddress, target.port});
   const int index = impl_->FindLive(target);
   if (index < 0) return;
   if (notify && impl_->slots[index].state == Impl::SlotState::kAccepted) {

@@ -76,6 +76,8 @@ class Peer {
 
   // Connects out. The result arrives through Receive(): 14 (accepted), 15, 18,
   // 22 or 23. False when the host cannot be resolved or the peer is not started.
+  // The network thread first asks the server for its cookie (net/cookie.h),
+  // and connects without one when none has come within a second.
   bool Connect(const char* host, uint16_t port, const char* password, int passwordLength);
   // Ends a connection. Everything queued to it before the call still reaches
   // it. With `notify` false the application gets no notice of this close.

@@ -578,6 +578,8 @@ void Peer::Impl::Run() {
           return;
         }
       } else {
+        pendingConnects.Advance(
+            host->socket, now, [&](const auto& e, uint32_t cookie) { ConnectNow(e, cookie, now); });
         CheckDeadlines(now);
       }
       flushPending.store(false, std::memory_order_release);
@@ -668,7 +670,22 @@ int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
     enet_socket_send(h->socket, &h->receivedAddress, &buffer, 1);
     return 1;
   }
+  const size_t n = h->receivedDataLength;
+  const ENetAddress& from = h->receivedAddress;
+  uint32_t nonce = 0;
+  if (ReadCookieRequest(d, n, &nonce)) {  // answered at once, and no longer than asked
+    CookieDatagram answer = CookieAnswer(nonce, self->cookies.Make(from.host, GetTimeUs() / 1000));
+    ENetBuffer buffer{answer.data(), answer.size()};
+    enet_socket_send(h->socket, &from, &buffer, 1);
+    return 1;
+  }
+  if (self->pendingConnects.TakeAnswer(d, n, from)) return 1;
   const uint16_t peerId = static_cast<uint16_t>(d[0] << 8 | d[1]) & ENET_PROTOCOL_MAXIMUM_PEER_ID;
+  // Only a CONNECT with a cookie for its source address reaches ENet.
+  if (peerId == ENET_PROTOCOL_MAXIMUM_PEER_ID &&
+      !AdmitsConnect(d, n, from.host, self->cookies, GetTimeUs() / 1000)) {
+    return 1;
+  }
   // A connection for which ENet holds as much as it may loses the datagram,
   // and is closed.
   if (!self->LimitIncoming(peerId)) return 1;

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "net/banlist.h"
+#include "net/cookie.h"
+#include "net/cookie_connect.h"
 #include "net/peer.h"
 #include "net/query_budget.h"
 
@@ -221,6 +223,8 @@ struct Peer::Impl {
   std::vector<uint8_t> pong{ID_PONG, 0, 0, 0, 0};  // id, time (patched per query), response
   QueryBudget queryBudget;                         // of the replies to queries
   std::atomic<uint32_t> unansweredQueries{0};      // beyond the budget, since last taken
+  Cookies cookies;                                 // that a CONNECT to us must carry (see cookie.h)
+  PendingConnects pendingConnects;                 // ours, waiting for the server's cookie
   uint32_t timeoutMs = kDefaultTimeoutMs;
   uint32_t joinDeadlineMs = 0;  // 0: an accepted connection counts as joined
   uint32_t generations = 0;
@@ -390,6 +394,11 @@ struct Peer::Impl {
   bool HandOn(int index, bool all);
 
   // ---- network thread (hostMutex held) ----
+
+  // Hands a connect out to ENet, with the server's cookie (0: none). `now` is
+  // the round's: the deadlines that follow in the round must not see the
+  // connect start after their own time.
+  void ConnectNow(const PendingConnects::Entry& e, uint32_t cookie, uint32_t now);
 
   void OnConnect(ENetPeer* p, uint32_t now);
 

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "net/keyed_hash.h"
+#include "net/token_bucket.h"
+
 namespace net {
 
 class QueryBudget {
@@ -17,24 +20,25 @@ class QueryBudget {
   static constexpr uint32_t kBurstPerAddress = 10;
   static constexpr uint32_t kPerAddressPerSecond = 4;
   static constexpr uint32_t kBytesPerSecond = 256u << 10;  // the burst is a second's worth
-  // Addresses remembered at once; an address that falls out starts afresh.
+  // Budgets of addresses. Addresses that land in the same one share it: a
+  // collision never hands out a fresh burst (forged queries that alternate a
+  // victim's address with one that collides would otherwise have the victim
+  // sent a burst each time). Which one an address lands in depends on a key
+  // drawn at start-up, so collisions cannot be chosen from outside.
   static constexpr size_t kAddresses = 4096;
 
-  QueryBudget();
+  QueryBudget() : QueryBudget(RandomHashKey()) {}
+  explicit QueryBudget(const HashKey& key);  // for tests
   // Whether a reply of `bytes` to IPv4 address `host` (any byte order, as
   // long as it is always the same) may go out at `nowMs`; takes it if so.
   bool Take(uint32_t host, size_t bytes, uint32_t nowMs);
+  // The budget `host` draws on (tests find colliding addresses with it).
+  size_t BudgetOf(uint32_t host) const;
 
  private:
-  struct Bucket {
-    uint32_t host = 0;
-    uint32_t stampMs = 0;
-    uint32_t creditMs = 0;  // a reply costs 1000 / kPerAddressPerSecond
-    bool used = false;
-  };
-  std::vector<Bucket> addresses_;
-  uint64_t bytesCredit_;  // in bytes * 1000 (a millisecond earns kBytesPerSecond of them)
-  uint32_t bytesStampMs_ = 0;
+  HashKey key_;
+  std::vector<TokenBucket> addresses_;  // credit in ms: a reply costs 1000 / kPerAddressPerSecond
+  TokenBucket bytes_;                   // credit in bytes * 1000: a ms earns kBytesPerSecond
   bool started_ = false;
 };
 

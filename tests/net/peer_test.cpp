@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "net/bitstream.h"
+#include "net/cookie.h"
 #include "platform/platform.h"
 #include "support/test_client.h"
 
@@ -63,17 +64,6 @@ Bytes RpcMessage(const std::string& name, const Bytes& payload, uint32_t bits) {
   for (int i = 0; i < 4; ++i) m.push_back(static_cast<uint8_t>(bits >> (8 * i)));
   m.insert(m.end(), payload.begin(), payload.end());
   return m;
-}
-
-// An ENet CONNECT datagram as a client would send it: peer id 0xFFF with the
-// sent-time flag, time, command 2|0x80 on channel 0xFF, then its fields.
-Bytes EnetConnectDatagram(uint8_t connectId) {
-  // clang-format off
-  return {0x8F, 0xFF, 0x04, 0xD2, 0x82, 0xFF, 0, 1, 0, 0, 0, 0, 0,
-          0, 0, 0x05, 0x78, 0, 0, 0x80, 0, 0, 0, 0, 2, 0,
-          0, 0, 0, 0, 0, 0, 0, 0, 0x13, 0x88, 0, 0, 0,
-          2, 0, 0, 0, 2, 0, 0, 0, connectId, 0, 0, 0, 0};
-  // clang-format on
 }
 
 TEST(PeerTest, StartupShutdownAndLookups) {
@@ -224,7 +214,8 @@ TEST(PeerHandshakeTest, SilentAndUnaskingConnectionsAreDroppedOnTime) {
   const uint64_t lastHeard = platform::MonotonicUs();
   ASSERT_EQ(JoinAnswer(live, server), kAccepted);
   ASSERT_EQ(live.Index(), 1);
-  spoofer.SendDatagram(server.Port(), EnetConnectDatagram(42));  // a handshake never completed
+  // A handshake never completed.
+  spoofer.SendDatagram(server.Port(), EnetConnectDatagram(42, spoofer.Cookie(server.Port())));
   ASSERT_TRUE(lurker.Connect(server.Port()));
   const uint64_t lurking = platform::MonotonicUs();
   // Every slot is held meanwhile: a well-behaved client cannot get in.
@@ -323,8 +314,9 @@ TEST(PeerHandshakeTest, OneAddressCannotHoldTheSlotsOfOthers) {
     ASSERT_EQ(gone.Request(""), kInvalidPassword) << i;
   }
   RawClient spoofer;  // eight handshakes from the same address, never completed
+  const uint32_t cookie = spoofer.Cookie(server.Port());
   for (uint8_t id = 1; id <= 8; ++id) {
-    spoofer.SendDatagram(server.Port(), EnetConnectDatagram(id));
+    spoofer.SendDatagram(server.Port(), EnetConnectDatagram(id, cookie));
   }
   std::deque<TestClient> players;  // five from one other address: every one gets in
   for (int i = 0; i < 5; ++i) {
@@ -465,6 +457,60 @@ TEST(PeerHandshakeTest, AJoinRefusedToASilentClientStillHoldsItsPlace) {
   EXPECT_EQ(fifth.LastRefusal(), 0);  // no answer at all
   TestClient elsewhere;
   EXPECT_EQ(JoinAnswer(elsewhere, server, "", "127.0.0.2"), kAccepted);
+}
+
+// Only a source that reads what is sent to it gets in: a cookie request is
+// answered with no more bytes than it has, and of CONNECTs from a plain
+// socket ENet answers only one carrying a cookie for that socket's address.
+TEST(PeerHandshakeTest, OnlyAConnectWithACookieForItsAddressIsAnswered) {
+  Server server;
+  RawClient udp;
+  RawClient elsewhere("127.0.0.2");
+  const CookieDatagram asked = CookieRequest(0xA1B2C3D4);
+  const Bytes request(asked.begin(), asked.end());
+  udp.SendDatagram(server.Port(), request);
+  const Bytes answer = udp.ReceiveDatagram();
+  ASSERT_EQ(answer.size(), request.size());
+  EXPECT_EQ(Bytes(answer.begin(), answer.begin() + 8),
+            (Bytes{0xFF, 0xFF, 0x51, 0x41, 0xD4, 0xC3, 0xB2, 0xA1}));
+  uint32_t cookie = 0;
+  for (int i = 3; i >= 0; --i) cookie = cookie << 8 | answer[8 + i];
+
+  Bytes padded = request;
+  padded[11] = 1;
+  const std::vector<Bytes> unanswered{
+      Bytes(request.begin(), request.end() - 1),
+      padded,
+      EnetConnectDatagram(1),
+      EnetConnectDatagram(2, elsewhere.Cookie(server.Port())),
+      EnetConnectDatagram(3, cookie, 0xFFF),
+  };
+  for (const Bytes& d : unanswered) {
+    udp.SendDatagram(server.Port(), d);
+    EXPECT_EQ(udp.ReceiveDatagram(200), Bytes{}) << testing::PrintToString(d);
+  }
+  udp.SendDatagram(server.Port(), EnetConnectDatagram(4, cookie));
+  const Bytes verify = udp.ReceiveDatagram();
+  // The header with its sent time, then VERIFY_CONNECT.
+  ASSERT_GE(verify.size(), 5u);
+  EXPECT_EQ(verify[4] & 0x0F, 3);
+}
+
+// A server that never answers a cookie request (plain ENet, as a master list
+// that knows nothing of cookies may be) still gets our connect, without one.
+// Meanwhile the connect counts as under way, until it is closed.
+TEST(PeerHandshakeTest, AConnectThatGetsNoCookieGoesAheadWithout) {
+  RawClient plain;
+  TestClient client;
+  ASSERT_TRUE(client.Listen(1));
+  Peer& peer = client.GetPeer();
+  ASSERT_TRUE(peer.Connect("127.0.0.1", plain.Port(), nullptr, 0));
+  ASSERT_TRUE(peer.Connect("127.0.0.1", plain.Port(), nullptr, 0));
+  peer.CloseConnection(Loopback(plain.Port()), false);
+  ASSERT_TRUE(peer.Connect("127.0.0.1", plain.Port(), nullptr, 0));
+  client.Pump();
+  EXPECT_EQ(client.PacketCount(kAlreadyConnected), 1u);
+  EXPECT_TRUE(plain.ServiceUntil([&] { return plain.Connected(); }));
 }
 
 // The join deadline counts only time in which the application could have

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "net/bitstream.h"
+#include "net/cookie.h"
 #include "net/peer.h"
 #include "net/types.h"
 
@@ -65,6 +66,20 @@ template <typename T, typename Match>
 const T* Last(const std::vector<T>& all, Match match) {
   auto it = std::find_if(all.rbegin(), all.rend(), match);
   return it == all.rend() ? nullptr : &*it;
+}
+
+// An ENet CONNECT datagram as a client would send it: peer id 0xFFF with the
+// sent-time flag, time, command 2|0x80 on channel 0xFF, then its fields, the
+// outgoing peer id first and the connect data (the cookie, big-endian) last.
+inline Bytes EnetConnectDatagram(uint8_t connectId, uint32_t data = 0, uint16_t outgoingPeer = 0) {
+  const auto b = [](uint32_t v, int byte) { return static_cast<uint8_t>(v >> (8 * byte)); };
+  // clang-format off
+  return {0x8F, 0xFF, 0x04, 0xD2, 0x82, 0xFF, 0, 1,
+          b(outgoingPeer, 1), b(outgoingPeer, 0), 0, 0,
+          0, 0, 0x05, 0x78, 0, 0, 0x80, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0,
+          0, 0, 0x13, 0x88, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, connectId,
+          b(data, 3), b(data, 2), b(data, 1), b(data, 0)};
+  // clang-format on
 }
 
 class TestClient {  // its peer shuts down with it: the other end sees a disconnection
@@ -199,18 +214,29 @@ class TestClient {  // its peer shuts down with it: the other end sees a disconn
 
 class RawClient {
  public:
-  RawClient() {
+  // Sends from `bindIp` (any local address when null).
+  explicit RawClient(const char* bindIp = nullptr) {
     enet_initialize();
-    host_ = enet_host_create(nullptr, 1, 2, 0, 0);
+    ENetAddress local{ENET_HOST_ANY, ENET_PORT_ANY};
+    if (bindIp) enet_address_set_host_ip(&local, bindIp);
+    host_ = enet_host_create(&local, 1, 2, 0, 0);
   }
   ~RawClient() { enet_host_destroy(host_); }  // without a disconnect: the server hears silence
 
-  bool Connect(uint16_t port) {  // the ENet handshake only
-    ENetAddress a{0, port};
-    enet_address_set_host_ip(&a, "127.0.0.1");
-    peer_ = enet_host_connect(host_, &a, 2, 0);
+  bool Connect(uint16_t port) {  // the cookie exchange and the ENet handshake only
+    const ENetAddress a = To(port);
+    peer_ = enet_host_connect(host_, &a, 2, Cookie(port));
     return peer_ && ServiceUntil([this] { return connected_; });
   }
+  // Where this client's socket is bound; as a plain ENet host it takes connects there.
+  uint16_t Port() const {
+    ENetAddress a{};
+    enet_socket_get_address(host_->socket, &a);
+    return a.port;
+  }
+  bool Connected() const { return connected_; }
+  // A cookie for this client's address from the server at `port` (0: none came).
+  uint32_t Cookie(uint16_t port) { return net::FetchCookie(host_->socket, To(port)); }
   void Send(const Bytes& bytes, bool reliable = true) {
     const uint32_t flags = reliable ? ENET_PACKET_FLAG_RELIABLE : 0;
     enet_peer_send(peer_, !reliable, enet_packet_create(bytes.data(), bytes.size(), flags));
@@ -272,8 +298,7 @@ class RawClient {
   }
   // Single datagrams from this client's socket, outside any connection.
   void SendDatagram(uint16_t port, const Bytes& bytes) {
-    ENetAddress to{0, port};
-    enet_address_set_host_ip(&to, "127.0.0.1");
+    const ENetAddress to = To(port);
     ENetBuffer buffer{const_cast<uint8_t*>(bytes.data()), bytes.size()};
     enet_socket_send(host_->socket, &to, &buffer, 1);
   }
@@ -290,6 +315,11 @@ class RawClient {
   bool disconnected = false;
 
  private:
+  static ENetAddress To(uint16_t port) {
+    ENetAddress a{0, port};
+    enet_address_set_host_ip(&a, "127.0.0.1");
+    return a;
+  }
   ENetHost* host_ = nullptr;
   ENetPeer* peer_ = nullptr;
   bool connected_ = false;
