@@ -66,17 +66,11 @@ bool TakeBudget(int playerId, BudgetKind kind, uint32_t arrivalMs) {
   SenderBudgets* budgets = GetSenderBudgets();
   if (kind >= kBudgetKindCount || !budgets || playerId < 0 || playerId >= kMaxPlayers) return true;
   const BudgetRow& row = kBudgets[kind];
-  Allowance& a = budgets->allowances[playerId][kind];
+  net::TokenBucket& bucket = budgets->allowances[playerId][kind].bucket;
   // Stamps come from the network thread in arrival order; one from before
   // the budget was last brought up to date (a join handled late) adds nothing.
-  const auto elapsed = static_cast<int32_t>(arrivalMs - a.stampMs);
-  if (elapsed > 0) {
-    a.creditMs = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{a.creditMs} + elapsed, row.capMs));
-    a.stampMs = arrivalMs;
-  }
-  if (a.creditMs < row.costMs) return false;
-  a.creditMs -= row.costMs;
-  return true;
+  bucket.Refill(arrivalMs, row.capMs);
+  return bucket.Take(row.costMs);
 }
 
 bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliable) {
@@ -118,7 +112,11 @@ void ResetBudgets(int playerId) {
   }
   for (int kind = 0; kind < kBudgetKindCount; ++kind) {
     Allowance& a = budgets->allowances[playerId][kind];
-    a = kept ? kept->allowances[kind] : Allowance{kBudgets[kind].capMs, now, 0};
+    if (kept) {
+      a.bucket = kept->allowances[kind].bucket;
+    } else {
+      a.bucket.Fill(kBudgets[kind].capMs, now);
+    }
     a.dropped = 0;
   }
   if (kept) kept->used = false;

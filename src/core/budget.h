@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "core/playerpool.h"
+#include "net/token_bucket.h"
 
 enum BudgetKind : uint8_t {
   kBudgetChat,
@@ -101,11 +102,10 @@ static_assert(RatesDivideASecond(), "a message's cost is a whole number of milli
 // library's notices and anything the loop ignores).
 BudgetKind PacketBudget(uint8_t id);
 
-// One player's budget of one kind.
+// One player's budget of one kind: time's worth of messages left.
 struct Allowance {
-  uint32_t creditMs = 0;  // time's worth of messages left
-  uint32_t stampMs = 0;   // when the credit was last brought up to date
-  uint32_t dropped = 0;   // dropped since the last report
+  net::TokenBucket bucket;
+  uint32_t dropped = 0;  // dropped since the last report
 };
 
 // Every player's budgets (kept beside the player pool, which holds what the

@@ -12,14 +12,18 @@ struct TokenBucket {
   uint32_t credit = 0;
   uint32_t stampMs = 0;
 
+  // A time at most this much before the stamp counts as no time at all.
+  static constexpr uint32_t kEarlierMs = 3600 * 1000;
+
   // Adds the time since the stamp, up to `cap`, and moves the stamp to
-  // `nowMs`. Times compare by unsigned difference (the clock wraps); a time
-  // earlier than the stamp (by up to half the clock's range) counts as none
-  // and leaves the stamp: callers that read the clock a moment before one
-  // another never earn a wrapped-around refill.
+  // `nowMs`. Times compare by unsigned difference (the clock wraps after
+  // 49.7 days). A time a little earlier than the stamp (callers that read the
+  // clock a moment before one another; a message that arrived before its
+  // budget was last brought up to date) earns nothing and leaves the stamp;
+  // anything else is time gone by, so a bucket left alone for weeks is full.
   void Refill(uint32_t nowMs, uint32_t cap, uint32_t perMs = 1) {
+    if (static_cast<uint32_t>(stampMs - nowMs) < kEarlierMs) return;
     const uint32_t elapsed = nowMs - stampMs;
-    if (elapsed > UINT32_MAX / 2) return;
     stampMs = nowMs;
     credit = static_cast<uint32_t>(
         std::min<uint64_t>(cap, uint64_t{credit} + uint64_t{elapsed} * perMs));

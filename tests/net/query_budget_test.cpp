@@ -86,8 +86,11 @@ TEST(TokenBucketTest, TimeOnlyMovesForwardAndWrapsAround) {
       {0xFFFFFF00, 100, 0xFFFFFF64},   // earlier: no time, and the stamp stays
       {0x00000064, 356, 0x00000064},   // past the wrap: 256 ms on
       {0x00100000, 1000, 0x00100000},  // long after: the cap
+      {0x80100000, 1000, 0x80100000},  // 24.9 days on
+      {0x80000000, 0, 0x80100000},     // 17 minutes earlier: no time
   };
   for (const Row& r : rows) {
+    bucket.Take(bucket.credit == 1000 ? 1000 : 0);  // from the cap, empty again
     bucket.Refill(r.atMs, 1000);
     EXPECT_EQ(bucket.credit, r.credit) << "at " << r.atMs;
     EXPECT_EQ(bucket.stampMs, r.stampMs) << "at " << r.atMs;
