@@ -401,9 +401,13 @@ void Peer::Impl::OnReceive(ENetPeer* p, const ENetPacket* packet, uint32_t now) 
 void Peer::Impl::OnDisconnect(ENetPeer* p, uint32_t now) {
   const int index = SlotOf(p);
   Slot& s = slots[index];
-  // ENet's own time-out (data 0 after long silence) counts as lost; an
-  // orderly close arrives from a remote heard from moments ago.
-  if (!stopping) NoticeEnd(index, s, now - s.lastHeard >= timeoutMs);
+  // ENet's own time-out counts as lost: after long silence, or while the
+  // remote still sends but has acknowledged nothing for far longer than the
+  // silence limit. An orderly close arrives from a remote heard from moments
+  // ago that acknowledges what it is sent.
+  const bool unacknowledged = s.unacknowledged && now - s.unacknowledgedSince >= timeoutMs;
+  const bool lost = now - s.lastHeard >= timeoutMs || unacknowledged;
+  if (!stopping) NoticeEnd(index, s, lost);
   s = Slot{};
 }
 
@@ -481,7 +485,8 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
       case SlotState::kConnecting:
       case SlotState::kAwaitAnswer:
       case SlotState::kRefused:
-        if (Silence(s, p, now) >= timeoutMs || Unacknowledged(s, p, now) >= timeoutMs) {
+        Unacknowledged(s, p, now);  // for OnDisconnect
+        if (Silence(s, p, now) >= timeoutMs) {
           NoticeEnd(index, s, true);
           enet_peer_disconnect_now(p, 0);
           s = Slot{};

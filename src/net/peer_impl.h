@@ -362,10 +362,12 @@ struct Peer::Impl {
   // ENet's clock follows the wall clock, which may be stepped, so our times
   // come from the monotonic clock and ENet's record counts only as "heard".
   uint32_t Silence(Slot& s, const ENetPeer* p, uint32_t now);
-  // How long what we sent has waited for an acknowledgement overdue. A
-  // remote that goes on sending but acknowledges nothing is as lost as a
-  // silent one (ENet's own time-out would take 5 to 30 s, and would look
-  // like an orderly close).
+  // How long what we sent has waited for an acknowledgement overdue (kept in
+  // the slot: ENet resets a peer it times out before it says so). ENet
+  // times out a remote that goes on sending but acknowledges nothing after
+  // 6 to 30 s; that is a loss, not an orderly close. No limit of ours is
+  // shorter: after an outage ENet's resends have backed off, and an honest
+  // client's acknowledgement may come seconds after its own traffic resumes.
   uint32_t Unacknowledged(Slot& s, const ENetPeer* p, uint32_t now);
 
   // Closes an ENet connection whose remote may still read what is queued.

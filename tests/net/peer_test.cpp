@@ -252,8 +252,9 @@ TEST(PeerHandshakeTest, SilentAndUnaskingConnectionsAreDroppedOnTime) {
 }
 
 // A remote that goes on sending but acknowledges nothing of what it is sent
-// is lost after the same 3000 ms as a silent one, not closed: ENet's own
-// time-out would take 5 to 30 s and look like an orderly close.
+// ends with ENet's own time-out (after 6 s and more: nothing shorter, for an
+// honest client's acknowledgements come late after an outage), and is lost,
+// not closed in good order.
 TEST(PeerHandshakeTest, ARemoteThatAcknowledgesNothingIsLost) {
   Server server;
   RawClient mute;
@@ -261,7 +262,11 @@ TEST(PeerHandshakeTest, ARemoteThatAcknowledgesNothingIsLost) {
   ASSERT_EQ(mute.Request(""), kAccepted);
   ASSERT_TRUE(server.WaitForPacket(kNewConnection));
   const SystemAddress address = server.AllPackets()[0].from;
-  const uint64_t sent = platform::MonotonicUs();
+  // Acknowledged at once, so that ENet's round trip, and its resend, are short.
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_TRUE(server.GetPeer().Send(&kByte, 8, HIGH_PRIORITY, RELIABLE, 0, address, false));
+    ASSERT_TRUE(mute.ServiceUntil([&] { return mute.received.size() > size_t(i) + 1; }));
+  }
   EXPECT_TRUE(server.GetPeer().Send(&kByte, 8, HIGH_PRIORITY, RELIABLE, 0, address, false));
   int rounds = 0;
   auto ended = [&] {
@@ -269,11 +274,10 @@ TEST(PeerHandshakeTest, ARemoteThatAcknowledgesNothingIsLost) {
     server.Pump();
     return server.PacketCount(kLost) + server.PacketCount(kDisconnected) > 0;
   };
-  ASSERT_TRUE(WaitUntil(ended, 8000));
+  ASSERT_TRUE(WaitUntil(ended, 35000));
   EXPECT_EQ(server.PacketCount(kDisconnected), 0u);
   ASSERT_EQ(server.PacketCount(kLost), 1u);
   EXPECT_EQ(server.LastPacket(kLost)->data, (Bytes{kLost}));
-  EXPECT_GE((platform::MonotonicUs() - sent) / 1000.0, 3000.0);
 }
 
 // A time-out set while connections are open applies to every one of them,
