@@ -251,7 +251,7 @@ struct Peer::Impl {
   // waiter does, the peer records or is stopping) and must wait otherwise.
   int WaitServicing(int ms);
   // One round of the waiter (hostMutex held).
-  void WaiterRound(uint32_t now);
+  void WaiterRound();
   // Hands on what the listed slots hold (hostMutex held).
   void HandOnHolding();
   void ListHolding(int index);

@@ -30,8 +30,11 @@ void Peer::Impl::HandOnHolding() {
   holding.resize(kept);
 }
 
-void Peer::Impl::WaiterRound(uint32_t now) {
+void Peer::Impl::WaiterRound() {
   Service();
+  // Taken after the receive, which stamps what it hears: an earlier time
+  // would make a remote heard just now look silent for 49 days.
+  const uint32_t now = GetTimeMs();
   // Every round: a download drains as fast as its receiver acknowledges.
   HandOnHolding();
   // The walk over every slot costs as much as a round itself; its deadlines
@@ -42,7 +45,7 @@ void Peer::Impl::WaiterRound(uint32_t now) {
   }
   flushPending.store(false, std::memory_order_release);
   enet_host_flush(host);
-  waiterServiced.store(GetTimeMs(), std::memory_order_relaxed);
+  waiterServiced.store(now, std::memory_order_relaxed);
 }
 
 void Peer::Impl::WakeWaiter() {
@@ -60,7 +63,7 @@ int Peer::Impl::WaitServicing(int ms) {
     {
       std::lock_guard<std::mutex> lock(hostMutex);
       if (!host || stopping) return -1;
-      WaiterRound(GetTimeMs());
+      WaiterRound();
       fds[0] = {host->socket, POLLIN, 0};
       fds[1] = {waiterWakeFd, POLLIN, 0};
     }
