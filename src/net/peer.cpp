@@ -161,7 +161,7 @@ void Peer::Impl::RequestFlush() {
   // Sequentially consistent with Receive()'s end of a drain: either it sees
   // this flag or this sees the drain over and wakes the thread.
   if (recording || flushPending.exchange(true)) return;  // nothing to flush, or on its way
-  if (draining.load()) return;
+  if (draining.load() || WaiterFlushes()) return;
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = write(wakeFd, &one, sizeof one);
 }

@@ -256,6 +256,8 @@ struct Peer::Impl {
   void HandOnHolding();
   void ListHolding(int index);
   void WakeWaiter();
+  // Whether a send's flush is left to the waiter (see RequestFlush).
+  bool WaiterFlushes();
   // The network thread while the waiter services: true after a watch (and
   // a flush if a send asked for one), false when the thread is to service.
   bool KeepWatch();

@@ -35,13 +35,15 @@ void Peer::Impl::WaiterRound() {
   // Taken after the receive, which stamps what it hears: an earlier time
   // would make a remote heard just now look silent for 49 days.
   const uint32_t now = GetTimeMs();
-  // Every round: a download drains as fast as its receiver acknowledges.
-  HandOnHolding();
   // The walk over every slot costs as much as a round itself; its deadlines
-  // are counted in milliseconds.
+  // are counted in milliseconds. It hands on what each slot holds, and the
+  // rounds between walks what the listed slots hold: a download drains as
+  // fast as its receiver acknowledges.
   if (now - lastDeadlineWalk >= kDeadlineWalkMs) {
     lastDeadlineWalk = now;
     CheckDeadlines(now);
+  } else {
+    HandOnHolding();
   }
   flushPending.store(false, std::memory_order_release);
   enet_host_flush(host);
@@ -53,17 +55,32 @@ void Peer::Impl::WakeWaiter() {
   [[maybe_unused]] ssize_t w = write(waiterWakeFd, &one, sizeof one);
 }
 
+bool Peer::Impl::WaiterFlushes() {
+  // One that serviced the host moments ago flushes in its next round: woken
+  // for it while it polls, else (most often it is the sender, between two
+  // waits) when it comes back to wait, or the network thread takes over.
+  if (GetTimeMs() - waiterServiced.load(std::memory_order_relaxed) >= kTakeBackMs) return false;
+  if (waiterPolling.load()) WakeWaiter();
+  return true;
+}
+
 int Peer::Impl::WaitServicing(int ms) {
   std::unique_lock<std::mutex> waiting(waitMutex, std::try_to_lock);
   if (!waiting.owns_lock()) return -1;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-  for (;;) {
+  for (bool entry = true;; entry = false) {
     pollfd fds[2] = {};
     {
       std::lock_guard<std::mutex> lock(hostMutex);
       if (!host || stopping) return -1;
-      WaiterRound();
+      // A caller back within the millisecond of its last round has only its
+      // sends to flush: what arrived meanwhile ends the poll below at once.
+      if (entry && GetTimeMs() == waiterServiced.load(std::memory_order_relaxed)) {
+        if (flushPending.exchange(false)) enet_host_flush(host);
+      } else {
+        WaiterRound();
+      }
       fds[0] = {host->socket, POLLIN, 0};
       fds[1] = {waiterWakeFd, POLLIN, 0};
     }
@@ -74,10 +91,10 @@ int Peer::Impl::WaitServicing(int ms) {
     const auto slice = std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::min<Clock::duration>(left, std::chrono::milliseconds(1)));
     const timespec timeout{0, static_cast<long>(slice.count())};
-    // Sequentially consistent with Push: either it sees the flag and wakes
-    // this poll, or this sees what it queued.
+    // Sequentially consistent with Push and WaiterFlushes: either they see
+    // the flag and wake this poll, or this sees what they queued.
     waiterPolling.store(true);
-    if (queued.load() == 0 && ppoll(fds, 2, &timeout, nullptr) > 0 && (fds[1].revents & POLLIN)) {
+    if (queued.load() == 0 && !flushPending.load() && ppoll(fds, 2, &timeout, nullptr) > 0 && (fds[1].revents & POLLIN)) {
       uint64_t value;
       [[maybe_unused]] ssize_t r = read(waiterWakeFd, &value, sizeof value);
     }
