@@ -94,7 +94,8 @@ int Peer::Impl::WaitServicing(int ms) {
     // Sequentially consistent with Push and WaiterFlushes: either they see
     // the flag and wake this poll, or this sees what they queued.
     waiterPolling.store(true);
-    if (queued.load() == 0 && !flushPending.load() && ppoll(fds, 2, &timeout, nullptr) > 0 && (fds[1].revents & POLLIN)) {
+    if (queued.load() == 0 && !flushPending.load() && ppoll(fds, 2, &timeout, nullptr) > 0 &&
+        (fds[1].revents & POLLIN)) {
       uint64_t value;
       [[maybe_unused]] ssize_t r = read(waiterWakeFd, &value, sizeof value);
     }
