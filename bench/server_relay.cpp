@@ -131,6 +131,8 @@ class GameServer {
     for (clockid_t c : cpuClocks_) sum += CpuSeconds(c);
     return sum;
   }
+  // The main loop's share of CpuNow(); the rest is the network thread's.
+  double MainLoopCpuNow() { return CpuSeconds(relayanchor::ClockOf(thread_)); }
   size_t ThreadCount() const { return cpuClocks_.size(); }
 
  private:
@@ -404,6 +406,7 @@ struct RelayResult {
   bool ok = false;
   uint64_t sent = 0, near = 0, far = 0;
   double cpuSeconds = 0;
+  double mainLoopSeconds = 0;  // of cpuSeconds
   double p50 = 0, p99 = 0;
   bool p99Overflow = false;
   uint64_t Relayed() const { return near + far; }
@@ -434,9 +437,11 @@ RelayResult RunRelay(const Options& o, GameServer& server) {
     sh.startUs.store(start);
     while (platform::MonotonicUs() < start) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const double cpu0 = server.CpuNow();
+    const double main0 = server.MainLoopCpuNow();
     while (platform::MonotonicUs() < end + 1'000'000)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     res.cpuSeconds = server.CpuNow() - cpu0;
+    res.mainLoopSeconds = server.MainLoopCpuNow() - main0;
     res.ok = true;
   } else {
     fprintf(stderr, "only %d of %d clients joined\n", sh.ready.load(), o.clients);
@@ -649,6 +654,11 @@ int main(int argc, char** argv) {
       anchor.sent ? static_cast<double>(anchor.received) / static_cast<double>(anchor.sent) : 0;
 
   const double cpuRatio = anchorPer1000 > 0 ? ours.CpuPer1000() / anchorPer1000 : 0;
+  // The same ratio split between the server's threads.
+  const double mainLoopShare = ours.cpuSeconds > 0 ? ours.mainLoopSeconds / ours.cpuSeconds : 0;
+  printf("  CPU ours/anchor by thread: main loop %.2f (%.3f s), network thread %.2f (%.3f s)\n",
+         cpuRatio * mainLoopShare, ours.mainLoopSeconds, cpuRatio * (1 - mainLoopShare),
+         ours.cpuSeconds - ours.mainLoopSeconds);
   const double p99Diff = ours.p99 - anchor.p99;
   printf("CPU per relayed packet ours/anchor: %.2f (%.6f / %.6f s per 1000)   p99 ours-anchor: "
          "%+.3f ms   relays per packet ours/anchor: %.2f / %.2f\n",

@@ -94,6 +94,7 @@ bool VehiclePool::ReportDestroyed(uint32_t id, bool explode) {
   destroyedFlag[id] = explode ? 1 : 0;
   respawnState[id] = kRespawnDestroyed;
   stateTime[id] = NonZeroStamp(core::NowMs());
+  reportWaiting = true;
   return true;
 }
 
@@ -106,6 +107,7 @@ bool VehiclePool::MarkUsed(uint32_t id, uint32_t nowMs) {
 }
 
 void VehiclePool::CheckRespawns() {
+  reportWaiting = false;
   for (uint16_t id = 1; id < kMaxVehicles; ++id) {
     if (!inUse[id]) continue;
     const VehicleRecord* record = records[id];

@@ -81,6 +81,9 @@ class VehiclePool {
   uint8_t destroyedFlag[kMaxVehicles];
   uint32_t stateTime[kMaxVehicles];  // when the destruction was reported; 0 when none
   VehicleRecord* records[kMaxVehicles];
+  // A destruction reported since the last sweep: the main loop sweeps for it
+  // in the same pass (else once a millisecond).
+  bool reportWaiting = false;
 };
 
 // The current vehicle pool of the network game (null before start-up).

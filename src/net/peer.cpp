@@ -161,7 +161,7 @@ void Peer::Impl::RequestFlush() {
   // Sequentially consistent with Receive()'s end of a drain: either it sees
   // this flag or this sees the drain over and wakes the thread.
   if (recording || flushPending.exchange(true)) return;  // nothing to flush, or on its way
-  if (draining.load()) return;
+  if (draining.load() || WaiterFlushes()) return;
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = write(wakeFd, &one, sizeof one);
 }
@@ -225,13 +225,20 @@ bool Peer::Startup(uint16_t maxConnections, int threadSleepMs, uint16_t port,
   ENetAddress bound;
   if (enet_socket_get_address(host->socket, &bound) != 0) bound.port = port;
   const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd < 0) {
+  const int waiterWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd < 0 || waiterWakeFd < 0) {
+    if (wakeFd >= 0) close(wakeFd);
+    if (waiterWakeFd >= 0) close(waiterWakeFd);
     enet_host_destroy(host);
     return false;
   }
   {
     std::lock_guard<std::mutex> lock(impl_->hostMutex);
     impl_->host = host;
+    impl_->waiterWakeFd = waiterWakeFd;
+    impl_->waiterServiced = GetTimeMs() - Impl::kTakeBackMs;
+    impl_->holding.clear();
+    impl_->listedHolding.assign(peerCount, 0);
     impl_->slots = std::vector<Impl::Slot>(peerCount);
     impl_->ResetQueue(peerCount);
     impl_->connectionLimit =
@@ -260,12 +267,20 @@ void Peer::Shutdown() {
   }
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = write(impl_->wakeFd, &one, sizeof one);
+  impl_->WakeWaiter();
   impl_->thread.join();
   {
-    std::lock_guard<std::mutex> lock(impl_->hostMutex);
-    enet_host_destroy(impl_->host);
-    impl_->host = nullptr;
-    impl_->slots.clear();
+    // A thread waiting in WaitForMessage has let go of the socket.
+    std::lock_guard<std::mutex> waiting(impl_->waitMutex);
+    {
+      std::lock_guard<std::mutex> lock(impl_->hostMutex);
+      enet_host_destroy(impl_->host);
+      impl_->host = nullptr;
+      impl_->slots.clear();
+      impl_->holding.clear();
+      close(impl_->waiterWakeFd);
+      impl_->waiterWakeFd = -1;
+    }
   }
   close(impl_->wakeFd);
   impl_->wakeFd = -1;
@@ -436,6 +451,8 @@ Packet* Peer::Receive() {
 }
 
 bool Peer::WaitForMessage(int ms) {
+  const int serviced = impl_->WaitServicing(ms);
+  if (serviced >= 0) return serviced > 0;
   std::unique_lock<std::mutex> lock(impl_->queueMutex);
   return impl_->queueFilled.wait_for(lock, std::chrono::milliseconds(ms),
                                      [this] { return !impl_->queue.empty(); });

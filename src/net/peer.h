@@ -6,7 +6,8 @@
 // The peer runs its own network thread (sends, resends, acknowledgements and
 // pings go on while the caller sleeps). Receive() runs on the caller's thread:
 // it hands over the next message in arrival order and runs registered RPC
-// handlers right there.
+// handlers right there. A caller waiting in WaitForMessage() services the
+// network itself meanwhile, and the network thread steps in when it stops.
 #pragma once
 
 #include <cstdint>
@@ -93,6 +94,8 @@ class Peer {
   // returns nullptr even if more wait (they are taken by the next call).
   Packet* Receive();
   // Waits up to `ms` for a message to wait in the queue; true when one does.
+  // One caller at a time does the network's work while it waits, so that a
+  // message reaches it without a hand-off between threads.
   bool WaitForMessage(int ms);
   void DeallocatePacket(Packet* packet);
 

@@ -104,6 +104,8 @@ bool Peer::Impl::Push(const uint8_t* data, uint32_t length, const SystemAddress&
     queued.store(queue.size(), std::memory_order_release);
   }
   queueFilled.notify_one();
+  std::atomic_thread_fence(std::memory_order_seq_cst);  // see WaitServicing
+  if (waiterPolling.load(std::memory_order_relaxed)) WakeWaiter();
   return true;
 }
 
@@ -274,6 +276,7 @@ bool Peer::Impl::SendReliable(int index, ENetPacket* packet) {
     return enet_peer_send(p, kReliableChannel, packet) == 0;
   }
   s.held.Push(packet);  // the backlog cap is checked by the network thread
+  ListHolding(index);
   return true;
 }
 
@@ -564,6 +567,7 @@ void Peer::Impl::Run() {
   bool closing = false;
   uint32_t closeStarted = 0;
   for (;;) {
+    if (!closing && KeepWatch()) continue;
     {
       std::lock_guard<std::mutex> lock(hostMutex);
       if (stopping && !closing) {

@@ -254,6 +254,44 @@ struct Peer::Impl {
   void RequestFlush();
   void FlushIfPending();
 
+  // ---- the waiting thread services the host ----
+  // While the application waits in WaitForMessage with nothing queued, its
+  // own thread services the host (receive, hand-on, deadlines, flush, under
+  // hostMutex): a message then reaches it with no wake-up between threads.
+  // The network thread meanwhile only flushes what a send asks it to, and
+  // takes the socket back once the waiter has not serviced it for
+  // kTakeBackMs (the application is busy, or nobody waits): so sends,
+  // resends, pings and deadlines go on whatever the application does.
+  static constexpr uint32_t kTakeBackMs = 5;
+  // The waiter's rounds walk every slot's deadlines at most this often; held
+  // packets are handed on in every round (see HandOnHolding).
+  static constexpr uint32_t kDeadlineWalkMs = 1;
+  // Held by the thread that services while it waits: one at a time, and
+  // Shutdown takes it before the socket and waiterWakeFd go.
+  std::mutex waitMutex;
+  int waiterWakeFd = -1;                    // wakes the waiter's poll (set with the host)
+  std::atomic<bool> waiterPolling{false};   // the waiter sleeps on the socket
+  std::atomic<uint32_t> waiterServiced{0};  // GetTimeMs() of its last round
+  uint32_t lastDeadlineWalk = 0;            // of the waiter's rounds (hostMutex)
+  // Slots that may hold packets for ENet, each listed once (hostMutex).
+  std::vector<uint16_t> holding;
+  std::vector<uint8_t> listedHolding;  // by slot
+  // Services the host until a message is queued or `ms` have passed: 1 when
+  // one is, 0 when none came, -1 when this thread cannot service it (another
+  // waiter does, the peer records or is stopping) and must wait otherwise.
+  int WaitServicing(int ms);
+  // One round of the waiter (hostMutex held).
+  void WaiterRound();
+  // Hands on what the listed slots hold (hostMutex held).
+  void HandOnHolding(uint32_t now);
+  void ListHolding(int index);
+  void WakeWaiter();
+  // Whether a send's flush is left to the waiter (see RequestFlush).
+  bool WaiterFlushes();
+  // The network thread while the waiter services: true after a watch (and
+  // a flush if a send asked for one), false when the thread is to service.
+  bool KeepWatch();
+
   std::mutex rpcMutex;
   std::unordered_map<std::string, RpcHandler> rpcs;
 

@@ -20,6 +20,24 @@
 
 uint32_t gLastIrcTickMs = 0;
 
+namespace {
+
+// Respawns and script timers count whole milliseconds, and a busy server's
+// passes come far more often: a second pass within the same millisecond has
+// nothing new to find.
+constexpr uint64_t kNoPass = UINT64_MAX;
+uint64_t gLastRespawnPassMs = kNoPass;
+uint64_t gLastTimerPassMs = kNoPass;
+
+bool FirstPassThisMillisecond(uint64_t& last) {
+  const uint32_t now = core::NowMs();
+  if (last == now) return false;
+  last = now;
+  return true;
+}
+
+}  // namespace
+
 platform::Handoff& MainLoopHandoff() {
   static platform::Handoff handoff;
   return handoff;
@@ -112,7 +130,10 @@ void ProcessServerFrame() {
   CompleteRestartIfDue();
 
   if (gAreaPool) gAreaPool->Process();
-  if (VehiclePool* vehicles = GetVehiclePool()) vehicles->CheckRespawns();
+  VehiclePool* vehicles = GetVehiclePool();
+  if (vehicles && (vehicles->reportWaiting || FirstPassThisMillisecond(gLastRespawnPassMs))) {
+    vehicles->CheckRespawns();
+  }
 
   if (gServerSettings.announce && core::HasElapsed(core::NowMs(), gLastMasterListMs, 500)) {
     ProcessMasterList();
@@ -122,7 +143,7 @@ void ProcessServerFrame() {
 
 void RunMainLoopIteration() {
   ProcessServerFrame();
-  ProcessScriptTimers();
+  if (FirstPassThisMillisecond(gLastTimerPassMs)) ProcessScriptTimers();
   // A restart the script asked for runs now that no script call is under way.
   if (TakeRestartRequest()) RestartServer();
   platform::Handoff& handoff = MainLoopHandoff();
@@ -152,4 +173,6 @@ void StopServerForTesting() {
   FreeWorld();
   StopMasterList();
   gLastIrcTickMs = 0;
+  gLastRespawnPassMs = kNoPass;
+  gLastTimerPassMs = kNoPass;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/bitstream.h"
@@ -816,6 +818,100 @@ TEST(PeerTrafficTest, QueryDatagramIsAnsweredWithoutAConnection) {
   EXPECT_LE(answered, 9);
   EXPECT_EQ(server.GetPeer().TakeUnansweredQueries(), 30u - answered);  // counted for the log
   EXPECT_EQ(server.GetPeer().TakeUnansweredQueries(), 0u);
+}
+
+// An application that waits for its messages, as the server's main loop does:
+// its own thread then services the host. `others` are pumped between waits.
+bool WaitAsTheMainLoop(Server& server, std::initializer_list<TestClient*> others,
+                       const std::function<bool()>& cond, uint32_t ms = kDefaultWaitMs) {
+  return WaitUntil(cond, ms, [&] {
+    server.GetPeer().WaitForMessage(1);
+    server.Pump();
+    for (TestClient* c : others) c->Pump();
+  });
+}
+
+// Numbers 0..n-1 in two bytes each, in the order they arrived, as "Seq" RPCs.
+int SequenceInOrder(const TestClient& to) {
+  int inOrder = 0;
+  for (const ReceivedRpc& r : to.AllRpcs()) inOrder += (r.data[0] | r.data[1] << 8) == inOrder;
+  return inOrder;
+}
+void SendSequence(Peer& peer, const SystemAddress& to, int n) {
+  for (int i = 0; i < n; ++i) {
+    const uint8_t number[2] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)};
+    peer.RPC("Seq", number, 16, HIGH_PRIORITY, RELIABLE_ORDERED, 0, to, false);
+  }
+}
+
+// A download far beyond what ENet is given at once drains while the
+// application does nothing but wait and receive; a burst followed at once by
+// a close arrives whole before the close.
+TEST(PeerWaitTest, AWaitingApplicationSendsDownloadsAndBurstsBeforeACloseWhole) {
+  Server server;
+  TestClient client({"Seq"});
+  ASSERT_EQ(JoinAnswer(client, server), kAccepted);
+  Peer& peer = server.GetPeer();
+  ASSERT_TRUE(WaitAsTheMainLoop(server, {&client}, [&] {
+    return server.PacketCount(kNewConnection) > 0;
+  }));
+  SendSequence(peer, client.Address(), 2000);
+  EXPECT_TRUE(WaitAsTheMainLoop(server, {&client}, [&] { return client.Count("Seq") == 2000; }));
+  EXPECT_EQ(SequenceInOrder(client), 2000);
+
+  client.Clear();
+  SendSequence(peer, client.Address(), 1000);
+  peer.CloseConnection(client.Address(), false);
+  EXPECT_TRUE(WaitAsTheMainLoop(server, {&client}, [&] { return !client.Connected(); }));
+  EXPECT_EQ(client.Count("Seq"), 1000u);
+  EXPECT_EQ(SequenceInOrder(client), 1000);
+}
+
+// While the application is away (a long script call) the network thread
+// serves in its place: no connection is lost to silence, nothing sent
+// meanwhile is lost, and a query is answered.
+TEST(PeerWaitTest, AnApplicationAwayLongerThanTheSilenceLimitLosesNothing) {
+  constexpr uint32_t kSilenceMs = 600;
+  Server server(4, {"Seq"});
+  TestClient client;
+  ASSERT_EQ(JoinAnswer(client, server), kAccepted);
+  server.GetPeer().SetTimeoutTime(kSilenceMs, UNASSIGNED_SYSTEM_ADDRESS);
+  client.GetPeer().SetTimeoutTime(kSilenceMs, UNASSIGNED_SYSTEM_ADDRESS);
+  ASSERT_TRUE(WaitAsTheMainLoop(server, {&client}, [&] {
+    return server.PacketCount(kNewConnection) > 0;
+  }));
+  const SystemAddress serverAddress = server.Address();
+  SendSequence(client.GetPeer(), serverAddress, 50);
+  RawClient udp;
+  WaitUntil([] { return false; }, kSilenceMs * 5 / 2, [&] { client.Pump(); });
+  udp.SendDatagram(server.Port(), {1, 1, 2, 3, 4});
+  EXPECT_EQ(udp.ReceiveDatagram(kSilenceMs).size(), 5u);
+  WaitUntil([] { return false; }, kSilenceMs, [&] { client.Pump(); });
+  EXPECT_TRUE(WaitAsTheMainLoop(server, {&client}, [&] { return server.Count("Seq") == 50; }));
+  EXPECT_EQ(SequenceInOrder(server), 50);
+  EXPECT_TRUE(client.Connected());
+  EXPECT_EQ(client.PacketCount(kLost), 0u);
+  EXPECT_EQ(server.PacketCount(kLost), 0u);
+}
+
+// A shutdown while another thread waits for messages: the thread goes on
+// safely and the remote hears a goodbye, not a loss.
+TEST(PeerWaitTest, AShutdownWhileTheApplicationWaitsSaysGoodbye) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    Server server;
+    TestClient client;
+    ASSERT_EQ(JoinAnswer(client, server), kAccepted);
+    std::atomic<bool> stop{false};
+    std::thread application([&] {
+      while (!stop) server.GetPeer().WaitForMessage(round * 20);
+    });
+    server.GetPeer().Shutdown();
+    stop = true;
+    application.join();
+    EXPECT_TRUE(client.WaitForPacket(kDisconnected));
+    EXPECT_EQ(client.PacketCount(kLost), 0u);
+  }
 }
 
 // The peer against hostile input. Throughout, a well-behaved client keeps
