@@ -690,9 +690,12 @@ int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
   }
   if (self->pendingConnects.TakeAnswer(d, n, from)) return 1;
   const uint16_t peerId = static_cast<uint16_t>(d[0] << 8 | d[1]) & ENET_PROTOCOL_MAXIMUM_PEER_ID;
-  // Only a CONNECT with a cookie for its source address reaches ENet.
+  // Only a CONNECT with a cookie for its source address reaches ENet, and
+  // only within the address's budget (beyond it the client's ENet sends it
+  // again a moment later).
   if (peerId == ENET_PROTOCOL_MAXIMUM_PEER_ID &&
-      !AdmitsConnect(d, n, from.host, self->cookies, GetTimeUs() / 1000)) {
+      (!AdmitsConnect(d, n, from.host, self->cookies, GetTimeUs() / 1000) ||
+       !self->connectBudget.Take(from.host, GetTimeMs()))) {
     return 1;
   }
   // A connection for which ENet holds as much as it may loses the datagram,

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/address_budgets.h"
 #include "net/banlist.h"
 #include "net/cookie.h"
 #include "net/cookie_connect.h"
@@ -224,6 +225,12 @@ struct Peer::Impl {
   QueryBudget queryBudget;                         // of the replies to queries
   std::atomic<uint32_t> unansweredQueries{0};      // beyond the budget, since last taken
   Cookies cookies;                                 // that a CONNECT to us must carry (see cookie.h)
+  // ENet connects one address may start: players behind one address join
+  // together, but joining and leaving again and again (each told to every
+  // player) goes no faster than this.
+  static constexpr uint32_t kConnectBurstPerAddress = 20;
+  static constexpr uint32_t kConnectsPerAddressPerSecond = 2;
+  AddressBudgets connectBudget{kConnectBurstPerAddress, kConnectsPerAddressPerSecond};
   PendingConnects pendingConnects;                 // ours, waiting for the server's cookie
   uint32_t timeoutMs = kDefaultTimeoutMs;
   uint32_t joinDeadlineMs = 0;  // 0: an accepted connection counts as joined

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "net/address_budgets.h"
 #include "net/keyed_hash.h"
 #include "net/token_bucket.h"
 
@@ -20,12 +21,8 @@ class QueryBudget {
   static constexpr uint32_t kBurstPerAddress = 10;
   static constexpr uint32_t kPerAddressPerSecond = 4;
   static constexpr uint32_t kBytesPerSecond = 256u << 10;  // the burst is a second's worth
-  // Budgets of addresses. Addresses that land in the same one share it: a
-  // collision never hands out a fresh burst (forged queries that alternate a
-  // victim's address with one that collides would otherwise have the victim
-  // sent a burst each time). Which one an address lands in depends on a key
-  // drawn at start-up, so collisions cannot be chosen from outside.
-  static constexpr size_t kAddresses = 4096;
+  // Budgets of addresses (see AddressBudgets: colliding addresses share one).
+  static constexpr size_t kAddresses = AddressBudgets::kEntries;
 
   QueryBudget() : QueryBudget(RandomHashKey()) {}
   explicit QueryBudget(const HashKey& key);  // for tests
@@ -36,9 +33,8 @@ class QueryBudget {
   size_t BudgetOf(uint32_t host) const;
 
  private:
-  HashKey key_;
-  std::vector<TokenBucket> addresses_;  // credit in ms: a reply costs 1000 / kPerAddressPerSecond
-  TokenBucket bytes_;                   // credit in bytes * 1000: a ms earns kBytesPerSecond
+  AddressBudgets addresses_;
+  TokenBucket bytes_;  // credit in bytes * 1000: a ms earns kBytesPerSecond
   bool started_ = false;
 };
 

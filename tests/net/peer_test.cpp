@@ -331,6 +331,25 @@ TEST(PeerHandshakeTest, OneAddressCannotHoldTheSlotsOfOthers) {
   }
 }
 
+// ENet connects from one address draw on a budget: 20 at once (players
+// behind one address joining together), then two a second, so joining and
+// leaving again and again goes no faster; other addresses are not held up.
+TEST(PeerHandshakeTest, OneAddressStartsTwentyConnectsAtOnceThenTwoASecond) {
+  Server server(60);
+  std::deque<RawClient> clients;
+  int admitted = 0;
+  while (admitted < 60) {
+    RawClient& client = clients.emplace_back();
+    if (!client.Connect(server.Port(), 300)) break;
+    ASSERT_EQ(client.Request(""), kAccepted);  // accepted, so no longer pending
+    ++admitted;
+  }
+  EXPECT_GE(admitted, 20);
+  EXPECT_LE(admitted, 30);
+  RawClient elsewhere("127.0.0.2");
+  EXPECT_TRUE(elsewhere.Connect(server.Port(), 300));
+}
+
 // A remote that restarts and connects again from the same address while its
 // old connection is still open: one address must mean one connection.
 TEST(PeerHandshakeTest, ReconnectFromTheSameAddressReplacesTheOldConnection) {

@@ -223,10 +223,11 @@ class RawClient {
   }
   ~RawClient() { enet_host_destroy(host_); }  // without a disconnect: the server hears silence
 
-  bool Connect(uint16_t port) {  // the cookie exchange and the ENet handshake only
+  // The cookie exchange and the ENet handshake only, waiting up to `ms`.
+  bool Connect(uint16_t port, uint32_t ms = kDefaultWaitMs) {
     const ENetAddress a = To(port);
     peer_ = enet_host_connect(host_, &a, 2, Cookie(port));
-    return peer_ && ServiceUntil([this] { return connected_; });
+    return peer_ && ServiceUntil([this] { return connected_; }, ms);
   }
   // Where this client's socket is bound; as a plain ENet host it takes connects there.
   uint16_t Port() const {
