@@ -2,9 +2,8 @@
 
 namespace net {
 
-AddressBudgets::AddressBudgets(uint32_t burst, uint32_t perSecond, const HashKey& key)
-    : key_(key), costMs_(1000 / perSecond), capMs_(burst * (1000 / perSecond)),
-      entries_(kEntries) {}
+AddressBudgets::AddressBudgets(uint32_t burst, uint32_t costMs, const HashKey& key)
+    : key_(key), costMs_(costMs), capMs_(burst * costMs), entries_(kEntries) {}
 
 size_t AddressBudgets::EntryOf(uint32_t host) const {
   return KeyedHash(key_, &host, sizeof host) % kEntries;

@@ -19,8 +19,8 @@ class AddressBudgets {
  public:
   static constexpr size_t kEntries = 4096;
 
-  // `burst` messages at once, then `perSecond` (which divides 1000).
-  AddressBudgets(uint32_t burst, uint32_t perSecond, const HashKey& key = RandomHashKey());
+  // `burst` messages at once, then one each `costMs`.
+  AddressBudgets(uint32_t burst, uint32_t costMs, const HashKey& key = RandomHashKey());
   // The budget `host` (IPv4, any byte order as long as it is always the
   // same) draws on, brought up to `nowMs`; a message costs CostMs() of it.
   TokenBucket& At(uint32_t host, uint32_t nowMs);

@@ -226,11 +226,13 @@ struct Peer::Impl {
   std::atomic<uint32_t> unansweredQueries{0};      // beyond the budget, since last taken
   Cookies cookies;                                 // that a CONNECT to us must carry (see cookie.h)
   // ENet connects one address may start: players behind one address join
-  // together, but joining and leaving again and again (each told to every
-  // player) goes no faster than this.
+  // together, but joining and leaving again and again goes no faster than
+  // this. Every join and departure is told to every player, and each new
+  // connection has budgets of its own (a client that leaves by falling
+  // silent is still there, with its budgets, for 3 s).
   static constexpr uint32_t kConnectBurstPerAddress = 20;
-  static constexpr uint32_t kConnectsPerAddressPerSecond = 2;
-  AddressBudgets connectBudget{kConnectBurstPerAddress, kConnectsPerAddressPerSecond};
+  static constexpr uint32_t kConnectEachMs = 5000;
+  AddressBudgets connectBudget{kConnectBurstPerAddress, kConnectEachMs};
   PendingConnects pendingConnects;                 // ours, waiting for the server's cookie
   uint32_t timeoutMs = kDefaultTimeoutMs;
   uint32_t joinDeadlineMs = 0;  // 0: an accepted connection counts as joined

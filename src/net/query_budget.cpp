@@ -10,7 +10,7 @@ static_assert(kBytesBurst <= UINT32_MAX);
 }  // namespace
 
 QueryBudget::QueryBudget(const HashKey& key)
-    : addresses_(kBurstPerAddress, kPerAddressPerSecond, key) {}
+    : addresses_(kBurstPerAddress, 1000 / kPerAddressPerSecond, key) {}
 
 size_t QueryBudget::BudgetOf(uint32_t host) const { return addresses_.EntryOf(host); }
 
