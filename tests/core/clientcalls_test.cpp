@@ -43,6 +43,8 @@ TEST(ClientCalls, RelaysAndEvents) {
   Row(seam, "PlayerChat", chat,
       Line("PlayerChat", {0, 1}, Want().u8(0).u8(24).chars("hello 100%s\n[JOIN] Admin", 24)),
       "chat 0 hello 100%s\n[JOIN] Admin");
+  Row(seam, "PlayerChat", Want().u8(0).u8(1).chars("k", 1),  // one character is a line too
+      Line("PlayerChat", {0, 1}, Want().u8(0).u8(1).chars("k", 1)), "chat 0 k");
   alpha.muted = 1;  // logged and raised, relayed to nobody
   Row(seam, "PlayerChat", Want().u8(0).u8(5).chars("quiet", 5), "", "chat 0 quiet");
   alpha.muted = 0;

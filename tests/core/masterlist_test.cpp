@@ -154,6 +154,7 @@ TEST_F(MasterList, EveryFailureConnectsAgainOnceAndAnythingElseIsIgnored) {
       {{AddressReply(std::string(50, '7'))}, ""},             // above 49
       {{AddressReply("1.2.3", 10)}, ""},                      // beyond the end
       {{AddressReply("", 0xFFFFFFFFu)}, ""},
+      {{AddressReply(std::string(300, '8'), 261)}, ""},  // a length past one byte
       {{{net::ID_MASTER_LIST_ADDRESS, 5, 0}}, ""},  // cut in its length
       {{{net::ID_MASTER_LIST_ADDRESS}}, ""},
       {{AddressReply(std::string(49, '9'))}, std::string(49, '9')},     // the longest, used whole
