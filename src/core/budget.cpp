@@ -1,6 +1,7 @@
 #include "core/budget.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/clock.h"
 #include "core/log.h"
@@ -30,6 +31,14 @@ void LogDrops(SenderBudgets& budgets, const PlayerPool& pool, int playerId) {
              row.what, pool.Name(playerId), playerId, row.perSecond);
     a.dropped = 0;
   }
+}
+
+// Whether a count of what went unanswered is to be logged now (at most once a
+// second); if so, the report's time is taken.
+bool DueReport(uint32_t count, uint32_t& reportedMs, uint32_t now) {
+  if (count == 0 || !core::HasElapsed(now, reportedMs, 999)) return false;
+  reportedMs = now;
+  return true;
 }
 
 bool HasDrops(const SenderBudgets& budgets, int playerId) {
@@ -62,22 +71,16 @@ BudgetKind PacketBudget(uint8_t id) {
 
 SenderBudgets* GetSenderBudgets() { return gNetGame ? &gNetGame->budgets : nullptr; }
 
-bool TakeBudget(int playerId, BudgetKind kind, uint32_t arrivalMs) {
+bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliable) {
   SenderBudgets* budgets = GetSenderBudgets();
   if (kind >= kBudgetKindCount || !budgets || playerId < 0 || playerId >= kMaxPlayers) return true;
+  if (budgets->closed[playerId]) return false;  // only its departure is still to come
   const BudgetRow& row = kBudgets[kind];
   net::TokenBucket& bucket = budgets->allowances[playerId][kind].bucket;
   // Stamps come from the network thread in arrival order; one from before
   // the budget was last brought up to date (a join handled late) adds nothing.
   bucket.Refill(arrivalMs, row.capMs);
-  return bucket.Take(row.costMs);
-}
-
-bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliable) {
-  SenderBudgets* budgets = GetSenderBudgets();
-  if (kind >= kBudgetKindCount || !budgets || playerId < 0 || playerId >= kMaxPlayers) return true;
-  if (budgets->closed[playerId]) return false;  // only its departure is still to come
-  if (TakeBudget(playerId, kind, arrivalMs)) return true;
+  if (bucket.Take(row.costMs)) return true;
   if (!reliable) {
     ++budgets->allowances[playerId][kind].dropped;
     return false;
@@ -88,7 +91,6 @@ bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliab
   const net::SystemAddress address =
       peer ? peer->GetSystemAddressFromIndex(playerId) : net::UNASSIGNED_SYSTEM_ADDRESS;
   if (address == net::UNASSIGNED_SYSTEM_ADDRESS || !pool) return false;  // closing already
-  const BudgetRow& row = kBudgets[kind];
   LogPrint(1, "%s Closed connection %d (%s, %s): it sent more %s than its budget (%u at once, "
            "then %u a second)", row.tag, playerId, pool->Name(playerId),
            address.ToString(false).c_str(), row.what, row.burst, row.perSecond);
@@ -159,17 +161,24 @@ void ReportDroppedMessages() {
     LogDrops(*budgets, *pool, id);
     budgets->reportedMs[id] = now;
   }
-  uint32_t& unanswered = budgets->unansweredQueries;
-  if (peer) unanswered += peer->TakeUnansweredQueries();
-  if (unanswered != 0 && core::HasElapsed(now, budgets->queriesReportedMs, 999)) {
+  if (peer) {
+    budgets->unansweredQueries += peer->TakeUnansweredQueries();
+    budgets->unansweredConnects += peer->TakeUnansweredConnects();
+  }
+  if (DueReport(budgets->unansweredQueries, budgets->queriesReportedMs, now)) {
     using net::QueryBudget;
     LogPrint(1,
              "[QUERY] Left %u server-browser queries unanswered: beyond the reply budget (%u "
              "at once, then %u a second from one address; %u KiB of replies a second in all)",
-             unanswered, QueryBudget::kBurstPerAddress, QueryBudget::kPerAddressPerSecond,
-             QueryBudget::kBytesPerSecond >> 10);
-    unanswered = 0;
-    budgets->queriesReportedMs = now;
+             std::exchange(budgets->unansweredQueries, 0u), QueryBudget::kBurstPerAddress,
+             QueryBudget::kPerAddressPerSecond, QueryBudget::kBytesPerSecond >> 10);
+  }
+  if (DueReport(budgets->unansweredConnects, budgets->connectsReportedMs, now)) {
+    LogPrint(1,
+             "[NET] Left %u connects unanswered: beyond the connect budget (%u at once, then "
+             "one every %u s from one address)",
+             std::exchange(budgets->unansweredConnects, 0u), net::Peer::kConnectBurstPerAddress,
+             net::Peer::kConnectEachMs / 1000);
   }
 }
 

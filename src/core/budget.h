@@ -133,21 +133,22 @@ struct SenderBudgets {
   // Unreliable messages the network library dropped over the player's queue
   // share (taken from it each step), not yet reported.
   uint32_t overShare[kMaxPlayers] = {};
-  uint32_t unansweredQueries = 0;  // taken from the network library, not yet reported
-  uint32_t queriesReportedMs = 0;  // when the log last reported them
+  // What the network library left unanswered beyond its per-address budgets
+  // (taken from it each step), not yet reported, and when the log last did.
+  uint32_t unansweredQueries = 0;
+  uint32_t queriesReportedMs = 0;
+  uint32_t unansweredConnects = 0;
+  uint32_t connectsReportedMs = 0;
 };
 
 // The budgets of the network game (null before start-up).
 SenderBudgets* GetSenderBudgets();
 
-// True when the player (0..99) may send a message of this kind that arrived
-// at `arrivalMs`, and takes it from the budget. Always true for kNoBudget.
-// Arrival times earlier than the last one taken count as that one.
-bool TakeBudget(int playerId, BudgetKind kind, uint32_t arrivalMs);
-// Whether a message of this kind from the player may be handled: within the
-// budget, yes. Beyond it, no: an unreliable one is counted as dropped, and a
-// reliable one ends the player's connection, with a log line naming the kind
-// (the player then leaves as one whose connection was lost).
+// Whether a message of this kind from the player (0..99) that arrived at
+// `arrivalMs` may be handled: within the budget, yes, and it is taken from
+// it (always for kNoBudget). Beyond it, no: an unreliable one is counted as
+// dropped, and a reliable one ends the player's connection, with a log line
+// naming the kind (the player then leaves as one whose connection was lost).
 bool AdmitMessage(int playerId, BudgetKind kind, uint32_t arrivalMs, bool reliable);
 // A joining player's budgets: the ones a player from the same address left
 // with in the last minute, else full.

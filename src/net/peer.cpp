@@ -573,6 +573,8 @@ uint32_t Peer::TakeDroppedMessages(int index) {
 
 uint32_t Peer::TakeUnansweredQueries() { return impl_->unansweredQueries.exchange(0); }
 
+uint32_t Peer::TakeUnansweredConnects() { return impl_->unansweredConnects.exchange(0); }
+
 void Peer::SetOfflinePingResponse(const char* data, uint32_t length) {
   if (!data) length = 0;
   length = std::min(length, Impl::kMaxPingResponse);

@@ -159,6 +159,12 @@ class Peer {
   // its share of the queue, and queries beyond the reply budget.
   uint32_t TakeDroppedMessages(int index);
   uint32_t TakeUnansweredQueries();
+  // ENet connects (with a good cookie) beyond their address's budget: one
+  // address may start kConnectBurstPerAddress at once, then one each
+  // kConnectEachMs.
+  uint32_t TakeUnansweredConnects();
+  static constexpr uint32_t kConnectBurstPerAddress = 20;
+  static constexpr uint32_t kConnectEachMs = 5000;
 
   // The bytes sent after ID_PONG and the time in answer to a query datagram.
   void SetOfflinePingResponse(const char* data, uint32_t length);

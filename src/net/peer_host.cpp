@@ -163,16 +163,13 @@ uint32_t Peer::Impl::Silence(Slot& s, const ENetPeer* p, uint32_t now) {
   return now - s.lastHeard;
 }
 
-uint32_t Peer::Impl::Unacknowledged(Slot& s, const ENetPeer* p, uint32_t now) {
+void Peer::Impl::NoteUnacknowledged(Slot& s, const ENetPeer* p, uint32_t now) {
   if (p->earliestTimeout == 0) {  // ENet clears it on every acknowledgement
     s.unacknowledged = false;
-    return 0;
-  }
-  if (!s.unacknowledged) {
+  } else if (!s.unacknowledged) {
     s.unacknowledged = true;
     s.unacknowledgedSince = now;
   }
-  return now - s.unacknowledgedSince;
 }
 
 void Peer::Impl::CloseLater(int index, uint32_t now) {
@@ -488,7 +485,7 @@ void Peer::Impl::CheckDeadlines(uint32_t now) {
       case SlotState::kConnecting:
       case SlotState::kAwaitAnswer:
       case SlotState::kRefused:
-        Unacknowledged(s, p, now);  // for OnDisconnect
+        NoteUnacknowledged(s, p, now);
         if (Silence(s, p, now) >= timeoutMs) {
           NoticeEnd(index, s, true);
           enet_peer_disconnect_now(p, 0);
@@ -693,10 +690,12 @@ int ENET_CALLBACK Peer::Impl::Intercept(ENetHost* h, ENetEvent*) {
   // Only a CONNECT with a cookie for its source address reaches ENet, and
   // only within the address's budget (beyond it the client's ENet sends it
   // again a moment later).
-  if (peerId == ENET_PROTOCOL_MAXIMUM_PEER_ID &&
-      (!AdmitsConnect(d, n, from.host, self->cookies, GetTimeUs() / 1000) ||
-       !self->connectBudget.Take(from.host, GetTimeMs()))) {
-    return 1;
+  if (peerId == ENET_PROTOCOL_MAXIMUM_PEER_ID) {
+    if (!AdmitsConnect(d, n, from.host, self->cookies, GetTimeUs() / 1000)) return 1;
+    if (!self->connectBudget.Take(from.host, GetTimeMs())) {
+      ++self->unansweredConnects;
+      return 1;
+    }
   }
   // A connection for which ENet holds as much as it may loses the datagram,
   // and is closed.

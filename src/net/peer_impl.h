@@ -230,9 +230,8 @@ struct Peer::Impl {
   // this. Every join and departure is told to every player, and each new
   // connection has budgets of its own (a client that leaves by falling
   // silent is still there, with its budgets, for 3 s).
-  static constexpr uint32_t kConnectBurstPerAddress = 20;
-  static constexpr uint32_t kConnectEachMs = 5000;
   AddressBudgets connectBudget{kConnectBurstPerAddress, kConnectEachMs};
+  std::atomic<uint32_t> unansweredConnects{0};  // beyond the budget, since last taken
   PendingConnects pendingConnects;                 // ours, waiting for the server's cookie
   uint32_t timeoutMs = kDefaultTimeoutMs;
   uint32_t joinDeadlineMs = 0;  // 0: an accepted connection counts as joined
@@ -409,13 +408,14 @@ struct Peer::Impl {
   // ENet's clock follows the wall clock, which may be stepped, so our times
   // come from the monotonic clock and ENet's record counts only as "heard".
   uint32_t Silence(Slot& s, const ENetPeer* p, uint32_t now);
-  // How long what we sent has waited for an acknowledgement overdue (kept in
-  // the slot: ENet resets a peer it times out before it says so). ENet
-  // times out a remote that goes on sending but acknowledges nothing after
-  // 6 to 30 s; that is a loss, not an orderly close. No limit of ours is
-  // shorter: after an outage ENet's resends have backed off, and an honest
-  // client's acknowledgement may come seconds after its own traffic resumes.
-  uint32_t Unacknowledged(Slot& s, const ENetPeer* p, uint32_t now);
+  // Notes in the slot since when ENet has had a message to the remote overdue
+  // for acknowledgement, for OnDisconnect (ENet resets a peer it times out
+  // before it says so). ENet times out a remote that goes on sending but
+  // acknowledges nothing after 6 to 30 s; that is a loss, not an orderly
+  // close. No limit of ours is shorter: after an outage ENet's resends have
+  // backed off, and an honest client's acknowledgement may come seconds
+  // after its own traffic resumes.
+  void NoteUnacknowledged(Slot& s, const ENetPeer* p, uint32_t now);
 
   // Closes an ENet connection whose remote may still read what is queued.
   void CloseLater(int index, uint32_t now);

@@ -109,11 +109,12 @@ TEST(Budgets, AFloodBeyondTheBudgetIsDroppedBeforeItIsRelayedOrRaised) {
   }
 }
 
-// Queries the network library left unanswered are logged with the budget
-// they were beyond, once.
+// Queries and connects the network library left unanswered are logged with
+// the budget they were beyond, once.
 TEST(Budgets, UnansweredQueriesAreLoggedWithTheirBudget) {
   support::Seam seam;
   GetSenderBudgets()->unansweredQueries = 3;
+  GetSenderBudgets()->unansweredConnects = 2;
   seam.clock.Advance(1000);
   seam.Pump();
   seam.clock.Advance(1000);
@@ -125,6 +126,10 @@ TEST(Budgets, UnansweredQueriesAreLoggedWithTheirBudget) {
                              "replies a second in all)"),
             1u);
   EXPECT_EQ(CountOccurrences(log, "[QUERY]"), 1u);
+  EXPECT_EQ(CountOccurrences(log,
+                             "[NET] Left 2 connects unanswered: beyond the connect budget (20 at "
+                             "once, then one every 5 s from one address)"),
+            1u);
 }
 
 // A flooder who leaves within the second is named as it leaves, by any way out.
